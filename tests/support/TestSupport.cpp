@@ -1,0 +1,33 @@
+#include "TestSupport.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <thread>
+
+namespace tw::test {
+
+ScratchDir::ScratchDir() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/tw-test-XXXXXX";
+  if (!mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = templ;
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string ScratchDir::file(const std::string& name) const { return path_ + "/" + name; }
+
+bool eventually(const std::function<bool()>& pred, std::chrono::milliseconds bound) {
+  const auto end = std::chrono::steady_clock::now() + bound;
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() >= end) return pred();
+    std::this_thread::yield();
+  }
+  return true;
+}
+
+}  // namespace tw::test

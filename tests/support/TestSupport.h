@@ -1,0 +1,34 @@
+#pragma once
+// Helpers for tests: a private scratch folder per test, and bounded waits that
+// never order events with sleeps.
+#include <chrono>
+#include <functional>
+#include <string>
+
+namespace tw::test {
+
+// Generous bound for waits that only limit a failing test.
+inline constexpr std::chrono::milliseconds kFailBound{10000};
+
+// Creates a fresh folder under $TMPDIR (or /tmp) and removes it with its
+// contents on destruction.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::string& path() const { return path_; }
+  // path() + "/" + name
+  std::string file(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+// Polls pred until it is true or the bound passes; returns pred's last value.
+// For state that has no event of its own to wait on.
+bool eventually(const std::function<bool()>& pred,
+                std::chrono::milliseconds bound = kFailBound);
+
+}  // namespace tw::test
