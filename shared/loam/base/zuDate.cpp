@@ -4,6 +4,7 @@
 #include <iomanip>
 #include <sstream>
 
+#include "loam/base/zuString.h"
 #include "loam/platform/zuPlatformTime.h"
 
 namespace {
@@ -60,18 +61,6 @@ struct Cursor {
     return pos > begin;
   }
 };
-
-bool startsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    char a = text[i];
-    char b = prefix[i];
-    if (a >= 'a' && a <= 'z') a = static_cast<char>(a - 'a' + 'A');
-    if (b >= 'a' && b <= 'z') b = static_cast<char>(b - 'a' + 'A');
-    if (a != b) return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -180,8 +169,9 @@ bool zuDate::parse(std::string_view text) {
   u32 month = 0;
   u32 year = 0;
   u32 named = 0;
+  const std::string head(text.substr(0, 3));
   for (u32 m = 1; m <= 12; ++m) {
-    if (startsWithNoCase(text, kMonthNames[m])) named = m;
+    if (zuStartsWithNoCaseStr(head, kMonthNames[m])) named = m;
   }
   if (named != 0) {
     month = named;
