@@ -29,6 +29,11 @@ zuStrStreamBuf::int_type zuStrStreamBuf::overflow(int_type c) {
   return c;
 }
 
+void zuStrStreamBuf::terminate() {
+  if (!traits_type::eq_int_type(sputc('\0'), traits_type::eof())) return;
+  if (capacity_ > 0) buffer_[capacity_ - 1] = '\0';
+}
+
 void zuStrStreamBuf::extendGetArea() {
   if (pptr() > egptr()) setg(eback(), gptr(), pptr());
 }
@@ -81,7 +86,9 @@ zuStrStream::zuStrStream() : std::iostream(nullptr) { rdbuf(&buf_); }
 zuStrStream::~zuStrStream() { buf_.freeze(false); }
 
 const char* zuStrStream::str() {
-  put('\0');
+  // Not put(): a stream read to its end refuses to write, and the text
+  // handed out must still end.
+  buf_.terminate();
   buf_.freeze(true);
   const char* start = buf_.data();
   return start ? start : "";

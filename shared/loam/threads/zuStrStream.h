@@ -18,6 +18,10 @@ class zuStrStreamBuf : public std::streambuf {
   char* data() const { return buffer_.get(); }
   // Characters written so far (the zeros that str() wrote included).
   std::size_t written() const { return static_cast<std::size_t>(pptr() - pbase()); }
+  // Writes a zero whatever the stream's state. When a frozen buffer has no
+  // room left, its last character becomes the zero, so the text handed out
+  // always ends.
+  void terminate();
 
  protected:
   int_type overflow(int_type c) override;
@@ -45,7 +49,8 @@ class zuStrStream : public std::iostream {
 
   // Writes a terminating zero, freezes the buffer and returns its start. A
   // further call writes a further zero (into spare room only, as the buffer
-  // is frozen). Never null.
+  // is frozen). Never null, and always ends with a zero, also after a failed
+  // read or write.
   const char* str();
   // Lets the buffer move and grow again; pointers from str() are then stale.
   void unfreeze() { buf_.freeze(false); }

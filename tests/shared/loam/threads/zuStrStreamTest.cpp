@@ -55,4 +55,25 @@ TEST(zuStrStream, ReadsBackWhatWasWritten) {
   EXPECT_EQ(s.tellp(), 11);
 }
 
+TEST(zuStrStream, TheTextEndsEvenWhenTheStreamHasFailed) {
+  zuStrStream s;
+  s << "12";
+  int i = 0;
+  s >> i;
+  s >> i;  // past the end: the stream refuses further input and output
+  EXPECT_TRUE(s.fail());
+  EXPECT_STREQ(s.str(), "12");
+  EXPECT_EQ(s.pcount(), 3u);
+
+  // A frozen buffer filled to its last byte gives that byte up for the zero.
+  zuStrStream full;
+  full << 'a';
+  const char* text = full.str();
+  while (!full.bad()) full << 'b';
+  const std::size_t room = full.pcount();
+  EXPECT_EQ(full.str(), text);
+  EXPECT_EQ(std::string(text, room),
+            "a" + std::string(1, '\0') + std::string(room - 3, 'b') + std::string(1, '\0'));
+}
+
 }  // namespace
