@@ -3,8 +3,11 @@
 #include <atomic>
 #include <mutex>
 
+#include "loam/base/zuDate.h"
+#include "loam/base/zuTimeOfDay.h"
 #include "loam/platform/zuInitOrder.h"
 #include "loam/platform/zuPlatformFile.h"
+#include "loam/platform/zuPlatformTime.h"
 
 namespace {
 
@@ -107,6 +110,20 @@ const std::string& zuGetModuleDirectory() {
 }
 
 const std::string& zuGetModuleFileName() { return fillModulePath() ? g_moduleFileName : noPath(); }
+
+bool zuGetFileTime(const std::string& path, zuDate& date, zuTimeOfDay& time) {
+  std::vector<zuPlatform::FindData> entries;
+  if (zuPlatform::searchFiles(path, entries) != zuPlatform::kFileErrorNone || entries.empty())
+    return false;
+  const zuPlatform::FileTime& written = entries.front().lastWrite;
+  zuPlatform::LocalTime local;
+  if (!zuPlatform::toLocalTime(written.seconds, static_cast<u16>(written.nanoseconds / 1000000u),
+                               local))
+    return false;
+  date.set(local.day, local.month, local.year);
+  time.set(local.hour, local.minute, local.second, local.millisecond);
+  return true;
+}
 
 bool zuFileExists(const std::string& path) {
   return zuPlatform::checkReadable(path) == zuPlatform::kFileErrorNone;

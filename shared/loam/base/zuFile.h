@@ -6,6 +6,9 @@
 
 #include "loam/base/zuPath.h"
 
+class zuDate;
+class zuTimeOfDay;
+
 // The empty path succeeds without doing anything.
 bool zuSetCurrentDirectory(const std::string& path);
 
@@ -29,6 +32,10 @@ bool zuIsDirectory(const std::string& path);
 const std::string& zuGetModulePath();
 const std::string& zuGetModuleDirectory();
 const std::string& zuGetModuleFileName();
+
+// The local last-write date and time (to the millisecond) of the first entry
+// the path finds; false, with both left untouched, when nothing is found.
+bool zuGetFileTime(const std::string& path, zuDate& date, zuTimeOfDay& time);
 
 // The file can be opened for reading; a folder counts as missing.
 bool zuFileExists(const std::string& path);

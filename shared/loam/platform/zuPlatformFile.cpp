@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <memory>
 #include <random>
 
@@ -167,23 +166,6 @@ std::string nativePath(const std::string& path) {
   std::string out = path;
   std::replace(out.begin(), out.end(), '\\', '/');
   return out;
-}
-
-bool toLocalTime(const FileTime& time, LocalTime& out) {
-  const auto seconds = static_cast<std::time_t>(time.seconds);
-  if (static_cast<i64>(seconds) != time.seconds || time.nanoseconds >= 1000000000u) return false;
-  struct tm tm {};
-  if (!::localtime_r(&seconds, &tm)) return false;
-  const long year = static_cast<long>(tm.tm_year) + 1900;
-  if (year < 1601 || year > 30827) return false;  // the range a Windows SYSTEMTIME holds
-  out.year = static_cast<u16>(year);
-  out.month = static_cast<u16>(tm.tm_mon + 1);
-  out.day = static_cast<u16>(tm.tm_mday);
-  out.hour = static_cast<u16>(tm.tm_hour);
-  out.minute = static_cast<u16>(tm.tm_min);
-  out.second = static_cast<u16>(tm.tm_sec > 59 ? 59 : tm.tm_sec);
-  out.millisecond = static_cast<u16>(time.nanoseconds / 1000000u);
-  return true;
 }
 
 bool matchFileName(const std::string& pattern, const std::string& name) {

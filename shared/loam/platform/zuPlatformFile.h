@@ -38,24 +38,12 @@ u32 fileErrorFromErrno(int err);
 // The path as POSIX takes it: every '\' becomes '/'.
 std::string nativePath(const std::string& path);
 
-// Last-write time as the file system keeps it (UTC, since 1970).
+// Last-write time as the file system keeps it (UTC, since 1970); toLocalTime
+// (zuPlatformTime.h) turns it into local time.
 struct FileTime {
   i64 seconds = 0;
   u32 nanoseconds = 0;
 };
-
-// A file time in local time, as FileTimeToLocalFileTime + FileTimeToSystemTime give it.
-struct LocalTime {
-  u16 year = 0;
-  u16 month = 0;  // 1..12
-  u16 day = 0;    // 1..31
-  u16 hour = 0;
-  u16 minute = 0;
-  u16 second = 0;
-  u16 millisecond = 0;
-};
-
-bool toLocalTime(const FileTime& time, LocalTime& out);
 
 // One entry of a search, as WIN32_FIND_DATA describes it.
 struct FindData {

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -16,7 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "loam/base/zuDate.h"
 #include "loam/base/zuFile.h"
+#include "loam/base/zuTimeOfDay.h"
 #include "support/TestSupport.h"
 
 extern char** environ;
@@ -223,6 +226,38 @@ TEST(zuFile, FileExists) {
   EXPECT_FALSE(zuFileExists(scratch.file("missing")));
   EXPECT_FALSE(zuFileExists(""));
   EXPECT_TRUE(zuFileExists(scratch.file("fifo")));  // and the probe does not wait for a writer
+}
+
+TEST(zuFile, GetFileTime) {
+  tw::test::ScratchDir scratch;
+  const std::string file = scratch.file("f");
+  writeFile(file, "x");
+  struct timespec times[2] = {{1236429296, 789000000}, {1236429296, 789000000}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+  {
+    ScopedEnv tz("TZ", "XST-5:30");  // 5 h 30 min east of UTC, no daylight saving
+    ::tzset();
+    zuDate date;
+    zuTimeOfDay time;
+    ASSERT_TRUE(zuGetFileTime(scratch.path() + "\\f", date, time));
+    EXPECT_EQ(date.day(), 7);
+    EXPECT_EQ(date.month(), 3);
+    EXPECT_EQ(date.year(), 2009);
+    EXPECT_EQ(time.hour(), 18);
+    EXPECT_EQ(time.minute(), 4);
+    EXPECT_EQ(time.second(), 56);
+    EXPECT_EQ(time.millisecond(), 789);
+
+    date.set(1, 2, 2003);
+    time.set(1, 2, 3, 4);
+    EXPECT_FALSE(zuGetFileTime(scratch.file("missing"), date, time));
+    EXPECT_FALSE(zuGetFileTime(scratch.path() + "/", date, time));
+    EXPECT_EQ(date.day(), 1);  // untouched
+    EXPECT_EQ(date.month(), 2);
+    EXPECT_EQ(date.year(), 2003);
+    EXPECT_EQ(time.toMilliseconds(), 3723004u);  // 01:02:03.004, untouched
+  }
+  ::tzset();
 }
 
 TEST(zuFile, DeleteFile) {
