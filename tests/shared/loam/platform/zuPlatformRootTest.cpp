@@ -5,6 +5,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "loam/platform/zuPlatformFile.h"
 #include "loam/platform/zuPlatformRoot.h"
@@ -14,26 +15,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class ScopedRoot {
+// Sets (or with nullopt unsets) the platform root for one scope.
+class ScopedRoot : public tw::test::ScopedEnv {
  public:
-  explicit ScopedRoot(std::optional<std::string> value) {
-    if (const char* old = std::getenv(zuPlatform::kPlatformRootVariable)) old_ = old;
-    if (value)
-      ::setenv(zuPlatform::kPlatformRootVariable, value->c_str(), 1);
-    else
-      ::unsetenv(zuPlatform::kPlatformRootVariable);
-  }
-  ~ScopedRoot() {
-    if (old_)
-      ::setenv(zuPlatform::kPlatformRootVariable, old_->c_str(), 1);
-    else
-      ::unsetenv(zuPlatform::kPlatformRootVariable);
-  }
-  ScopedRoot(const ScopedRoot&) = delete;
-  ScopedRoot& operator=(const ScopedRoot&) = delete;
-
- private:
-  std::optional<std::string> old_;
+  explicit ScopedRoot(std::optional<std::string> value)
+      : ScopedEnv(zuPlatform::kPlatformRootVariable, std::move(value)) {}
 };
 
 TEST(zuPlatformRoot, RootFolder) {
