@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdlib>
+#include <optional>
+#include <string>
 
 #include "loam/platform/zuPlatformVersion.h"
 #include "loam/threads/zuOSInfo.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -76,8 +78,6 @@ TEST_F(zuOSDescriptionTest, FallsBackToTheBasicRecordAndGivesNothingWithoutOne) 
 }
 
 TEST_F(zuOSDescriptionTest, DefaultsToWindows7AndFollowsThePlatformSetting) {
-  const char* saved = std::getenv("ZU_PLATFORM_WINDOWS_VERSION");
-  const std::string savedValue = saved ? saved : "";
   struct Case {
     const char* setting;  // null: unset
     const char* expected;
@@ -95,17 +95,9 @@ TEST_F(zuOSDescriptionTest, DefaultsToWindows7AndFollowsThePlatformSetting) {
       {"", "Microsoft Windows 7 v6.1"},
   };
   for (const Case& c : cases) {
-    if (c.setting) {
-      setenv("ZU_PLATFORM_WINDOWS_VERSION", c.setting, 1);
-    } else {
-      unsetenv("ZU_PLATFORM_WINDOWS_VERSION");
-    }
+    tw::test::ScopedEnv setting("ZU_PLATFORM_WINDOWS_VERSION",
+                                c.setting ? std::optional<std::string>(c.setting) : std::nullopt);
     EXPECT_EQ(zuGetOSDescription(), c.expected) << (c.setting ? c.setting : "(unset)");
-  }
-  if (saved) {
-    setenv("ZU_PLATFORM_WINDOWS_VERSION", savedValue.c_str(), 1);
-  } else {
-    unsetenv("ZU_PLATFORM_WINDOWS_VERSION");
   }
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "loam/base/zuFile.h"
 #include "loam/base/zuMessageCatalog.h"
 #include "loam/base/zuRandom.h"
 #include "loam/platform/zuInitOrder.h"
@@ -74,6 +75,7 @@ TEST(ProcessGlobals, AreBuiltInTheirSlotOrder) {
   // Keeps every owner's file in this program.
   (void)zuRandomDefaultSeed();
   (void)zuLogLock.isLocked();
+  (void)zuGetModulePath();
   const std::vector<u32> built = zuPlatform::builtSlots();
   EXPECT_TRUE(std::is_sorted(built.begin(), built.end()));
   EXPECT_EQ(std::adjacent_find(built.begin(), built.end()), built.end()) << "a slot noted twice";
@@ -82,7 +84,8 @@ TEST(ProcessGlobals, AreBuiltInTheirSlotOrder) {
       ZU_INIT_LOG_LISTENERS,       ZU_INIT_LOG_FILE_NAME,   ZU_INIT_LOG_LOCK,
       ZU_INIT_LOG_LOCK + 1,        ZU_INIT_MESSAGE_CATALOG, ZU_INIT_MESSAGE_CATALOG + 1,
       ZU_INIT_EVENT_LOCK,          ZU_INIT_REGISTRY_LOCK,   ZU_INIT_MESSAGE_QUEUE_LOCK,
-      ZU_INIT_DEFAULT_RANDOM_SEED,
+      ZU_INIT_DEFAULT_RANDOM_SEED, ZU_INIT_MODULE_PATH,     ZU_INIT_MODULE_FOLDER,
+      ZU_INIT_MODULE_FILE_NAME,
   };
   for (const u32 slot : expected) {
     EXPECT_NE(std::find(built.begin(), built.end(), slot), built.end()) << "slot " << slot;
