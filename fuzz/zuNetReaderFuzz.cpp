@@ -15,6 +15,7 @@
 #include "loam/base/zuDate.h"
 #include "loam/base/zuDateTime.h"
 #include "loam/base/zuErrorMessage.h"
+#include "loam/base/zuProperties.h"
 #include "loam/base/zuTimeOfDay.h"
 #include "loam/netobjects/zuNetReader.h"
 #include "loam/netobjects/zuNetWriter.h"
@@ -135,6 +136,20 @@ void step(zuNetReader& r, zuNetWriter& w, u8 op, u32 arg) {
       const u32 before = r.bytesLeft();
       r.unget(arg);
       check(r.bytesLeft() >= before && r.bytesLeft() <= r.length());
+      return;
+    }
+    case 17: {
+      zuProperties p;
+      r.getProperties(p);
+      w.putProperties(p);
+      zuNetReader again(w.getStart(), w.size());
+      zuProperties back;
+      again.getProperties(back);
+      check(again.bytesLeft() == 0 && back.count() == p.count());
+      std::string n1, v1, n2, v2;
+      for (u32 i = 0; i < p.count(); ++i) {
+        check(p.getAt(i, n1, v1) && back.getAt(i, n2, v2) && n1 == n2 && v1 == v2);
+      }
       return;
     }
     default:

@@ -1,7 +1,6 @@
 #include "loam/netobjects/zuDynamicNetWriter.h"
 
 #include <algorithm>
-#include <cstring>
 
 zuDynamicNetWriter::zuDynamicNetWriter(u32 initialGrowth)
     : initialGrowth_(initialGrowth == 0 ? kInitialGrowth : initialGrowth) {}
@@ -26,12 +25,10 @@ void zuDynamicNetWriter::resizeIfNeeded(u64 needed) {
   // Validity drops while the allocation may fail; an earlier failure stays.
   const bool wasValid = valid_;
   valid_ = false;
-  auto fresh = std::make_unique_for_overwrite<u8[]>(static_cast<std::size_t>(grown));
-  valid_ = wasValid;
   const u32 used = size();
-  if (used != 0) std::memcpy(fresh.get(), start_, used);
-  storage_ = std::move(fresh);
-  start_ = storage_.get();
+  storage_.grow(static_cast<u32>(grown));  // keeps the old block when it throws
+  valid_ = wasValid;
+  start_ = static_cast<u8*>(storage_.ptr());
   current_ = start_ + used;
-  capacity_ = static_cast<u32>(grown);
+  capacity_ = storage_.size();
 }

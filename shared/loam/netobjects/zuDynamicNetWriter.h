@@ -2,9 +2,8 @@
 // A net writer that owns its storage and grows it as values are written:
 // from the initial growth size (10240 bytes) by doubling. Sizes are worked out
 // in 64 bits; a payload past kMaxCapacity is refused like a full fixed writer.
-#include <memory>
-
 #include "loam/netobjects/zuNetWriter.h"
+#include "loam/threads/zuAlloc.h"
 
 class zuDynamicNetWriter : public zuNetWriter {
  public:
@@ -25,5 +24,5 @@ class zuDynamicNetWriter : public zuNetWriter {
 
  private:
   u32 initialGrowth_;
-  std::unique_ptr<u8[]> storage_;
+  zuAlloc storage_;
 };

@@ -6,6 +6,7 @@
 
 #include "loam/netobjects/zuNetObjectErrors.h"
 #include "loam/netobjects/zuNetObjectHandlerInterface.h"
+#include "loam/threads/zuLog.h"
 
 namespace {
 
@@ -92,7 +93,11 @@ void zuNetObject::prepareSend() {
 
 u16 zuNetObject::deliverChunk(const u8* data, u32 length, bool last, bool& dropped) {
   dropped = lastDelivered_;
-  if (dropped) return 0;
+  if (dropped) {
+    zuLog::logf(4, "%s: dropped %u bytes for message %u (type %u) after its last chunk.",
+                peerAddressText().c_str(), length, u32{id_}, u32{getType()});
+    return 0;
+  }
   ++receivedCount_;
   lastDelivered_ = last;
   return receiveData(data, length, last);

@@ -65,7 +65,8 @@ class zuNetObject {
   // The handler's entry for an incoming data chunk: counts it and calls
   // receiveData. Once the message's last chunk has been delivered, further
   // chunks never reach the object (a worker may be reading the received
-  // data): they are dropped, with dropped set, and 0 is returned.
+  // data): they are dropped and logged at level 4, with dropped set, and 0
+  // is returned.
   u16 deliverChunk(const u8* data, u32 length, bool last, bool& dropped);
   // Starts a new exchange: chunk counts 0, nothing received.
   void resetCounts();

@@ -3,10 +3,12 @@
 #include <cstring>
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
 #include "loam/base/zuDate.h"
 #include "loam/base/zuDateTime.h"
 #include "loam/base/zuErrorMessage.h"
+#include "loam/base/zuProperties.h"
 #include "loam/base/zuTimeOfDay.h"
 
 namespace {
@@ -126,6 +128,23 @@ void zuNetReader::getErrorMessage(zuErrorMessage& message) {
     current_ = before;
     throw;
   }
+}
+
+void zuNetReader::getProperties(zuProperties& properties) {
+  const u8* const before = current_;
+  // The entries are all read before the first is set; the texts stay in the
+  // data until then.
+  std::vector<std::pair<const char*, const char*>> entries;
+  try {
+    for (u32 count = getUInt32(); count != 0; --count) {
+      const char* name = getConstString();
+      entries.emplace_back(name, getConstString());
+    }
+  } catch (const std::out_of_range&) {
+    current_ = before;
+    throw;
+  }
+  for (const auto& [name, value] : entries) properties.set(name, value);
 }
 
 void zuNetReader::unget(u32 n) { current_ -= n < offset() ? n : offset(); }

@@ -12,6 +12,7 @@
 class zuDate;
 class zuDateTime;
 class zuErrorMessage;
+class zuProperties;
 class zuTimeOfDay;
 
 class zuNetReader {
@@ -47,6 +48,9 @@ class zuNetReader {
   // Code, id (65535: a literal text follows) and parameters. On an overrun
   // the message is left as it was.
   void getErrorMessage(zuErrorMessage& message);
+  // Count u32, then name and value strings per entry, each set by name. On
+  // an overrun no entry is set.
+  void getProperties(zuProperties& properties);
 
   // Moves back by n bytes, at most to the start.
   void unget(u32 n);

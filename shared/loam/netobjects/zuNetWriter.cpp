@@ -6,6 +6,7 @@
 #include "loam/base/zuDate.h"
 #include "loam/base/zuDateTime.h"
 #include "loam/base/zuErrorMessage.h"
+#include "loam/base/zuProperties.h"
 #include "loam/base/zuTimeOfDay.h"
 
 zuNetWriter::zuNetWriter(void* buffer, u32 capacity)
@@ -104,6 +105,16 @@ void zuNetWriter::putErrorMessage(const zuErrorMessage& message) {
   putUInt32(message.paramCount());
   for (const auto& [key, value] : message.params()) {
     putUInt8(static_cast<u8>(key));
+    putString(value);
+  }
+}
+
+void zuNetWriter::putProperties(const zuProperties& properties) {
+  const u32 count = properties.count();
+  putUInt32(count);
+  std::string name, value;
+  for (u32 i = 0; i < count && properties.getAt(i, name, value); ++i) {
+    putString(name);
     putString(value);
   }
 }

@@ -11,6 +11,7 @@
 class zuDate;
 class zuDateTime;
 class zuErrorMessage;
+class zuProperties;
 class zuTimeOfDay;
 
 class zuNetWriter {
@@ -46,6 +47,8 @@ class zuNetWriter {
   // Code u32, id u32, the text when the id is 65535, the parameter count u32,
   // then key byte and value string per parameter in ascending key order.
   void putErrorMessage(const zuErrorMessage& message);
+  // Count u32, then name and value strings per entry in insertion order.
+  void putProperties(const zuProperties& properties);
 
   // Back to the start, valid again.
   void reset();

@@ -1,29 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <new>
 #include <stdexcept>
 #include <vector>
 
 #include "NetTestSupport.h"
 #include "loam/netobjects/zuDynamicNetWriter.h"
-
-// Array allocations of this test program can be made to fail on demand; the
-// writer takes its storage as an array.
-namespace {
-thread_local int gFailArrayAllocations = 0;
-}
-
-void* operator new[](std::size_t size) {
-  if (gFailArrayAllocations > 0) {
-    --gFailArrayAllocations;
-    throw std::bad_alloc();
-  }
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+#include "loam/platform/zuPlatformMemory.h"
 
 namespace {
 
@@ -88,9 +71,9 @@ TEST(zuDynamicNetWriterTest, FailedAllocationThrowsBadAllocAndKeepsTheWriterInva
   zuDynamicNetWriter w;
   std::vector<u8> block(10240, 0x33);
   w.putData(block.data(), 10240);
-  gFailArrayAllocations = 1;
+  zuPlatform::failAllocationsForTest(1);
   EXPECT_THROW(w.putUInt8(1), std::bad_alloc);
-  gFailArrayAllocations = 0;
+  zuPlatform::failAllocationsForTest(0);
   EXPECT_FALSE(w.isValid());
   EXPECT_EQ(w.size(), 10240u);
   EXPECT_EQ(bytesOf(w), block);

@@ -9,6 +9,7 @@
 #include "loam/netobjects/zuNetObjectErrors.h"
 #include "loam/netobjects/zuNetObjectHandlerInterface.h"
 #include "loam/netobjects/zuNetObjectTypes.h"
+#include "loam/threads/zuLog.h"
 
 namespace {
 
@@ -129,20 +130,39 @@ TEST(zuNetObjectTest, LoneEmptyLastChunkGivesAnEmptyReader) {
   EXPECT_TRUE(o.seen.empty());
 }
 
+std::vector<std::string> g_logLines;
+
+bool takeLine(u32, const char* text) {
+  g_logLines.push_back(text);
+  return true;
+}
+
 // A worker may be reading the gathered bytes after the last chunk: nothing
 // that arrives later for the exchange may touch them.
-TEST(zuNetObjectTest, ChunksAfterTheLastAreDropped) {
+TEST(zuNetObjectTest, ChunksAfterTheLastAreDroppedAndLogged) {
   const std::vector<u8> m = message(20);
   Recorder o;
+  FakeHandler h;
+  o.setHandler(&h);
+  o.setId(17);
   deliverInPieces(o, m, {8, 12});
   const u8* gathered = o.receivedData().data();
   ASSERT_EQ(o.receivedData().size(), 20u);
 
+  const i32 level = zuLog::getLogLevel();
+  zuLog::setLogLevel(4);
+  g_logLines.clear();
+  zuLog::addListener(&takeLine);
   for (bool last : {false, true}) {
     bool dropped = false;
     EXPECT_EQ(o.deliverChunk(m.data(), 5, last, dropped), 0);
     EXPECT_TRUE(dropped);
   }
+  zuLog::removeListener(&takeLine);
+  zuLog::setLogLevel(level);
+  ASSERT_EQ(g_logLines.size(), 2u);
+  EXPECT_EQ(g_logLines[0],
+            "agent:10.0.0.7(4152): dropped 5 bytes for message 17 (type 2) after its last chunk.");
   EXPECT_EQ(o.processed, 1);
   EXPECT_EQ(o.getReceivedCount(), 2u);
   EXPECT_EQ(o.receivedData().data(), gathered);

@@ -10,6 +10,7 @@
 #include "loam/base/zuDate.h"
 #include "loam/base/zuDateTime.h"
 #include "loam/base/zuErrorMessage.h"
+#include "loam/base/zuProperties.h"
 #include "loam/base/zuTimeOfDay.h"
 #include "loam/netobjects/zuDynamicNetWriter.h"
 #include "loam/netobjects/zuNetReader.h"
@@ -123,6 +124,32 @@ TEST(zuNetReaderTest, EveryTypeRoundTrips) {
          r.getErrorMessage(m);
          expectSameError(m, literal);
        }},
+      {"property list in insertion order", 4 + 2 + 2 + 3 + 2 + 2 + 1,
+       [](zuNetWriter& w) {
+         zuProperties p;
+         p.set("b", "1");
+         p.set("A", "22");
+         p.set("c", "");
+         w.putProperties(p);
+       },
+       [](zuNetReader& r) {
+         zuProperties p;
+         r.getProperties(p);
+         ASSERT_EQ(p.count(), 3u);
+         std::string name, value;
+         p.getAt(0, name, value);
+         EXPECT_EQ(name + "=" + value, "b=1");
+         p.getAt(1, name, value);
+         EXPECT_EQ(name + "=" + value, "a=22");
+         p.getAt(2, name, value);
+         EXPECT_EQ(name + "=" + value, "c=");
+       }},
+      {"empty property list", 4, [](zuNetWriter& w) { w.putProperties(zuProperties()); },
+       [](zuNetReader& r) {
+         zuProperties p;
+         r.getProperties(p);
+         EXPECT_EQ(p.count(), 0u);
+       }},
       {"error message by catalog id", 15, [&](zuNetWriter& w) { w.putErrorMessage(catalog); },
        [&](zuNetReader& r) {
          zuErrorMessage m;
@@ -153,6 +180,7 @@ TEST(zuNetReaderTest, EveryTypeRoundTrips) {
 //   struct.pack('>BBBH', 13, 45, 9, 250)
 //   struct.pack('>I', 1234567890)
 //   struct.pack('>bBhHiI?', -2, 200, -2, 0x1234, -2, 0xDEADBEEF, True)
+//   struct.pack('>I', 2) + b'name\0' + b'agent\0' + b'port\0' + b'4152\0'
 struct Golden {
   const char* name;
   const char* hex;
@@ -208,6 +236,20 @@ TEST(zuNetReaderTest, EncodingsMatchPythonStructBytes) {
          zuDateTime t;
          r.getDateTime(t);
          EXPECT_EQ(t.seconds(), 1234567890u);
+       }},
+      {"property list", "000000026e616d65006167656e7400706f7274003431353200",
+       [](zuNetWriter& w) {
+         zuProperties p;
+         p.set("name", "agent");
+         p.set("port", "4152");
+         w.putProperties(p);
+       },
+       [](zuNetReader& r) {
+         zuProperties p;
+         r.getProperties(p);
+         EXPECT_EQ(p.count(), 2u);
+         EXPECT_EQ(p.valueRef("name"), "agent");
+         EXPECT_EQ(p.valueRef("port"), "4152");
        }},
       {"integers and bool", "fec8fffe1234fffffffedeadbeef01",
        [](zuNetWriter& w) {
@@ -436,6 +478,29 @@ TEST(zuNetReaderTest, FailedErrorMessageReadLeavesTheMessageAlone) {
   EXPECT_EQ(m.paramRef('q'), "kept");
   EXPECT_FALSE(m.hasParam('a'));
   EXPECT_EQ(r.bytesLeft(), data.size());
+}
+
+TEST(zuNetReaderTest, FailedPropertyListReadSetsNoEntry) {
+  // Two entries announced; the second value has no NUL.
+  const std::vector<u8> data = fromHex(
+      "00000002"
+      "6100"
+      "3100"
+      "6200"
+      "32");
+  zuNetReader r(data.data(), static_cast<u32>(data.size()));
+  zuProperties p;
+  p.set("kept", "yes");
+  try {
+    r.getProperties(p);
+    ADD_FAILURE() << "no exception";
+  } catch (const std::out_of_range& e) {
+    EXPECT_STREQ(e.what(), "zuNetReader::getConstString");
+  }
+  EXPECT_EQ(p.count(), 1u);
+  EXPECT_FALSE(p.exists("a"));
+  EXPECT_EQ(r.bytesLeft(), data.size());
+  EXPECT_FALSE(r.isValid());
 }
 
 TEST(zuNetReaderTest, ForgedParameterCountRunsOutOfData) {
