@@ -3,12 +3,16 @@
 #include <atomic>
 #include <ctime>
 
+#include "loam/base/zuTimer.h"
 #include "loam/platform/zuInitOrder.h"
+#include "loam/platform/zuPlatformInitTrace.h"
 #include "loam/platform/zuPlatformRandom.h"
 
 namespace {
 
-ZU_INIT_ORDER(ZU_INIT_DEFAULT_RANDOM_SEED) std::atomic<u32> g_defaultSeed{zuPlatform::tickSeed()};
+ZU_INIT_ORDER(ZU_INIT_DEFAULT_RANDOM_SEED) std::atomic<u32> g_defaultSeed{zuGetTickCount()};
+ZU_INIT_ORDER(ZU_INIT_DEFAULT_RANDOM_SEED)
+zuPlatform::InitNote g_defaultSeedNote{ZU_INIT_DEFAULT_RANDOM_SEED};
 
 std::atomic<bool> g_crtSeeded{false};
 

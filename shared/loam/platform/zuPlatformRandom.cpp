@@ -26,12 +26,4 @@ RandomSource setRandomSource(RandomSource source) {
   return g_source.exchange(source, std::memory_order_acq_rel);
 }
 
-u32 tickSeed() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  const u64 ms = static_cast<u64>(ts.tv_sec) * 1000u + static_cast<u64>(ts.tv_nsec) / 1000000u;
-  // A 32-bit tick count folded modulo 0xFFFFFFFF, as the library's tick count is.
-  return static_cast<u32>(ms % 0xFFFFFFFFu);
-}
-
 }  // namespace zuPlatform

@@ -21,7 +21,4 @@ u32 crtRand();
 using RandomSource = u32 (*)();
 RandomSource setRandomSource(RandomSource source);
 
-// Seed for the process-wide default random seed: the millisecond tick count.
-u32 tickSeed();
-
 }  // namespace zuPlatform
