@@ -1,9 +1,7 @@
 #include "loam/base/zuMessage.h"
 
-#include <cerrno>
-#include <cstdlib>
-
 #include "loam/base/zuMessageCatalog.h"
+#include "loam/base/zuString.h"
 
 void zuMessage::clear() {
   id_ = kNone;
@@ -27,15 +25,15 @@ void zuMessage::setText(const std::string& text) {
 
 void zuMessage::setParam(char key, const std::string& value) { params_.emplace(key, value); }
 
-void zuMessage::setParamNumber(char key, u32 value) { setParam(key, std::to_string(value)); }
+void zuMessage::setParamNumber(char key, u32 value) { setParam(key, zuUIntToString(value)); }
 
-void zuMessage::setParamNumber(char key, i32 value) { setParam(key, std::to_string(value)); }
+void zuMessage::setParamNumber(char key, i32 value) { setParam(key, zuIntToString(value)); }
 
 void zuMessage::replaceParam(char key, const std::string& value) { params_[key] = value; }
 
-void zuMessage::replaceParam(char key, u32 value) { replaceParam(key, std::to_string(value)); }
+void zuMessage::replaceParam(char key, u32 value) { replaceParam(key, zuUIntToString(value)); }
 
-void zuMessage::replaceParam(char key, i32 value) { replaceParam(key, std::to_string(value)); }
+void zuMessage::replaceParam(char key, i32 value) { replaceParam(key, zuIntToString(value)); }
 
 bool zuMessage::hasParam(char key) const { return params_.count(key) != 0; }
 
@@ -46,21 +44,15 @@ const std::string& zuMessage::paramRef(char key) const {
 }
 
 u32 zuMessage::paramUInt(char key) const {
-  const std::string& v = paramRef(key);
-  errno = 0;
-  char* end = nullptr;
-  unsigned long long n = std::strtoull(v.c_str(), &end, 10);
-  if (v.empty() || *end || errno || n > 0xFFFFFFFFull || v[0] == '-') return 0;
-  return static_cast<u32>(n);
+  u32 n = 0;
+  zuStrToUInt32(paramRef(key).c_str(), n);
+  return n;
 }
 
 i32 zuMessage::paramInt(char key) const {
-  const std::string& v = paramRef(key);
-  errno = 0;
-  char* end = nullptr;
-  long long n = std::strtoll(v.c_str(), &end, 10);
-  if (v.empty() || *end || errno || n > 2147483646LL || n < -2147483647LL) return 0;
-  return static_cast<i32>(n);
+  i32 n = 0;
+  zuStrToInt32(paramRef(key).c_str(), n);
+  return n;
 }
 
 bool zuMessage::paramAt(u32 index, char& key, std::string& value) const {
