@@ -52,7 +52,7 @@ zuIPAddress::zuIPAddress(const zuIPv4Address& v4) {
 
 zuIPAddress::zuIPAddress(const char* text) { fromString(text); }
 
-zuIPAddress::zuIPAddress(const std::string& text) { fromString(text.c_str()); }
+zuIPAddress::zuIPAddress(const std::string& text) { fromString(text); }
 
 void zuIPAddress::clear() { std::memset(bytes_, 0, kSize); }
 
@@ -64,6 +64,14 @@ bool zuIPAddress::fromString(const char* text) {
   if (!v4.parse(text, static_cast<u32>(std::strlen(text)))) return false;
   if (!v4.isZero()) *this = zuIPAddress(v4);
   return true;
+}
+
+bool zuIPAddress::fromString(const std::string& text) {
+  if (text.find('\0') != std::string::npos) {
+    clear();
+    return false;
+  }
+  return fromString(text.c_str());
 }
 
 bool zuIPAddress::isIPv4() const {

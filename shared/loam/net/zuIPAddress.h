@@ -22,7 +22,8 @@ class zuIPAddress {
   // non-zero IPv4 address is stored in IPv4 form. False, with the address
   // unset, when the text does not parse.
   bool fromString(const char* text);
-  bool fromString(const std::string& text) { return fromString(text.c_str()); }
+  // A text with a NUL byte inside does not parse.
+  bool fromString(const std::string& text);
 
   const u8* bytes() const { return bytes_; }
   u8* bytes() { return bytes_; }

@@ -34,15 +34,15 @@ constexpr void onDigits(Tables& t, u32 from, u8 lo, u8 hi, u8 to) {
 
 constexpr Tables buildTables() {
   Tables t{};
-  t.classMap['i'] = kI;
-  t.classMap['n'] = kN;
-  t.classMap['-'] = kDash;
-  t.classMap['.'] = kDot;
-  t.classMap['*'] = kStar;
-  t.classMap['a'] = kA;
-  t.classMap['d'] = kD;
-  t.classMap['r'] = kR;
-  t.classMap['p'] = kP;
+  t.classMap[u8{'i'}] = kI;
+  t.classMap[u8{'n'}] = kN;
+  t.classMap[u8{'-'}] = kDash;
+  t.classMap[u8{'.'}] = kDot;
+  t.classMap[u8{'*'}] = kStar;
+  t.classMap[u8{'a'}] = kA;
+  t.classMap[u8{'d'}] = kD;
+  t.classMap[u8{'r'}] = kR;
+  t.classMap[u8{'p'}] = kP;
   for (u8 d = 0; d < 10; ++d) t.classMap['0' + d] = static_cast<u8>(kDigit0 + d);
 
   // 1: start of an octet ('.' here rejects)

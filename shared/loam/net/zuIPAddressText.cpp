@@ -16,6 +16,9 @@ int hexValue(char c) {
 
 const u8* asBytes(const std::string& s) { return reinterpret_cast<const u8*>(s.data()); }
 
+// The C-string conversions below would stop early at a NUL byte.
+bool hasNul(const std::string& s) { return s.find('\0') != std::string::npos; }
+
 u32 countDots(const std::string& s) {
   u32 n = 0;
   for (char c : s) n += c == '.' ? 1u : 0u;
@@ -137,6 +140,7 @@ bool zuParseIPv6Text(const char* text, u8* out16) {
 }
 
 bool zuIsValidIPv4PrefixText(const std::string& text, u32* prefix) {
+  if (hasNul(text)) return false;
   const std::size_t slash = text.find('/');
   zuIPAddressStateMachine machine(0, false);
   u32 length = 32;
@@ -163,6 +167,7 @@ bool zuNormalizeIPv4PrefixText(std::string& text) {
 }
 
 bool zuParseIPv4RangeText(const std::string& text, u32* first, u32* last, u16* prefix) {
+  if (hasNul(text)) return false;
   const std::size_t dash = text.find('-');
   const std::size_t slash = text.find('/');
   std::string rangeText = text;
@@ -195,6 +200,7 @@ bool zuParseIPv4RangeText(const std::string& text, u32* first, u32* last, u16* p
 
 bool zuParseIPRangeText(const std::string& text, zuIPAddress* first, zuIPAddress* last,
                         u16* prefix) {
+  if (hasNul(text)) return false;
   zuIPAddress lo;
   zuIPAddress hi;
   u16 length = 128;

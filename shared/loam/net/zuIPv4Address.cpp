@@ -31,14 +31,14 @@ constexpr ParserTables buildParserTables() {
   ParserTables t{};
   for (u8& c : t.classOf) c = kInvalid;
   for (u8 d = 0; d < 10; ++d) t.classOf['0' + d] = d;
-  t.classOf['.'] = kDot;
-  t.classOf['-'] = kDash;
-  t.classOf['i'] = kI;
-  t.classOf['n'] = kN;
-  t.classOf['a'] = kA;
-  t.classOf['d'] = kD;
-  t.classOf['r'] = kR;
-  t.classOf['p'] = kP;
+  t.classOf[u8{'.'}] = kDot;
+  t.classOf[u8{'-'}] = kDash;
+  t.classOf[u8{'i'}] = kI;
+  t.classOf[u8{'n'}] = kN;
+  t.classOf[u8{'a'}] = kA;
+  t.classOf[u8{'d'}] = kD;
+  t.classOf[u8{'r'}] = kR;
+  t.classOf[u8{'p'}] = kP;
 
   // 1: start of an octet
   t.next[1][0] = 7;
@@ -222,6 +222,8 @@ u16 zuIPv4Address::rangePrefixLength(const zuIPv4Address& first, const zuIPv4Add
 }
 
 bool zuIPv4Address::parseRange(const std::string& text, u32* first, u32* last) {
+  // The number conversions stop at a NUL; such a text is no range.
+  if (text.find('\0') != std::string::npos) return false;
   zuIPv4Address lo;
   zuIPv4Address hi;
   const std::size_t dash = text.find('-');

@@ -110,7 +110,8 @@ TEST(zuIPAddressText, IPv6AgreesWithInetPtonOnGeneratedTexts) {
                                 "0001",      "00001",   "0ffff",    "10000",     "g",
                                 "1.2.3.4",   "1.2.3",   "01.2.3.4", "1.2.3.4.5", "255.255.255.255",
                                 "256.1.1.1", "0.0.0.0", "7",        "dead",      "beef"};
-  std::mt19937 rng(4242);
+  std::mt19937 gen(4242);
+  auto rng = [&gen] { return static_cast<u32>(gen()); };
   auto pick = [&rng](u32 n) { return static_cast<u32>(rng() % n); };
   for (int i = 0; i < 200000; ++i) {
     const u32 count = 1 + pick(10);
@@ -133,7 +134,9 @@ TEST(zuIPAddressText, DottedQuadAgreesWithInetPton) {
     const bool theirs = inet_pton(AF_INET, text, &in) == 1;
     u32 ours = 0;
     ASSERT_EQ(zuParseDottedQuad(text, ours), theirs) << text;
-    if (theirs) EXPECT_EQ(ours, in.s_addr) << text;
+    if (theirs) {
+      EXPECT_EQ(ours, in.s_addr) << text;
+    }
   }
 }
 
@@ -314,7 +317,8 @@ TEST(zuIPAddressText, RangesToText) {
 
 // What the range writer produces, the range reader must take back unchanged.
 TEST(zuIPAddressText, RangeTextsReadBackWhatTheyWrite) {
-  std::mt19937 rng(5);
+  std::mt19937 gen(5);
+  auto rng = [&gen] { return static_cast<u32>(gen()); };
   for (int i = 0; i < 5000; ++i) {
     u8 bytes[16] = {};
     for (int b = 0; b < 16; ++b) bytes[b] = rng() % 3 == 0 ? 0 : static_cast<u8>(rng());
@@ -340,6 +344,19 @@ TEST(zuIPAddressText, RangeTextsReadBackWhatTheyWrite) {
     ASSERT_EQ(readFirst, first) << text;
     ASSERT_EQ(readLast, last) << text;
   }
+}
+
+TEST(zuIPAddressText, ANulInsideAStringIsNoAddress) {
+  const std::string nul("\0", 1);
+  zuIPAddress a;
+  EXPECT_FALSE(a.fromString("::1" + nul + "junk"));
+  u32 first = 0;
+  u32 last = 0;
+  u32 prefix = 0;
+  EXPECT_FALSE(zuIPv4Address::parseRange("10.0.0.0/8" + nul + "x", &first, &last));
+  EXPECT_FALSE(zuParseIPv4RangeText("10.0.0.0/8" + nul, &first, &last, nullptr));
+  EXPECT_FALSE(zuIsValidIPv4PrefixText("10.1/16" + nul, &prefix));
+  EXPECT_FALSE(zuParseIPRangeText("::/0" + nul, nullptr, nullptr, nullptr));
 }
 
 }  // namespace

@@ -21,7 +21,9 @@ zuIPv4Address v4(const char* text) {
 bool parses(const std::string& text, zuIPv4Address* out = nullptr) {
   zuIPv4Address a(9, 9, 9, 9);
   const bool ok = a.parse(text.data(), static_cast<u32>(text.size()));
-  if (!ok) EXPECT_TRUE(a.isZero()) << "a failed parse must leave 0: " << text;
+  if (!ok) {
+    EXPECT_TRUE(a.isZero()) << "a failed parse must leave 0: " << text;
+  }
   if (out != nullptr) *out = a;
   return ok;
 }
@@ -155,7 +157,8 @@ TEST(zuIPv4Address, ParseEdgeCases) {
 }
 
 TEST(zuIPv4Address, ReverseNameParsesBackToTheAddress) {
-  std::mt19937 rng(7);
+  std::mt19937 gen(7);
+  auto rng = [&gen] { return static_cast<u32>(gen()); };
   for (int i = 0; i < 2000; ++i) {
     const zuIPv4Address a = zuIPv4Address::fromHostValue(rng());
     zuIPv4Address back;
@@ -174,7 +177,9 @@ void expectAgreesWithInetPton(const std::string& text) {
   zuIPv4Address a;
   const bool ours = parses(text, &a);
   ASSERT_EQ(ours, theirs) << '"' << text << '"';
-  if (ours) ASSERT_EQ(a.value(), in.s_addr) << text;
+  if (ours) {
+    ASSERT_EQ(a.value(), in.s_addr) << text;
+  }
 }
 
 TEST(zuIPv4Address, ParseAgreesWithInetPtonOnEveryShortText) {
@@ -196,7 +201,8 @@ TEST(zuIPv4Address, ParseAgreesWithInetPtonOnGeneratedQuads) {
                                 "109", "199", "200", "240", "249", "250",  "255", "256",
                                 "259", "260", "299", "300", "999", "1000", "012", "0255"};
   const char* const junk[] = {" ", "-", "+", "x", ":", "/", "..", "\t", "a", "i"};
-  std::mt19937 rng(2024);
+  std::mt19937 gen(2024);
+  auto rng = [&gen] { return static_cast<u32>(gen()); };
   auto pick = [&rng](u32 n) { return static_cast<u32>(rng() % n); };
   for (int i = 0; i < 100000; ++i) {
     const u32 count = 2 + pick(4);  // 2 to 5 octets
