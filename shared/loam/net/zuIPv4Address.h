@@ -67,3 +67,8 @@ class zuIPv4Address {
  private:
   u8 octets_[4]{};
 };
+
+// The same three-way comparison as a free function, for ordering predicates.
+inline int zuCompareAddress(const zuIPv4Address& a, const zuIPv4Address& b) {
+  return zuIPv4Address::compare(a, b);
+}

@@ -63,6 +63,7 @@ TEST(zuIPv4Address, CompareTakesTheFirstOctetAsMostSignificant) {
   EXPECT_EQ(zuIPv4Address::compare(zuIPv4Address(10, 0, 0, 1), zuIPv4Address(10, 0, 0, 1)), 0);
   EXPECT_TRUE(zuIPv4Address(128, 0, 0, 0) > zuIPv4Address(127, 255, 255, 255));
   EXPECT_FALSE(zuIPv4Address(1, 1, 1, 1) > zuIPv4Address(1, 1, 1, 1));
+  EXPECT_LT(zuCompareAddress(zuIPv4Address(9, 0, 0, 0), zuIPv4Address(10, 0, 0, 0)), 0);
 }
 
 TEST(zuIPv4Address, TextAndReverseNames) {
