@@ -7,7 +7,9 @@
 #include "loam/base/zuErrorMessage.h"
 #include "loam/base/zuMessageTexts.h"
 #include "loam/platform/zuInitOrder.h"
+#include "loam/platform/zuPlatformInitTrace.h"
 #include "loam/threads/zuGlobalLocks.h"
+#include "loam/threads/zuLog.h"
 #include "loam/threads/zuStMutex.h"
 #include "loam/threads/zuThread.h"
 
@@ -15,6 +17,7 @@ namespace {
 
 // Both guarded by zuMessageQueueLock.
 ZU_INIT_ORDER(ZU_INIT_MESSAGE_QUEUE) std::list<zuMessages::Entry> g_queue;
+ZU_INIT_ORDER(ZU_INIT_MESSAGE_QUEUE) zuPlatform::InitNote g_queueNote{ZU_INIT_MESSAGE_QUEUE};
 u32 g_mode = zuMessages::kModeQueue;
 
 }  // namespace
@@ -30,6 +33,10 @@ void zuMessages::post(const zuMessage& message) {
         g_queue.push_back(Entry{0, message});
         break;
       case kModeLog:
+        // The log takes its own lock, and no global lock is held while
+        // another is taken: a listener that posts would deadlock otherwise.
+        hold.unlock();
+        zuLog::log(0, message);
         break;
       case kModeStandardError: {
         std::string text;

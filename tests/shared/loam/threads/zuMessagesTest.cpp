@@ -1,7 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
 #include <iostream>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -10,7 +16,9 @@
 
 #include "loam/base/zuErrorMessage.h"
 #include "loam/base/zuException.h"
+#include "loam/threads/zuLog.h"
 #include "loam/threads/zuMessages.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -35,6 +43,37 @@ class CapturedStderr {
  private:
   std::ostringstream text_;
   std::streambuf* old_;
+};
+
+// Takes every log line, so nothing reaches the console.
+std::mutex g_linesMutex;
+std::vector<std::pair<u32, std::string>> g_lines;
+bool takeLine(u32 level, const char* text) {
+  std::lock_guard<std::mutex> hold(g_linesMutex);
+  g_lines.emplace_back(level, text);
+  return true;
+}
+
+class CapturedLog {
+ public:
+  CapturedLog() {
+    clear();
+    zuLog::addListener(&takeLine);
+  }
+  ~CapturedLog() {
+    zuLog::removeListener(&takeLine);
+    clear();
+  }
+  std::vector<std::pair<u32, std::string>> lines() const {
+    std::lock_guard<std::mutex> hold(g_linesMutex);
+    return g_lines;
+  }
+
+ private:
+  static void clear() {
+    std::lock_guard<std::mutex> hold(g_linesMutex);
+    g_lines.clear();
+  }
 };
 
 class Messages : public testing::Test {
@@ -88,13 +127,78 @@ TEST_F(Messages, EmptyMessagesIgnoredInEveryMode) {
   for (u32 mode : {zuMessages::kModeQueue, zuMessages::kModeLog, zuMessages::kModeStandardError}) {
     SCOPED_TRACE(mode);
     zuMessages::setMode(mode);
+    CapturedLog log;
     CapturedStderr err;
     zuMessages::post(zuMessage());
     zuMessages::post(zuMessage(""));
     zuMessages::post(cleared);
     EXPECT_EQ(err.text(), "");
     EXPECT_TRUE(zuMessages::isEmpty());
+    EXPECT_TRUE(log.lines().empty());
   }
+}
+
+TEST_F(Messages, LogModeWritesLevelZeroLines) {
+  zuMessages::setMode(zuMessages::kModeLog);
+  CapturedLog log;
+  const zuMessage busy("Port $p is busy.", 'p', "4152");
+  zuMessages::post(busy);
+  zuMessages::post(busy);  // nothing is pending here
+  zuMessages::reportException(std::runtime_error("boom"));
+  const auto lines = log.lines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], (std::pair<u32, std::string>{0, "Port 4152 is busy."}));
+  EXPECT_EQ(lines[1], lines[0]);
+  EXPECT_EQ(lines[2].first, 0u);
+  EXPECT_NE(lines[2].second.find("\"boom\""), std::string::npos);
+  EXPECT_TRUE(zuMessages::isEmpty());
+}
+
+// A listener that looks at the queue holds the log lock while it takes the
+// queue lock; posting in log mode must not hold them the other way round.
+std::atomic<int> g_listenerCalls{0};
+bool peekQueue(u32, const char*) {
+  (void)zuMessages::isEmpty();
+  ++g_listenerCalls;
+  return true;
+}
+
+TEST_F(Messages, LogModeAndQueueReadingListenerDoNotDeadlock) {
+  zuMessages::setMode(zuMessages::kModeLog);
+  g_listenerCalls = 0;
+  zuLog::addListener(&peekQueue);
+  constexpr int kRounds = 500;
+  auto work = [](bool viaRouter) {
+    for (int i = 0; i < kRounds; ++i) {
+      if (viaRouter)
+        zuMessages::post(zuMessage("routed $i", 'i', std::to_string(i)));
+      else
+        zuLog::write(0, "direct");
+    }
+  };
+  std::vector<std::thread> threads;
+  std::vector<std::future<void>> done;
+  for (int t = 0; t < 4; ++t) {
+    std::promise<void> finished;
+    done.push_back(finished.get_future());
+    threads.emplace_back(
+        [work, t](std::promise<void> p) {
+          work(t % 2 == 0);
+          p.set_value();
+        },
+        std::move(finished));
+  }
+  const auto deadline = std::chrono::steady_clock::now() + tw::test::kFailBound;
+  for (auto& d : done) {
+    if (d.wait_until(deadline) != std::future_status::ready) {
+      // Both locks stay held for good: nothing after this could finish.
+      std::fprintf(stderr, "deadlock between the log and the message queue\n");
+      std::_Exit(1);
+    }
+  }
+  for (std::thread& thread : threads) thread.join();
+  zuLog::removeListener(&peekQueue);
+  EXPECT_EQ(g_listenerCalls.load(), 4 * kRounds);
 }
 
 TEST_F(Messages, StandardErrorModeWritesFormattedLine) {
