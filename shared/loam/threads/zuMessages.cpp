@@ -3,6 +3,7 @@
 #include <iostream>
 #include <list>
 #include <string>
+#include <utility>
 
 #include "loam/base/zuErrorMessage.h"
 #include "loam/base/zuMessageTexts.h"
@@ -34,7 +35,8 @@ void zuMessages::post(const zuMessage& message) {
         break;
       case kModeLog:
         // The log takes its own lock, and no global lock is held while
-        // another is taken: a listener that posts would deadlock otherwise.
+        // another is taken: a listener that reads the queue while another
+        // thread posts would deadlock otherwise.
         hold.unlock();
         zuLog::log(0, message);
         break;

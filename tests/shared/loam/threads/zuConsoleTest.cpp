@@ -91,10 +91,15 @@ TEST(Console, AskTable) {
 // Without this the prompt would be shown and read again for ever.
 TEST(Console, AskAtEndOfInputTable) {
   const AskCase table[] = {
-      {1, "", 2, 1},        {2, "", 6, 1},     {3, "", 2, 1},  {0, "", 1, 1}, {1, "x\n", 2, 2},
-      {2, "maybe\n", 6, 2}, {3, "\n\n", 2, 3}, {3, "y", 3, 1},  // a last answer without line end
-                                                                // still counts
-      {2, "q", 6, 2},
+      {1, "", 2, 1},         // Cancel
+      {2, "", 6, 1},         // No
+      {3, "", 2, 1},         // Cancel
+      {0, "", 1, 1},         // nothing to choose
+      {1, "x\n", 2, 2},      // a wrong answer, then the end
+      {2, "maybe\n", 6, 2},  // the same for kind 2
+      {3, "\n\n", 2, 3},     // empty answers, then the end
+      {3, "y", 3, 1},        // a last answer without line end still counts
+      {2, "q", 6, 2},        // a wrong last answer without line end
   };
   for (const AskCase& row : table) {
     SCOPED_TRACE(testing::Message() << "kind " << row.kind << " input \"" << row.input << "\"");
