@@ -20,6 +20,7 @@
 #include "loam/threads/zuGlobalLocks.h"
 #include "loam/threads/zuLog.h"
 #include "loam/threads/zuMainThread.h"
+#include "loam/threads/zuMessages.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define TW_SANITIZED_ALLOCATOR 1
@@ -38,6 +39,7 @@ bool g_logUsableAfterItsSlots = false;
 bool g_catalogUsableAfterItsSlot = false;
 bool g_mainThreadUsableAfterItsSlot = false;
 bool g_mainThreadSeeded = false;
+bool g_messageQueueUsableAfterItsSlot = false;
 
 bool g_probeSawLine = false;
 bool probeWatcher(u32, const char* text) {
@@ -89,6 +91,18 @@ struct MainThreadProbe {
 };
 ZU_INIT_ORDER(ZU_INIT_MAIN_THREAD + 1) MainThreadProbe g_mainThreadProbe;
 
+struct MessageQueueProbe {
+  MessageQueueProbe() {
+    zuPlatform::noteBuilt(ZU_INIT_MESSAGE_QUEUE + 1);
+    zuMessages::post(zuMessage("probe"));
+    u32 tag = 1;
+    zuMessage taken;
+    g_messageQueueUsableAfterItsSlot =
+        zuMessages::next(tag, taken) && tag == 0 && taken.text() == "probe";
+  }
+};
+ZU_INIT_ORDER(ZU_INIT_MESSAGE_QUEUE + 1) MessageQueueProbe g_messageQueueProbe;
+
 TEST(ProcessGlobals, AreBuiltInTheirSlotOrder) {
   // Keeps every owner's file in this program.
   (void)zuRandomDefaultSeed();
@@ -99,13 +113,13 @@ TEST(ProcessGlobals, AreBuiltInTheirSlotOrder) {
   EXPECT_TRUE(std::is_sorted(built.begin(), built.end()));
   EXPECT_EQ(std::adjacent_find(built.begin(), built.end()), built.end()) << "a slot noted twice";
   const std::vector<u32> expected = {
-      ZU_INIT_ALLOC_GUARD,         ZU_INIT_ALLOC_GUARD + 1, ZU_INIT_LOG_NAME,
-      ZU_INIT_LOG_LISTENERS,       ZU_INIT_LOG_FILE_NAME,   ZU_INIT_LOG_LOCK,
-      ZU_INIT_LOG_LOCK + 1,        ZU_INIT_MESSAGE_CATALOG, ZU_INIT_MESSAGE_CATALOG + 1,
-      ZU_INIT_EVENT_LOCK,          ZU_INIT_THREAD_REGISTRY, ZU_INIT_REGISTRY_LOCK,
-      ZU_INIT_MAIN_THREAD,         ZU_INIT_MAIN_THREAD + 1, ZU_INIT_MESSAGE_QUEUE_LOCK,
-      ZU_INIT_DEFAULT_RANDOM_SEED, ZU_INIT_MODULE_PATH,     ZU_INIT_MODULE_FOLDER,
-      ZU_INIT_MODULE_FILE_NAME,
+      ZU_INIT_ALLOC_GUARD,   ZU_INIT_ALLOC_GUARD + 1,   ZU_INIT_LOG_NAME,
+      ZU_INIT_LOG_LISTENERS, ZU_INIT_LOG_FILE_NAME,     ZU_INIT_LOG_LOCK,
+      ZU_INIT_LOG_LOCK + 1,  ZU_INIT_MESSAGE_CATALOG,   ZU_INIT_MESSAGE_CATALOG + 1,
+      ZU_INIT_EVENT_LOCK,    ZU_INIT_THREAD_REGISTRY,   ZU_INIT_REGISTRY_LOCK,
+      ZU_INIT_MAIN_THREAD,   ZU_INIT_MAIN_THREAD + 1,   ZU_INIT_MESSAGE_QUEUE_LOCK,
+      ZU_INIT_MESSAGE_QUEUE, ZU_INIT_MESSAGE_QUEUE + 1, ZU_INIT_DEFAULT_RANDOM_SEED,
+      ZU_INIT_MODULE_PATH,   ZU_INIT_MODULE_FOLDER,     ZU_INIT_MODULE_FILE_NAME,
   };
   for (const u32 slot : expected) {
     EXPECT_NE(std::find(built.begin(), built.end(), slot), built.end()) << "slot " << slot;
@@ -118,6 +132,7 @@ TEST(ProcessGlobals, EachIsUsableFromTheNextSlot) {
   EXPECT_TRUE(g_catalogUsableAfterItsSlot);
   EXPECT_TRUE(g_mainThreadUsableAfterItsSlot);
   EXPECT_TRUE(g_mainThreadSeeded);
+  EXPECT_TRUE(g_messageQueueUsableAfterItsSlot);
 }
 
 TEST(AllocGuard, TheNewHandlerThrowsBadAllocation) {
