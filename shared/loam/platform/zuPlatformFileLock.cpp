@@ -1,0 +1,92 @@
+#include "loam/platform/zuPlatformFileLock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace zuPlatform {
+
+namespace {
+
+// Takers that find a file being created or released at the same moment go
+// round again; each round needs another process to have changed the file.
+constexpr int kAttempts = 8;
+
+bool lockNoWait(Handle fd) {
+  for (;;) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+// True when the open file is still the one linked under path.
+bool isLinkedAs(Handle fd, const std::string& path) {
+  struct stat open {};
+  struct stat named {};
+  if (::fstat(fd, &open) != 0 || ::stat(path.c_str(), &named) != 0) return false;
+  return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+}  // namespace
+
+Handle acquireLockFile(const std::string& path) {
+  if (path.empty()) {
+    errno = ENOENT;
+    return kInvalidHandle;
+  }
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    Handle fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      // Between create and flock another taker may have judged the new file
+      // stale: then it holds the flock, or has deleted the file.
+      if (lockNoWait(fd)) {
+        if (isLinkedAs(fd, path)) return fd;
+        closeHandle(fd);
+        continue;
+      }
+      closeHandle(fd);
+      errno = EBUSY;
+      return kInvalidHandle;
+    }
+    if (errno != EEXIST) return kInvalidHandle;
+
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      if (errno == ENOENT) continue;  // released meanwhile
+      return kInvalidHandle;
+    }
+    if (!lockNoWait(fd)) {
+      const int err = errno;
+      closeHandle(fd);
+      errno = (err == EWOULDBLOCK) ? EBUSY : err;
+      return kInvalidHandle;  // a live holder, or a file we cannot lock
+    }
+    // Nobody holds it: its holder died. While we hold the flock no one else
+    // can take or delete this file, so removing it is safe.
+    if (isLinkedAs(fd, path)) ::unlink(path.c_str());
+    closeHandle(fd);
+  }
+  errno = EBUSY;
+  return kInvalidHandle;
+}
+
+void releaseLockFile(Handle handle, const std::string& path) {
+  if (!isValidHandle(handle)) return;
+  if (isLinkedAs(handle, path)) ::unlink(path.c_str());
+  closeHandle(handle);
+}
+
+bool removeUnheldLockFile(const std::string& path) {
+  if (path.empty()) return false;
+  const Handle fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool removed = false;
+  if (lockNoWait(fd) && isLinkedAs(fd, path)) removed = ::unlink(path.c_str()) == 0;
+  closeHandle(fd);
+  return removed;
+}
+
+}  // namespace zuPlatform
