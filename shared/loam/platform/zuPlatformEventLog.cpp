@@ -13,7 +13,9 @@
 #include <unordered_map>
 
 #include "loam/platform/zuPlatformError.h"
+#include "loam/platform/zuPlatformRoot.h"
 #include "loam/platform/zuPlatformStore.h"
+#include "loam/platform/zuPlatformTime.h"
 
 namespace zuPlatform {
 
@@ -56,7 +58,7 @@ bool fail(u32 error) {
   return false;
 }
 
-std::string eventLogFolder() { return store::joinPath(store::rootFolder(), "eventlog"); }
+std::string eventLogFolder() { return store::joinPath(rootFolder(), "eventlog"); }
 
 std::string counterFile() { return store::joinPath(eventLogFolder(), "Application.seq"); }
 
@@ -341,11 +343,13 @@ std::string formatEventMessage(const EventRecord& record) {
 }
 
 std::string formatEventRecord(const EventRecord& record) {
-  char when[32] = "?";
-  const auto seconds = static_cast<std::time_t>(record.timeGenerated);
-  std::tm local{};
-  if (::localtime_r(&seconds, &local))
-    std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
+  char when[64] = "?";
+  LocalTime local;
+  if (toLocalTime(record.timeGenerated, 0, local)) {
+    std::snprintf(when, sizeof when, "%04u-%02u-%02u %02u:%02u:%02u", unsigned{local.year},
+                  unsigned{local.month}, unsigned{local.day}, unsigned{local.hour},
+                  unsigned{local.minute}, unsigned{local.second});
+  }
   char typeBuffer[16];
   std::string message = formatEventMessage(record);
   while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();

@@ -13,6 +13,7 @@
 
 #include "loam/platform/zuPlatformError.h"
 #include "loam/platform/zuPlatformRegistryStore.h"
+#include "loam/platform/zuPlatformRoot.h"
 
 namespace zuPlatform {
 

@@ -25,6 +25,7 @@
 #include "loam/platform/zuPlatformError.h"
 #include "loam/platform/zuPlatformRegistry.h"
 #include "loam/platform/zuPlatformRegistryStore.h"
+#include "loam/platform/zuPlatformRoot.h"
 #include "loam/platform/zuPlatformStore.h"
 
 extern char** environ;
@@ -78,14 +79,14 @@ std::string serviceKeyFolder(const std::string& escaped) {
 }
 
 std::string runtimeFolder(const std::string& escaped) {
-  return store::joinPath(store::joinPath(store::rootFolder(), "services"), escaped);
+  return store::joinPath(store::joinPath(rootFolder(), "services"), escaped);
 }
 
 std::string runtimeFile(const std::string& escaped, std::string_view leaf) {
   return store::joinPath(runtimeFolder(escaped), leaf);
 }
 
-std::string workFolder() { return store::joinPath(store::rootFolder(), "work"); }
+std::string workFolder() { return store::joinPath(rootFolder(), "work"); }
 
 // --- configuration in the registry -----------------------------------------
 
@@ -405,7 +406,7 @@ int spawnService(const std::vector<std::string>& args, const std::string& escape
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   std::error_code ec;
-  const std::string root = std::filesystem::absolute(store::rootFolder(), ec).string();
+  const std::string root = std::filesystem::absolute(rootFolder(), ec).string();
   std::string env[] = {std::string("PATH=") + kServiceSearchPath, "ZU_PLATFORM_ROOT=" + root,
                        std::string(kServiceMarkerVariable) + "=" + escaped};
   std::vector<char*> envp;
@@ -640,7 +641,7 @@ void reportStoppedOnFailure(const std::string& escaped, u32 error) {
 // --- manager side ------------------------------------------------------------
 
 ScHandle openScManager(u32 access) {
-  const int err = store::makeFolders(store::rootFolder(), 0755);
+  const int err = store::makeFolders(rootFolder(), 0755);
   if (err != 0) {
     setLastError(store::errorFromErrno(err, kErrorAccessDenied));
     return kScHandleNone;

@@ -11,16 +11,12 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
 
 #include "loam/platform/zuPlatformError.h"
 
 namespace zuPlatform::store {
 
 namespace {
-
-constexpr const char* kRootVariable = "ZU_PLATFORM_ROOT";
-constexpr const char* kDefaultRoot = "/var/lib/tarnwell";
 
 bool isPlainNameByte(char c) {
   return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-';
@@ -31,13 +27,6 @@ bool isUpperHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'
 std::atomic<u64> g_tempCounter{0};
 
 }  // namespace
-
-std::string rootFolder() {
-  const char* env = std::getenv(kRootVariable);
-  std::string root = (env && *env) ? std::string(env) : std::string(kDefaultRoot);
-  while (root.size() > 1 && root.back() == '/') root.pop_back();
-  return root;
-}
 
 std::string joinPath(const std::string& a, std::string_view b) {
   std::string out = a;

@@ -1,6 +1,6 @@
 #pragma once
 // Internal helpers of the stand-ins for the registry, the service control
-// manager and the event log: the platform root, file-name escaping, atomic
+// manager and the event log: file-name escaping, atomic
 // file replacement and flock-based locks shared between processes. Not for
 // use outside the platform folder.
 #include <sys/types.h>
@@ -11,11 +11,6 @@
 #include "loam/platform/zuTypes.h"
 
 namespace zuPlatform::store {
-
-// $ZU_PLATFORM_ROOT when set and not empty, else /var/lib/tarnwell, without a
-// trailing separator. Read on every call so tests can point each test at its
-// own root.
-std::string rootFolder();
 
 // a + "/" + b.
 std::string joinPath(const std::string& a, std::string_view b);

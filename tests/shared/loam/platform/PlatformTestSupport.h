@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -24,12 +23,11 @@ inline const std::string kHelperProgram = ZU_TEST_SERVICE_PATH;
 // Points ZU_PLATFORM_ROOT at a fresh folder for the test's length.
 class PlatformRootTest : public ::testing::Test {
  protected:
-  void SetUp() override { ::setenv("ZU_PLATFORM_ROOT", root_.path().c_str(), 1); }
-  void TearDown() override { ::unsetenv("ZU_PLATFORM_ROOT"); }
   const std::string& root() const { return root_.path(); }
 
  private:
   ScratchDir root_;
+  ScopedEnv rootVariable_{"ZU_PLATFORM_ROOT", root_.path()};
 };
 
 // Waits (bounded) until the process has ended; true when it did. A pid that

@@ -21,7 +21,6 @@ class RegistryTest : public tw::test::PlatformRootTest {
  protected:
   void TearDown() override {
     for (zp::RegKey key : open_) zp::regCloseKey(key);
-    PlatformRootTest::TearDown();
   }
 
   zp::RegKey createKey(const char* path, u32 access = zp::kKeyAllAccess) {

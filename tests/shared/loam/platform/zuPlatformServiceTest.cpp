@@ -28,7 +28,6 @@ std::string serviceImage(const std::string& extra = "") {
 class ServiceTest : public tw::test::PlatformRootTest {
  protected:
   void SetUp() override {
-    PlatformRootTest::SetUp();
     manager_ = zp::openScManager(zp::kScManagerAllAccess);
     ASSERT_NE(manager_, zp::kScHandleNone);
   }
@@ -46,7 +45,6 @@ class ServiceTest : public tw::test::PlatformRootTest {
     }
     zp::closeServiceHandle(manager_);
     zp::setServiceWaitBoundForTest(std::nullopt);
-    PlatformRootTest::TearDown();
   }
 
   zp::ScHandle create(const std::string& name, const std::string& image,
@@ -225,7 +223,7 @@ TEST_F(ServiceTest, NamesBecomeEscapedFolderNamesInsideTheRoot) {
 }
 
 TEST_F(ServiceTest, DispatcherRunFromAConsoleFailsAtOnceWith1063) {
-  ::unsetenv(zp::kServiceMarkerVariable);
+  const tw::test::ScopedEnv console(zp::kServiceMarkerVariable, std::nullopt);
   const zp::ServiceTableEntry table[] = {{"Tw Console", [](u32, char**) {}}, {nullptr, nullptr}};
   for (int i = 0; i < 2; ++i) {
     EXPECT_FALSE(zp::startServiceCtrlDispatcher(table));
