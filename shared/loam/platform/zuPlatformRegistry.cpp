@@ -91,7 +91,11 @@ bool parse(std::string_view text, RegKeyData& out) {
       return false;
     }
     v.type = static_cast<u32>(n[0]);
-    if (!take(text, pos, n[1], v.name) || !take(text, pos, n[2], v.data)) return false;
+    // Names come in as C strings, so a NUL in one means the file was damaged.
+    if (!take(text, pos, n[1], v.name) || !take(text, pos, n[2], v.data) ||
+        v.name.find('\0') != std::string::npos) {
+      return false;
+    }
     if (pos >= text.size() || text[pos++] != '\n') return false;
     out.values.push_back(std::move(v));
   }

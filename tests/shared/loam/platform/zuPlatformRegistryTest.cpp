@@ -232,19 +232,24 @@ TEST_F(RegistryTest, HandlesCheckTheirAccessRights) {
   open_.push_back(child);
 }
 
-TEST_F(RegistryTest, CorruptKeyFileGives1009) {
+TEST_F(RegistryTest, DamagedKeyFileGives1009AndIsNotOverwritten) {
   const zp::RegKey key = createKey("SOFTWARE\\Broken");
-  ASSERT_EQ(set(key, "v", zp::kRegSz, "x"), 0u);
   const std::string file = root() + "/registry/HKEY_LOCAL_MACHINE/software/broken/#key";
-  std::string text;
-  {
-    std::ifstream in(file);
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  const std::string damaged[] = {
+      std::string("TWREG 1\nN 6\nBroken\nV 1 1 9\nvxy"),          // cut inside a value
+      std::string("TWREG 1\nN 6\nBroken\nV 1 3 1\nv\0wx\n", 32),  // a NUL in a name
+      std::string("TWREG 1\nN 6\nBroken\nV 1 x 1\nvx\n"),         // a bad length
+      std::string("garbage"),
+  };
+  for (const std::string& text : damaged) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+    u32 size = 0;
+    EXPECT_EQ(zp::regQueryValueEx(key, "v", nullptr, nullptr, &size), zp::kErrorBadDatabase);
+    EXPECT_EQ(set(key, "w", zp::kRegSz, "y"), zp::kErrorBadDatabase);
+    std::ifstream in(file, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
+              text);
   }
-  std::ofstream(file, std::ios::trunc) << text.substr(0, text.size() - 2);  // cut mid-value
-  u32 size = 0;
-  EXPECT_EQ(zp::regQueryValueEx(key, "v", nullptr, nullptr, &size), zp::kErrorBadDatabase);
-  EXPECT_EQ(set(key, "w", zp::kRegSz, "y"), zp::kErrorBadDatabase);  // and not overwritten
 }
 
 TEST_F(RegistryTest, AReaderNeverSeesAHalfWrittenKey) {
