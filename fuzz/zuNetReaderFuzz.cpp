@@ -17,6 +17,7 @@
 #include "loam/base/zuErrorMessage.h"
 #include "loam/base/zuProperties.h"
 #include "loam/base/zuTimeOfDay.h"
+#include "loam/net/zuIPAddress.h"
 #include "loam/netobjects/zuNetReader.h"
 #include "loam/netobjects/zuNetWriter.h"
 
@@ -151,6 +152,12 @@ void step(zuNetReader& r, zuNetWriter& w, u8 op, u32 arg) {
         check(p.getAt(i, n1, v1) && back.getAt(i, n2, v2) && n1 == n2 && v1 == v2);
       }
       return;
+    }
+    case 18: {
+      zuIPAddress a;
+      r.getAddress(a);
+      w.putAddress(a);
+      break;
     }
     default:
       return;

@@ -10,6 +10,7 @@
 #include "loam/base/zuErrorMessage.h"
 #include "loam/base/zuProperties.h"
 #include "loam/base/zuTimeOfDay.h"
+#include "loam/net/zuIPAddress.h"
 
 namespace {
 
@@ -66,6 +67,10 @@ u16 zuNetReader::getUInt16() { return be16(take(2, kGetData)); }
 i32 zuNetReader::getInt32() { return static_cast<i32>(getUInt32()); }
 
 u32 zuNetReader::getUInt32() { return be32(take(4, kGetData)); }
+
+void zuNetReader::getAddress(zuIPAddress& address) {
+  std::memcpy(address.bytes(), take(zuIPAddress::kSize, kGetData), zuIPAddress::kSize);
+}
 
 void zuNetReader::getDate(zuDate& date) {
   const u8* p = take(4, kGetData);

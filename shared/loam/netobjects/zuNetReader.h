@@ -12,6 +12,7 @@
 class zuDate;
 class zuDateTime;
 class zuErrorMessage;
+class zuIPAddress;
 class zuProperties;
 class zuTimeOfDay;
 
@@ -32,6 +33,8 @@ class zuNetReader {
   u16 getUInt16();
   i32 getInt32();
   u32 getUInt32();
+  // 16 bytes, as the address holds them.
+  void getAddress(zuIPAddress& address);
   void getDate(zuDate& date);
   void getTimeOfDay(zuTimeOfDay& time);
   void getDateTime(zuDateTime& dateTime);

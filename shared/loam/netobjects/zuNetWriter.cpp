@@ -8,6 +8,7 @@
 #include "loam/base/zuErrorMessage.h"
 #include "loam/base/zuProperties.h"
 #include "loam/base/zuTimeOfDay.h"
+#include "loam/net/zuIPAddress.h"
 
 zuNetWriter::zuNetWriter(void* buffer, u32 capacity)
     : start_(static_cast<u8*>(buffer)), current_(start_), capacity_(buffer ? capacity : 0) {}
@@ -81,6 +82,10 @@ void zuNetWriter::putStringMax(const char* text, u32 maximum) {
 void zuNetWriter::putString(const std::string& text) {
   const std::size_t nul = text.find('\0');
   putText(text.data(), nul == std::string::npos ? text.size() : nul);
+}
+
+void zuNetWriter::putAddress(const zuIPAddress& address) {
+  putData(address.bytes(), zuIPAddress::kSize);
 }
 
 void zuNetWriter::putDate(const zuDate& date) {

@@ -11,6 +11,7 @@
 class zuDate;
 class zuDateTime;
 class zuErrorMessage;
+class zuIPAddress;
 class zuProperties;
 class zuTimeOfDay;
 
@@ -38,6 +39,8 @@ class zuNetWriter {
   void putStringMax(const char* text, u32 maximum);
   // The string up to its first NUL, then a NUL: a value never splits into two.
   void putString(const std::string& text);
+  // The 16 bytes as the address holds them.
+  void putAddress(const zuIPAddress& address);
   // Day u8, month u8, year u16.
   void putDate(const zuDate& date);
   // Hour, minute and second u8, millisecond u16.

@@ -12,6 +12,7 @@
 #include "loam/base/zuErrorMessage.h"
 #include "loam/base/zuProperties.h"
 #include "loam/base/zuTimeOfDay.h"
+#include "loam/net/zuIPAddress.h"
 #include "loam/netobjects/zuDynamicNetWriter.h"
 #include "loam/netobjects/zuNetReader.h"
 
@@ -97,6 +98,13 @@ TEST(zuNetReaderTest, EveryTypeRoundTrips) {
        [](zuNetReader& r) { EXPECT_STREQ(r.getConstString(), ""); }},
       {"C string", 3, [](zuNetWriter& w) { w.putCString("hi"); },
        [](zuNetReader& r) { EXPECT_STREQ(r.getNewString().get(), "hi"); }},
+      {"IPv6 address", 16,
+       [](zuNetWriter& w) { w.putAddress(zuIPAddress("2001:db8::ff00:42:8329")); },
+       [](zuNetReader& r) {
+         zuIPAddress a;
+         r.getAddress(a);
+         EXPECT_EQ(a, zuIPAddress("2001:db8::ff00:42:8329"));
+       }},
       {"date", 4, [](zuNetWriter& w) { w.putDate(dateOf(31, 12, 2050)); },
        [](zuNetReader& r) {
          zuDate d;
@@ -181,6 +189,7 @@ TEST(zuNetReaderTest, EveryTypeRoundTrips) {
 //   struct.pack('>I', 1234567890)
 //   struct.pack('>bBhHiI?', -2, 200, -2, 0x1234, -2, 0xDEADBEEF, True)
 //   struct.pack('>I', 2) + b'name\0' + b'agent\0' + b'port\0' + b'4152\0'
+//   struct.pack('>10x2B4B', 0xFF, 0xFF, 10, 0, 0, 7)
 struct Golden {
   const char* name;
   const char* hex;
@@ -251,6 +260,14 @@ TEST(zuNetReaderTest, EncodingsMatchPythonStructBytes) {
          EXPECT_EQ(p.valueRef("name"), "agent");
          EXPECT_EQ(p.valueRef("port"), "4152");
        }},
+      {"IPv4 address in its mapped form", "00000000000000000000ffff0a000007",
+       [](zuNetWriter& w) { w.putAddress(zuIPAddress("10.0.0.7")); },
+       [](zuNetReader& r) {
+         zuIPAddress a;
+         r.getAddress(a);
+         EXPECT_TRUE(a.isIPv4());
+         EXPECT_EQ(a.toString(), "10.0.0.7");
+       }},
       {"integers and bool", "fec8fffe1234fffffffedeadbeef01",
        [](zuNetWriter& w) {
          w.putInt8(-2);
@@ -314,6 +331,12 @@ TEST(zuNetReaderTest, OverrunThrowsTheOperationsNameAndKeepsThePosition) {
        [](zuNetReader& r) { r.getUInt32(); },
        "zuNetReader::getData"},
       {"getInt32", {1, 2, 3}, [](zuNetReader& r) { r.getInt32(); }, "zuNetReader::getData"},
+      {"getAddress", std::vector<u8>(15, 1),
+       [](zuNetReader& r) {
+         zuIPAddress a;
+         r.getAddress(a);
+       },
+       "zuNetReader::getData"},
       {"getDate",
        {7, 3, 7},
        [](zuNetReader& r) {
