@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "loam/net/zuScriptedEndpoint.h"
+#include "loam/net/zuTCPEndpoint.h"
 #include "loam/netobjects/zuNetPacketLayer.h"
 #include "loam/platform/zuPlatformTime.h"
 #include "loam/threads/zuSingleEvent.h"
@@ -21,6 +22,8 @@ namespace {
 using namespace std::string_literals;
 
 constexpr u32 kForever = 0xFFFFFFFF;
+// Only bounds a failing test.
+constexpr u32 kWait = static_cast<u32>(tw::test::kFailBound.count());
 
 std::string be32(u32 v) {
   const char b[4] = {static_cast<char>(v >> 24), static_cast<char>(v >> 16),
@@ -354,6 +357,29 @@ TEST_F(zuNetPacketLayerTest, BadCompressedPayloadsBreakTheLayer) {
   std::string got;
   ASSERT_EQ(receiver.receive(got), 0);
   EXPECT_EQ(got, full);
+}
+
+// Over real sockets: a pair of stream endpoints in this process.
+TEST_F(zuNetPacketLayerTest, PacketsOverAnEndpointPair) {
+  auto a = std::make_unique<zuTCPEndpoint>(nullptr, kWait);
+  auto b = std::make_unique<zuTCPEndpoint>(nullptr, kWait);
+  ASSERT_TRUE(zuConnectEndpointPair(*a, *b));
+  zuNetPacketLayer left(std::move(a), true);
+  zuNetPacketLayer right(std::move(b), true);
+  std::string payload(4000, '\0');
+  for (u32 i = 0; i < 4000; ++i) payload[i] = static_cast<char>(i % 7);
+  zuNetBuffer out(4000);
+  std::memcpy(out.payload(), payload.data(), payload.size());
+  ASSERT_EQ(left.send(out, 4000), 0);
+  zuNetBuffer in(10);
+  u32 length = 0;
+  ASSERT_EQ(right.receive(in, length, kWait), 0);
+  ASSERT_EQ(length, 4000u);
+  EXPECT_TRUE(std::string(reinterpret_cast<char*>(in.payload()), length) == payload);
+  EXPECT_EQ(right.receive(in, length, 0), zuErrTimeout);
+  left.close();
+  EXPECT_EQ(right.receive(in, length, kWait), zuErrConnectionBroken);
+  EXPECT_EQ(right.receive(in, length, kWait), zuErrNetwork);
 }
 
 // Python's zlib as an independent peer.
