@@ -21,6 +21,21 @@ ScratchDir::~ScratchDir() {
 
 std::string ScratchDir::file(const std::string& name) const { return path_ + "/" + name; }
 
+ScopedEnv::ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
+  if (const char* old = std::getenv(name)) old_ = old;
+  if (value)
+    ::setenv(name, value->c_str(), 1);
+  else
+    ::unsetenv(name);
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (old_)
+    ::setenv(name_.c_str(), old_->c_str(), 1);
+  else
+    ::unsetenv(name_.c_str());
+}
+
 bool eventually(const std::function<bool()>& pred, std::chrono::milliseconds bound) {
   const auto end = std::chrono::steady_clock::now() + bound;
   while (!pred()) {

@@ -3,6 +3,7 @@
 // never order events with sleeps.
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace tw::test {
@@ -24,6 +25,19 @@ class ScratchDir {
 
  private:
   std::string path_;
+};
+
+// Sets (or with nullopt unsets) an environment variable for one scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, std::optional<std::string> value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
 };
 
 // Polls pred until it is true or the bound passes; returns pred's last value.

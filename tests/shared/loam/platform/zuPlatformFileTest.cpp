@@ -1,0 +1,243 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "loam/platform/zuPlatformFile.h"
+#include "support/TestSupport.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using namespace zuPlatform;
+
+namespace {
+
+void writeFile(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  ASSERT_TRUE(out) << path;
+  out << text;
+}
+
+std::vector<std::string> names(const std::vector<FindData>& entries) {
+  std::vector<std::string> out;
+  for (const auto& e : entries) out.push_back(e.name);
+  return out;
+}
+
+const FindData* entry(const std::vector<FindData>& entries, const std::string& name) {
+  for (const auto& e : entries)
+    if (e.name == name) return &e;
+  return nullptr;
+}
+
+TEST(zuPlatformFile, NativePath) {
+  EXPECT_EQ(nativePath("a\\b/c\\"), "a/b/c/");
+  EXPECT_EQ(nativePath(""), "");
+}
+
+TEST(zuPlatformFile, ErrnoToWindowsError) {
+  const std::pair<int, u32> cases[] = {
+      {0, 0},      {ENOENT, 2},         {ENOTDIR, 3},  {EACCES, 5},      {EPERM, 5},
+      {EISDIR, 5}, {ETXTBSY, 32},       {EEXIST, 183}, {ENOTEMPTY, 145}, {ENOSPC, 112},
+      {EXDEV, 17}, {ENAMETOOLONG, 206}, {EMFILE, 4},   {EINVAL, 87},     {EOVERFLOW, 31},
+  };
+  for (const auto& [err, win] : cases) EXPECT_EQ(fileErrorFromErrno(err), win) << err;
+}
+
+TEST(zuPlatformFile, MatchFileName) {
+  struct Case {
+    const char* pattern;
+    const char* name;
+    bool match;
+  };
+  const Case cases[] = {
+      {"*", "anything", true},
+      {"*", "", true},
+      {"*.*", "noext", true},  // "*.*" is every name, dot or not
+      {"*.*", ".", true},
+      {"*.txt", "A.TXT", true},
+      {"*.TXT", "a.txt", true},
+      {"*.txt", "a.txt.bak", false},
+      {"*.txt", "txt", false},
+      {"a?c", "abc", true},
+      {"a?c", "ac", false},
+      {"a?c", "abbc", false},
+      {"a*b*c", "aXXbYYc", true},
+      {"a*b*c", "aXXcYYb", false},
+      {"*a*", "bab", true},
+      {"**x", "x", true},
+      {"abc", "ABC", true},
+      {"abc", "abcd", false},
+      {"?", "", false},
+      {"\xC3\xA9*", "\xC3\x89x", false},  // only ASCII letters are folded
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(matchFileName(c.pattern, c.name), c.match) << c.pattern << " ~ " << c.name;
+}
+
+class SearchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = scratch_.path();
+    for (const char* f : {"b.txt", "A.TXT", "c.Txt", "noext", "Zed.log", "a.txt"})
+      writeFile(dir_ + "/" + f, "x");
+    fs::create_directory(dir_ + "/Sub");
+    fs::create_directory_symlink(dir_ + "/Sub", dir_ + "/dirlink");
+    fs::create_symlink(dir_ + "/b.txt", dir_ + "/filelink");
+    ::chmod((dir_ + "/c.Txt").c_str(), 0444);
+  }
+
+  tw::test::ScratchDir scratch_;
+  std::string dir_;
+};
+
+TEST_F(SearchTest, StarDotStarListsEverythingSortedWithoutCase) {
+  std::vector<FindData> out;
+  ASSERT_EQ(searchFiles(dir_ + "\\*.*", out), 0u);
+  const std::vector<std::string> expected = {".",     "..",    "A.TXT",   "a.txt",
+                                             "b.txt", "c.Txt", "dirlink", "filelink",
+                                             "noext", "Sub",   "Zed.log"};
+  EXPECT_EQ(names(out), expected);
+  EXPECT_TRUE(entry(out, ".")->directory);
+  EXPECT_TRUE(entry(out, "..")->directory);
+  EXPECT_TRUE(entry(out, "Sub")->directory);
+  EXPECT_FALSE(entry(out, "Sub")->link);
+  EXPECT_TRUE(entry(out, "dirlink")->directory);  // a folder link is marked as Windows marks it
+  EXPECT_TRUE(entry(out, "dirlink")->link);
+  EXPECT_FALSE(entry(out, "filelink")->directory);
+  EXPECT_TRUE(entry(out, "filelink")->link);
+  EXPECT_FALSE(entry(out, "b.txt")->directory);
+  EXPECT_FALSE(entry(out, "b.txt")->link);
+  EXPECT_TRUE(entry(out, "c.Txt")->readOnly);
+  EXPECT_FALSE(entry(out, "b.txt")->readOnly);
+  EXPECT_EQ(entry(out, "b.txt")->size, 1u);
+}
+
+TEST_F(SearchTest, PatternIgnoresCase) {
+  std::vector<FindData> out;
+  ASSERT_EQ(searchFiles(dir_ + "/*.TXT", out), 0u);
+  EXPECT_EQ(names(out), (std::vector<std::string>{"A.TXT", "a.txt", "b.txt", "c.Txt"}));
+  ASSERT_EQ(searchFiles(dir_ + "/?ed.*", out), 0u);
+  EXPECT_EQ(names(out), std::vector<std::string>{"Zed.log"});
+}
+
+TEST_F(SearchTest, LiteralNameIsOneEntry) {
+  std::vector<FindData> out;
+  ASSERT_EQ(searchFiles(dir_ + "/Sub", out), 0u);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].name, "Sub");
+  EXPECT_TRUE(out[0].directory);
+  EXPECT_EQ(searchFiles(dir_ + "/sub", out), kFileErrorFileNotFound);  // names are exact
+  EXPECT_TRUE(out.empty());
+}
+
+TEST_F(SearchTest, Failures) {
+  std::vector<FindData> out;
+  EXPECT_EQ(searchFiles(dir_ + "/Sub/", out), kFileErrorFileNotFound);
+  EXPECT_EQ(searchFiles(dir_ + "\\Sub\\", out), kFileErrorFileNotFound);
+  EXPECT_EQ(searchFiles("", out), kFileErrorFileNotFound);
+  EXPECT_EQ(searchFiles(dir_ + "/*.none", out), kFileErrorFileNotFound);
+  EXPECT_EQ(searchFiles(dir_ + "/missing/*.*", out), kFileErrorPathNotFound);
+  EXPECT_EQ(searchFiles(dir_ + "/b.txt/*", out), kFileErrorPathNotFound);
+  EXPECT_EQ(searchFiles(dir_ + "/missing", out), kFileErrorFileNotFound);
+  EXPECT_TRUE(out.empty());
+}
+
+TEST_F(SearchTest, LastWriteTime) {
+  const std::string file = dir_ + "/b.txt";
+  struct timespec times[2] = {{1236429296, 789000000}, {1236429296, 789000000}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+  FindData data;
+  ASSERT_EQ(fileInfo(file, data), 0u);
+  EXPECT_EQ(data.lastWrite.seconds, 1236429296);
+  EXPECT_EQ(data.lastWrite.nanoseconds, 789000000u);
+  std::vector<FindData> out;
+  ASSERT_EQ(searchFiles(dir_ + "/b.*", out), 0u);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].lastWrite.seconds, 1236429296);
+  EXPECT_EQ(out[0].lastWrite.nanoseconds, 789000000u);
+}
+
+TEST(zuPlatformFile, DeleteHonoursReadOnly) {
+  tw::test::ScratchDir scratch;
+  const std::string ro = scratch.file("ro");
+  writeFile(ro, "x");
+  ::chmod(ro.c_str(), 0444);
+  EXPECT_EQ(deleteFile(ro), kFileErrorAccessDenied);
+  EXPECT_TRUE(fs::exists(ro));
+  ::chmod(ro.c_str(), 0644);
+  EXPECT_EQ(deleteFile(ro), 0u);
+  EXPECT_EQ(deleteFile(ro), kFileErrorFileNotFound);
+  EXPECT_EQ(deleteFile(scratch.file("no/such")), kFileErrorFileNotFound);
+  EXPECT_EQ(deleteFile(scratch.path()), kFileErrorAccessDenied);
+}
+
+TEST(zuPlatformFile, Folders) {
+  tw::test::ScratchDir scratch;
+  EXPECT_EQ(createDirectory(scratch.file("d")), 0u);
+  EXPECT_EQ(createDirectory(scratch.file("d")), kFileErrorAlreadyExists);
+  EXPECT_EQ(createDirectory(scratch.file("x/y")), kFileErrorPathNotFound);
+  writeFile(scratch.file("d/f"), "x");
+  EXPECT_EQ(removeDirectory(scratch.file("d")), kFileErrorDirNotEmpty);
+  EXPECT_EQ(removeDirectory(scratch.file("d/f")), kFileErrorDirectory);
+  EXPECT_EQ(removeDirectory(scratch.file("gone")), kFileErrorFileNotFound);
+}
+
+TEST(zuPlatformFile, CopyErrors) {
+  tw::test::ScratchDir scratch;
+  writeFile(scratch.file("f"), "x");
+  EXPECT_EQ(copyFile(scratch.file("f"), scratch.path() + "\\f"), kFileErrorSharingViolation);
+  EXPECT_EQ(copyFile(scratch.file("missing"), scratch.file("g")), kFileErrorFileNotFound);
+  EXPECT_EQ(copyFile(scratch.file("f"), scratch.file("no/g")), kFileErrorPathNotFound);
+}
+
+TEST(zuPlatformFile, CopyOntoRunningExecutableIsSharingViolation) {
+  tw::test::ScratchDir scratch;
+  const std::string program = scratch.file("sleeper");
+  fs::copy_file("/bin/sleep", program);
+  fs::permissions(program, fs::perms::owner_all);
+  writeFile(scratch.file("new"), "replacement");
+
+  std::string arg0 = program;
+  std::string arg1 = "60";
+  char* argv[] = {arg0.data(), arg1.data(), nullptr};
+  pid_t pid = 0;
+  // posix_spawn returns once the program runs, so its file is busy from here on.
+  ASSERT_EQ(::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ), 0);
+  const u32 err = copyFile(scratch.file("new"), program);
+  ::kill(pid, SIGKILL);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_EQ(err, kFileErrorSharingViolation);
+  EXPECT_EQ(fs::file_size(program), fs::file_size("/bin/sleep"));  // left whole
+}
+
+TEST(zuPlatformFile, TempFileErrors) {
+  tw::test::ScratchDir scratch;
+  std::string out = "unchanged";
+  EXPECT_EQ(createTempFile(scratch.file("missing"), "tmp", out), kFileErrorPathNotFound);
+  EXPECT_EQ(out, "unchanged");
+  ASSERT_EQ(createTempFile(scratch.path() + "/", "abcdef", out), 0u);
+  EXPECT_EQ(out.rfind(scratch.path() + "/abc", 0), 0u) << out;  // three prefix letters at most
+  EXPECT_EQ(out.find("//"), std::string::npos);
+}
+
+TEST(zuPlatformFile, ModulePathIsTheRunningProgram) {
+  std::string path;
+  ASSERT_EQ(modulePath(path), 0u);
+  EXPECT_EQ(path, fs::read_symlink("/proc/self/exe").string());
+  EXPECT_EQ(path.find('\0'), std::string::npos);
+}
+
+}  // namespace
