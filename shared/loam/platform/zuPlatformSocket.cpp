@@ -26,6 +26,7 @@ namespace {
 std::atomic<u32> g_startupCount{0};
 std::atomic<bool> g_failStartup{false};
 thread_local u32 t_lastError = 0;
+std::atomic<AddressLookup> g_addressLookup{nullptr};
 
 // Windows' numbers for "host not found", "try again" and "no recovery".
 constexpr u32 kErrorHostNotFound = 11001;
@@ -452,6 +453,17 @@ u32 takeSocketError(Socket socket) {
 
 bool getAddressInfo(const char* node, const char* service, const AddressHints& hints,
                     std::vector<AddressInfo>& out) {
+  const AddressLookup lookup = g_addressLookup.load();
+  if (lookup != nullptr) return lookup(node, service, hints, out);
+  return systemAddressInfo(node, service, hints, out);
+}
+
+AddressLookup setAddressLookupForTest(AddressLookup lookup) {
+  return g_addressLookup.exchange(lookup);
+}
+
+bool systemAddressInfo(const char* node, const char* service, const AddressHints& hints,
+                       std::vector<AddressInfo>& out) {
   out.clear();
   addrinfo want{};
   want.ai_flags = toLinuxAddressFlags(hints.flags);

@@ -134,6 +134,14 @@ u32 takeSocketError(Socket socket);
 // success (the list may still be empty); the error is kept otherwise.
 bool getAddressInfo(const char* node, const char* service, const AddressHints& hints,
                     std::vector<AddressInfo>& out);
+// The system's lookup itself, whatever the test seam says.
+bool systemAddressInfo(const char* node, const char* service, const AddressHints& hints,
+                       std::vector<AddressInfo>& out);
+// Test seam: while set, getAddressInfo calls this instead (from any thread).
+// Null restores the system's lookup. Returns the previous one.
+using AddressLookup = bool (*)(const char* node, const char* service, const AddressHints& hints,
+                               std::vector<AddressInfo>& out);
+AddressLookup setAddressLookupForTest(AddressLookup lookup);
 // The host name registered for the address; false when there is none.
 bool nameOfAddress(const SocketAddress& address, std::string& name);
 // The IPv4 and IPv6 addresses of the machine's interfaces.
