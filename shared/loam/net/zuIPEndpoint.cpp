@@ -2,13 +2,19 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <new>
 #include <string>
 
+#include "loam/base/zuException.h"
+#include "loam/base/zuMessageTexts.h"
 #include "loam/base/zuTimer.h"
+#include "loam/net/zuConnectLookupThread.h"
 #include "loam/net/zuNetStatus.h"
 #include "loam/net/zuSocket.h"
 #include "loam/platform/zuPlatformWait.h"
 #include "loam/threads/zuEvent.h"
+#include "loam/threads/zuMultiEvent.h"
+#include "loam/threads/zuThread.h"
 
 namespace zu = zuPlatform;
 
@@ -156,19 +162,45 @@ u16 zuIPEndpoint::connectTo(const char* host, u16 port) {
   zuIPAddress numeric;
   if (host != nullptr && numeric.fromString(host)) return connect(numeric, port);
 
-  std::vector<zuIPAddress> addresses;
-  const u16 looked = resolveHost(host, addresses);
+  std::vector<zu::AddressInfo> list;
+  const u16 looked = lookUp(host, list);
   if (looked != 0) return looked;
   u16 result = zuErrFailed;
-  for (const zuIPAddress& a : addresses) {
+  for (const zu::AddressInfo& entry : list) {
+    const zuIPAddress a = zuFromSocketAddress(entry.address);
     if (!a.isValid()) {
       result = zuErrFailed;
       continue;
     }
+    // Through the virtual call, so a subclass adds its own steps.
     result = connect(a, port);
     if (result == 0) break;
   }
   return result;
+}
+
+u16 zuIPEndpoint::lookUp(const char* host, std::vector<zu::AddressInfo>& list) {
+  try {
+    zuConnectLookupThread lookup(host);
+    if (!lookup.begin()) return kzuCodeMemoryExhausted;
+    zuMultiEvent events(lookup.finishedEvent(), stopEvent());
+    const bool timedOut = zuThread::waitForObjects(timeout(), &events);
+    u16 status = 0;
+    if (timedOut) {
+      status = zuErrTimeout;
+    } else if (lookup.finishedEvent()->isSet()) {
+      status = lookup.lastError().code();
+      if (status == 0) list = lookup.takeResult();
+    }
+    // A lookup still running is left to finish alone.
+    lookup.terminate();
+    if (status == 0 && stopRequested()) status = zuErrStopped;
+    return status;
+  } catch (const zuException& e) {
+    return e.code();
+  } catch (const std::bad_alloc&) {
+    return kzuCodeMemoryExhausted;
+  }
 }
 
 u16 zuIPEndpoint::listen(u16 port, const zuIPAddress& bindAddress) {

@@ -80,6 +80,9 @@ class zuIPEndpoint : public zuNetEndpoint {
   u16 waitForEvents(const std::vector<zuPlatform::Socket>& sockets, u32 wanted, u32 ms);
   u16 waitForSocket(zuPlatform::Socket socket, u32 wanted, u32 ms);
   bool stopRequested() const;
+  // The host's addresses, from a lookup thread that the time-out and the stop
+  // event cut short.
+  u16 lookUp(const char* host, std::vector<zuPlatform::AddressInfo>& list);
   void noteError();
   void takeAccepted(zuPlatform::Socket socket, const zuPlatform::SocketAddress& peer);
 

@@ -7,10 +7,12 @@
 #include <thread>
 #include <vector>
 
+#include "loam/net/zuConnectLookupThread.h"
 #include "loam/net/zuIPEndpoint.h"
 #include "loam/net/zuSocket.h"
 #include "loam/net/zuTCPEndpoint.h"
 #include "loam/net/zuUDPEndpoint.h"
+#include "loam/platform/zuPlatformWait.h"
 #include "loam/threads/zuMultiEvent.h"
 #include "loam/threads/zuSingleEvent.h"
 #include "support/TestSupport.h"
@@ -372,6 +374,78 @@ TEST(zuIPEndpoint, CloseMakesTheEndpointReusable) {
   EXPECT_EQ(server.listener.close(), 0);
   EXPECT_TRUE(server.listener.listenSockets().empty());
   EXPECT_EQ(server.listener.accept(), nullptr);
+}
+
+// Name lookups through the platform's seam: "here.test" is the loopback
+// address, "missing.test" does not exist, and "blocked.test" answers only
+// once the test lets it.
+zuSingleEvent* g_releaseLookup = nullptr;
+
+bool scriptedLookup(const char* node, const char* service, const zuPlatform::AddressHints& hints,
+                    std::vector<zuPlatform::AddressInfo>& out) {
+  const std::string name = node != nullptr ? node : "";
+  out.clear();
+  if (name == "missing.test") return false;
+  if (name == "blocked.test")
+    zuPlatform::waitForOne(g_releaseLookup->handle(), zuPlatform::kWaitForever);
+  if (name == "here.test" || name == "blocked.test") {
+    zuPlatform::AddressInfo entry;
+    entry.family = zuPlatform::kFamilyIPv4;
+    entry.address = zuToSocketAddress(kLoopback4, 0);
+    out.push_back(entry);
+    return true;
+  }
+  return zuPlatform::systemAddressInfo(node, service, hints, out);
+}
+
+class zuConnectLookupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_releaseLookup = &release_;
+    previous_ = zuPlatform::setAddressLookupForTest(scriptedLookup);
+  }
+  void TearDown() override {
+    release_.set();
+    EXPECT_TRUE(tw::test::eventually([] { return zuConnectLookupThread::runningCount() == 0; }));
+    zuPlatform::setAddressLookupForTest(previous_);
+  }
+  zuSingleEvent release_;
+  zuPlatform::AddressLookup previous_ = nullptr;
+};
+
+TEST_F(zuConnectLookupTest, NamesAreLookedUpOnAThread) {
+  Server server;
+  ASSERT_EQ(server.status, 0);
+  zuTCPEndpoint client(nullptr, kBound);
+  EXPECT_EQ(client.connectTo("here.test", server.listener.localPort()), 0);
+  EXPECT_EQ(client.peerAddress(), kLoopback4);
+  EXPECT_NE(server.listener.accept(), nullptr);
+
+  zuTCPEndpoint other(nullptr, kBound);
+  EXPECT_EQ(other.connectTo("missing.test", server.listener.localPort()), zuErrHostLookup);
+  EXPECT_EQ(other.connectTo("", server.listener.localPort()), zuErrFailed);
+  EXPECT_FALSE(other.isOpen());
+}
+
+TEST_F(zuConnectLookupTest, ALookupThatTakesTooLongIsAbandoned) {
+  {
+    zuTCPEndpoint client(nullptr, 20);
+    EXPECT_EQ(client.connectTo("blocked.test", 80), zuErrTimeout);
+    EXPECT_FALSE(client.isOpen());
+  }
+  // The endpoint and the thread object are gone; the lookup is still
+  // running and finishes alone once released (TearDown).
+  EXPECT_EQ(zuConnectLookupThread::runningCount(), 1u);
+}
+
+TEST_F(zuConnectLookupTest, AStopEndsTheWaitForALookup) {
+  zuSingleEvent stop;
+  zuTCPEndpoint client(&stop, kForever);
+  auto connecting =
+      std::async(std::launch::async, [&] { return client.connectTo("blocked.test", 80); });
+  stop.set();
+  ASSERT_EQ(connecting.wait_for(tw::test::kFailBound), std::future_status::ready);
+  EXPECT_EQ(connecting.get(), zuErrStopped);
 }
 
 }  // namespace
