@@ -114,6 +114,21 @@ u32 initialTempNumber() {
   }
 }
 
+// The file a write to path lands in: a link's final target, so the link
+// stays. A dangling link has no target to resolve and is replaced itself.
+std::string followLinks(const std::string& native) {
+  struct stat st {};
+  if (::lstat(native.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return native;
+  std::unique_ptr<char, decltype(&std::free)> real(::realpath(native.c_str(), nullptr), &std::free);
+  return real ? std::string(real.get()) : native;
+}
+
+std::string folderOf(const std::string& native) {
+  const size_t slash = native.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? std::string("/") : native.substr(0, slash);
+}
+
 }  // namespace
 
 u32 fileErrorFromErrno(int err) {
@@ -365,6 +380,87 @@ u32 checkReadable(const std::string& path) {
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) return fileErrorFromErrno(errno);
   if (S_ISDIR(st.st_mode)) return kFileErrorAccessDenied;
+  return kFileErrorNone;
+}
+
+u32 readFile(const std::string& path, std::string& out) {
+  const std::string native = nativePath(path);
+  // O_NONBLOCK only so that a FIFO cannot hang the open; regular files ignore it.
+  Fd fd(::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (!fd.valid()) return fileErrorFromErrno(errno);
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) return fileErrorFromErrno(errno);
+  // A device or pipe could feed bytes without end.
+  if (!S_ISREG(st.st_mode)) return kFileErrorAccessDenied;
+  std::string text;
+  char buffer[8192];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fileErrorFromErrno(errno);
+    }
+    if (n == 0) break;
+    text.append(buffer, static_cast<size_t>(n));
+  }
+  out = std::move(text);
+  return kFileErrorNone;
+}
+
+u32 writeFileAtomically(const std::string& path, std::string_view bytes, FileTime* written) {
+  static std::atomic<u32> next{initialTempNumber()};
+  const std::string native = nativePath(path);
+  if (native.empty() || native.back() == '/') return kFileErrorPathNotFound;
+  const std::string target = followLinks(native);
+
+  struct stat old {};
+  const bool replacing = ::stat(target.c_str(), &old) == 0;
+  if (!replacing && errno != ENOENT) return pathError(errno);
+  if (replacing && (!S_ISREG(old.st_mode) || (old.st_mode & S_IWUSR) == 0))
+    return kFileErrorAccessDenied;
+  const mode_t mode = replacing ? (old.st_mode & 07777) : 0666;
+
+  // Beside the target, so the rename stays on one file system.
+  std::string temp;
+  Fd fd;
+  for (u32 attempt = 0; attempt < 100 && !fd.valid(); ++attempt) {
+    char number[16];
+    std::snprintf(number, sizeof number, ".%08X.tmp", next.fetch_add(1, std::memory_order_relaxed));
+    temp = target + number;
+    fd.reset(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode));
+    if (!fd.valid() && errno != EEXIST) return pathError(errno);
+  }
+  if (!fd.valid()) return kFileErrorFileExists;
+
+  u32 err = kFileErrorNone;
+  if (replacing) {
+    // The old owner where we may give it (a file the service rewrites stays
+    // its editor's), else the writer's. Owner before mode, as a change of
+    // owner clears set-id bits; and the umask must not narrow the old mode.
+    const bool sameOwner = ::fchown(fd.get(), old.st_uid, old.st_gid) == 0;
+    static_cast<void>(sameOwner);
+    if (::fchmod(fd.get(), mode) != 0) err = fileErrorFromErrno(errno);
+  }
+  if (err == kFileErrorNone && !writeAll(fd.get(), bytes.data(), bytes.size()))
+    err = fileErrorFromErrno(errno);
+  if (err == kFileErrorNone && ::fsync(fd.get()) != 0) err = fileErrorFromErrno(errno);
+  struct stat st {};
+  if (err == kFileErrorNone && ::fstat(fd.get(), &st) != 0) err = fileErrorFromErrno(errno);
+  if (::close(fd.release()) != 0 && err == kFileErrorNone) err = fileErrorFromErrno(errno);
+  if (err == kFileErrorNone && ::rename(temp.c_str(), target.c_str()) != 0)
+    err = fileErrorFromErrno(errno);
+  if (err != kFileErrorNone) {
+    ::unlink(temp.c_str());
+    return err;
+  }
+  // The rename itself is durable only once the folder is; some file systems
+  // cannot sync a folder, and the new contents are safe on disk already.
+  Fd folder(::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder.valid()) ::fsync(folder.get());
+  if (written) {
+    written->seconds = static_cast<i64>(st.st_mtim.tv_sec);
+    written->nanoseconds = static_cast<u32>(st.st_mtim.tv_nsec);
+  }
   return kFileErrorNone;
 }
 

@@ -4,6 +4,7 @@
 // the library writes them ('\' or '/' as separators) and reports failure as a
 // Windows error number (0 for success), mapped from errno.
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "loam/platform/zuTypes.h"
@@ -90,6 +91,20 @@ u32 moveFile(const std::string& from, const std::string& to);
 
 // Opens the path for reading and closes it again; a folder is refused.
 u32 checkReadable(const std::string& path);
+
+// Reads the whole file into out (replaced only on success); a folder is refused.
+u32 readFile(const std::string& path, std::string& out);
+
+// Replaces the file's contents so that a crash or a refused write at any point
+// leaves either the old file whole or the new one: the bytes go to a new
+// temporary file beside the target, which is flushed to disk and then renamed
+// over it (and the folder flushed). The temporary file is removed on failure.
+// A link is followed, so the link stays and its target is replaced. An
+// existing target keeps its mode; a read-only one (owner write bit clear) or
+// a folder is refused with kFileErrorAccessDenied, as writing it in place
+// would be. written, when given, receives the new file's last-write time.
+u32 writeFileAtomically(const std::string& path, std::string_view bytes,
+                        FileTime* written = nullptr);
 
 // $TMPDIR, or "/tmp/", always with a trailing separator.
 u32 tempPath(std::string& out);

@@ -2,13 +2,16 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -238,6 +241,127 @@ TEST(zuPlatformFile, ModulePathIsTheRunningProgram) {
   ASSERT_EQ(modulePath(path), 0u);
   EXPECT_EQ(path, fs::read_symlink("/proc/self/exe").string());
   EXPECT_EQ(path.find('\0'), std::string::npos);
+}
+
+// --- whole-file read and atomic replacement ------------------------------
+
+std::string contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> folderNames(const std::string& dir) {
+  std::vector<std::string> out;
+  for (const auto& e : fs::directory_iterator(dir)) out.push_back(e.path().filename().string());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// Lowers the file-size limit for one scope, so writes past it fail (EFBIG)
+// as they would on a full disk; the signal that comes with it is ignored.
+class ScopedFileSizeLimit {
+ public:
+  explicit ScopedFileSizeLimit(rlim_t bytes) {
+    EXPECT_EQ(::getrlimit(RLIMIT_FSIZE, &saved_), 0);
+    oldSignal_ = ::signal(SIGXFSZ, SIG_IGN);
+    rlimit lower = saved_;
+    lower.rlim_cur = bytes;
+    EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &lower), 0);
+  }
+  ~ScopedFileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    ::signal(SIGXFSZ, oldSignal_);
+  }
+  ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
+  ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
+
+ private:
+  rlimit saved_{};
+  sighandler_t oldSignal_ = SIG_DFL;
+};
+
+TEST(zuPlatformFile, ReadFile) {
+  tw::test::ScratchDir scratch;
+  const std::string bytes("a\0b\r\n", 5);
+  writeFile(scratch.file("f"), bytes);
+  std::string out = "old";
+  ASSERT_EQ(readFile(scratch.path() + "\\f", out), 0u);
+  EXPECT_EQ(out, bytes);
+
+  ASSERT_EQ(::mkfifo(scratch.file("fifo").c_str(), 0600), 0);
+  const std::pair<std::string, u32> refused[] = {
+      {scratch.file("missing"), kFileErrorFileNotFound},
+      {scratch.path(), kFileErrorAccessDenied},
+      {scratch.file("fifo"), kFileErrorAccessDenied},  // no writer: must not hang
+  };
+  for (const auto& [path, err] : refused) {
+    out = "old";
+    EXPECT_EQ(readFile(path, out), err) << path;
+    EXPECT_EQ(out, "old") << path;
+  }
+}
+
+TEST(zuPlatformFile, WriteAtomicallyReplacesAndKeepsTheMode) {
+  tw::test::ScratchDir scratch;
+  const std::string path = scratch.file("prefs.cfg");
+  writeFile(path, "old contents that are longer");
+  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+  FileTime written;
+  ASSERT_EQ(writeFileAtomically(path, "new", &written), 0u);
+  EXPECT_EQ(contents(path), "new");
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777u, 0640u);
+  EXPECT_EQ(written.seconds, st.st_mtim.tv_sec);
+  EXPECT_EQ(written.nanoseconds, static_cast<u32>(st.st_mtim.tv_nsec));
+  EXPECT_EQ(folderNames(scratch.path()),
+            std::vector<std::string>{"prefs.cfg"});  // no temporary left
+
+  ASSERT_EQ(writeFileAtomically(scratch.path() + "\\fresh", ""), 0u);  // created, empty
+  EXPECT_TRUE(fs::is_regular_file(scratch.file("fresh")));
+  EXPECT_EQ(fs::file_size(scratch.file("fresh")), 0u);
+}
+
+TEST(zuPlatformFile, WriteAtomicallyFollowsALink) {
+  tw::test::ScratchDir scratch;
+  fs::create_directory(scratch.file("real"));
+  writeFile(scratch.file("real/prefs.cfg"), "old");
+  fs::create_symlink("real/prefs.cfg", scratch.file("link.cfg"));
+  ASSERT_EQ(writeFileAtomically(scratch.file("link.cfg"), "new"), 0u);
+  EXPECT_TRUE(fs::is_symlink(scratch.file("link.cfg")));
+  EXPECT_EQ(contents(scratch.file("real/prefs.cfg")), "new");
+  EXPECT_EQ(folderNames(scratch.file("real")), std::vector<std::string>{"prefs.cfg"});
+}
+
+TEST(zuPlatformFile, WriteAtomicallyRefusals) {
+  tw::test::ScratchDir scratch;
+  writeFile(scratch.file("readonly"), "kept");
+  ASSERT_EQ(::chmod(scratch.file("readonly").c_str(), 0444), 0);
+  fs::create_directory(scratch.file("folder"));
+  ASSERT_EQ(::mkfifo(scratch.file("fifo").c_str(), 0600), 0);
+  const std::pair<std::string, u32> cases[] = {
+      {scratch.file("readonly"), kFileErrorAccessDenied},  // refused even for root
+      {scratch.file("folder"), kFileErrorAccessDenied},
+      {scratch.file("fifo"), kFileErrorAccessDenied},
+      {scratch.file("missing/prefs.cfg"), kFileErrorPathNotFound},
+      {scratch.path() + "/", kFileErrorPathNotFound},
+      {"", kFileErrorPathNotFound},
+  };
+  for (const auto& [path, err] : cases) EXPECT_EQ(writeFileAtomically(path, "new"), err) << path;
+  EXPECT_EQ(contents(scratch.file("readonly")), "kept");
+  EXPECT_EQ(folderNames(scratch.path()), (std::vector<std::string>{"fifo", "folder", "readonly"}));
+}
+
+TEST(zuPlatformFile, WriteRefusedHalfwayLeavesTheOldFileWhole) {
+  tw::test::ScratchDir scratch;
+  const std::string path = scratch.file("prefs.cfg");
+  writeFile(path, "old");
+  {
+    ScopedFileSizeLimit limit(4096);
+    EXPECT_NE(writeFileAtomically(path, std::string(64 * 1024, 'x')), 0u);
+  }
+  EXPECT_EQ(contents(path), "old");
+  EXPECT_EQ(folderNames(scratch.path()), std::vector<std::string>{"prefs.cfg"});
 }
 
 }  // namespace
