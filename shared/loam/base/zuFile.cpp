@@ -7,6 +7,7 @@
 #include "loam/base/zuTimeOfDay.h"
 #include "loam/platform/zuInitOrder.h"
 #include "loam/platform/zuPlatformFile.h"
+#include "loam/platform/zuPlatformInitTrace.h"
 #include "loam/platform/zuPlatformTime.h"
 
 namespace {
@@ -25,8 +26,12 @@ std::string withoutTrailingBackslash(const std::string& path) {
 }
 
 ZU_INIT_ORDER(ZU_INIT_MODULE_PATH) std::string g_modulePath;
+ZU_INIT_ORDER(ZU_INIT_MODULE_PATH) zuPlatform::InitNote g_modulePathNote{ZU_INIT_MODULE_PATH};
 ZU_INIT_ORDER(ZU_INIT_MODULE_FOLDER) std::string g_moduleDirectory;
+ZU_INIT_ORDER(ZU_INIT_MODULE_FOLDER) zuPlatform::InitNote g_moduleFolderNote{ZU_INIT_MODULE_FOLDER};
 ZU_INIT_ORDER(ZU_INIT_MODULE_FILE_NAME) std::string g_moduleFileName;
+ZU_INIT_ORDER(ZU_INIT_MODULE_FILE_NAME)
+zuPlatform::InitNote g_moduleFileNameNote{ZU_INIT_MODULE_FILE_NAME};
 std::mutex g_moduleLock;
 std::atomic<bool> g_moduleFilled{false};
 

@@ -3,10 +3,12 @@
 #include <map>
 
 #include "loam/platform/zuInitOrder.h"
+#include "loam/platform/zuPlatformInitTrace.h"
 
 namespace {
 ZU_INIT_ORDER(ZU_INIT_MESSAGE_CATALOG) std::map<u32, const char*> g_catalog;
-}
+ZU_INIT_ORDER(ZU_INIT_MESSAGE_CATALOG) zuPlatform::InitNote g_catalogNote{ZU_INIT_MESSAGE_CATALOG};
+}  // namespace
 
 void zuMessageCatalog::set(u32 id, const char* text) { g_catalog[id] = text ? text : ""; }
 

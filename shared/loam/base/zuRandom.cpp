@@ -5,11 +5,14 @@
 
 #include "loam/base/zuTimer.h"
 #include "loam/platform/zuInitOrder.h"
+#include "loam/platform/zuPlatformInitTrace.h"
 #include "loam/platform/zuPlatformRandom.h"
 
 namespace {
 
 ZU_INIT_ORDER(ZU_INIT_DEFAULT_RANDOM_SEED) std::atomic<u32> g_defaultSeed{zuGetTickCount()};
+ZU_INIT_ORDER(ZU_INIT_DEFAULT_RANDOM_SEED)
+zuPlatform::InitNote g_defaultSeedNote{ZU_INIT_DEFAULT_RANDOM_SEED};
 
 std::atomic<bool> g_crtSeeded{false};
 
