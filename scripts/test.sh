@@ -13,5 +13,12 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd build/test && ctest --output-on-failure -j "$jobs" --timeout 300)
 
+# The same suite built by clang without sanitizers: proves the second compiler and runs
+# the tests a sanitizer's own allocator would hide (allocation failure).
+cmake -S . -B build/clang -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DCMAKE_CXX_COMPILER=clang++ -DTW_BENCH=OFF >/dev/null
+cmake --build build/clang -j "$jobs"
+(cd build/clang && ctest --output-on-failure -j "$jobs" --timeout 300)
+
 # Fuzz harnesses: clang build, short bounded runs over their seed corpora.
 bash scripts/fuzz.sh 20

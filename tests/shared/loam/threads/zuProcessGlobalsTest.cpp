@@ -18,6 +18,7 @@
 #include "loam/threads/zuAllocGuard.h"
 #include "loam/threads/zuGlobalLocks.h"
 #include "loam/threads/zuLog.h"
+#include "loam/threads/zuMessages.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define TW_SANITIZED_ALLOCATOR 1
@@ -34,6 +35,7 @@ namespace {
 bool g_guardBeforeEverything = false;
 bool g_logUsableAfterItsSlots = false;
 bool g_catalogUsableAfterItsSlot = false;
+bool g_messageQueueUsableAfterItsSlot = false;
 
 bool g_probeSawLine = false;
 bool probeWatcher(u32, const char* text) {
@@ -71,6 +73,18 @@ struct CatalogProbe {
 };
 ZU_INIT_ORDER(ZU_INIT_MESSAGE_CATALOG + 1) CatalogProbe g_catalogProbe;
 
+struct MessageQueueProbe {
+  MessageQueueProbe() {
+    zuPlatform::noteBuilt(ZU_INIT_MESSAGE_QUEUE + 1);
+    zuMessages::post(zuMessage("probe"));
+    u32 tag = 1;
+    zuMessage taken;
+    g_messageQueueUsableAfterItsSlot =
+        zuMessages::next(tag, taken) && tag == 0 && taken.text() == "probe";
+  }
+};
+ZU_INIT_ORDER(ZU_INIT_MESSAGE_QUEUE + 1) MessageQueueProbe g_messageQueueProbe;
+
 TEST(ProcessGlobals, AreBuiltInTheirSlotOrder) {
   // Keeps every owner's file in this program.
   (void)zuRandomDefaultSeed();
@@ -80,12 +94,12 @@ TEST(ProcessGlobals, AreBuiltInTheirSlotOrder) {
   EXPECT_TRUE(std::is_sorted(built.begin(), built.end()));
   EXPECT_EQ(std::adjacent_find(built.begin(), built.end()), built.end()) << "a slot noted twice";
   const std::vector<u32> expected = {
-      ZU_INIT_ALLOC_GUARD,         ZU_INIT_ALLOC_GUARD + 1, ZU_INIT_LOG_NAME,
-      ZU_INIT_LOG_LISTENERS,       ZU_INIT_LOG_FILE_NAME,   ZU_INIT_LOG_LOCK,
-      ZU_INIT_LOG_LOCK + 1,        ZU_INIT_MESSAGE_CATALOG, ZU_INIT_MESSAGE_CATALOG + 1,
-      ZU_INIT_EVENT_LOCK,          ZU_INIT_REGISTRY_LOCK,   ZU_INIT_MESSAGE_QUEUE_LOCK,
-      ZU_INIT_DEFAULT_RANDOM_SEED, ZU_INIT_MODULE_PATH,     ZU_INIT_MODULE_FOLDER,
-      ZU_INIT_MODULE_FILE_NAME,
+      ZU_INIT_ALLOC_GUARD,   ZU_INIT_ALLOC_GUARD + 1,   ZU_INIT_LOG_NAME,
+      ZU_INIT_LOG_LISTENERS, ZU_INIT_LOG_FILE_NAME,     ZU_INIT_LOG_LOCK,
+      ZU_INIT_LOG_LOCK + 1,  ZU_INIT_MESSAGE_CATALOG,   ZU_INIT_MESSAGE_CATALOG + 1,
+      ZU_INIT_EVENT_LOCK,    ZU_INIT_REGISTRY_LOCK,     ZU_INIT_MESSAGE_QUEUE_LOCK,
+      ZU_INIT_MESSAGE_QUEUE, ZU_INIT_MESSAGE_QUEUE + 1, ZU_INIT_DEFAULT_RANDOM_SEED,
+      ZU_INIT_MODULE_PATH,   ZU_INIT_MODULE_FOLDER,     ZU_INIT_MODULE_FILE_NAME,
   };
   for (const u32 slot : expected) {
     EXPECT_NE(std::find(built.begin(), built.end(), slot), built.end()) << "slot " << slot;
@@ -96,6 +110,7 @@ TEST(ProcessGlobals, EachIsUsableFromTheNextSlot) {
   EXPECT_TRUE(g_guardBeforeEverything);
   EXPECT_TRUE(g_logUsableAfterItsSlots);
   EXPECT_TRUE(g_catalogUsableAfterItsSlot);
+  EXPECT_TRUE(g_messageQueueUsableAfterItsSlot);
 }
 
 TEST(AllocGuard, TheNewHandlerThrowsBadAllocation) {
