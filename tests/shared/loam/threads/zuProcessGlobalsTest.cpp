@@ -14,10 +14,12 @@
 #include "loam/base/zuRandom.h"
 #include "loam/platform/zuInitOrder.h"
 #include "loam/platform/zuPlatformInitTrace.h"
+#include "loam/platform/zuPlatformRandom.h"
 #include "loam/threads/zuAlloc.h"
 #include "loam/threads/zuAllocGuard.h"
 #include "loam/threads/zuGlobalLocks.h"
 #include "loam/threads/zuLog.h"
+#include "loam/threads/zuMainThread.h"
 #include "loam/threads/zuMessages.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -35,6 +37,8 @@ namespace {
 bool g_guardBeforeEverything = false;
 bool g_logUsableAfterItsSlots = false;
 bool g_catalogUsableAfterItsSlot = false;
+bool g_mainThreadUsableAfterItsSlot = false;
+bool g_mainThreadSeeded = false;
 bool g_messageQueueUsableAfterItsSlot = false;
 
 bool g_probeSawLine = false;
@@ -73,6 +77,20 @@ struct CatalogProbe {
 };
 ZU_INIT_ORDER(ZU_INIT_MESSAGE_CATALOG + 1) CatalogProbe g_catalogProbe;
 
+struct MainThreadProbe {
+  MainThreadProbe() {
+    zuPlatform::noteBuilt(ZU_INIT_MAIN_THREAD + 1);
+    zuMainThread& m = zuMainThread::instance();
+    g_mainThreadUsableAfterItsSlot = m.state() == zuThread::kStateRunning && !m.isBound() &&
+                                     m.parent() == nullptr && !m.stopEvent()->isSet() &&
+                                     zuThread::threadCount() == 0;
+    // It seeded this thread's C generator: not the unseeded 41, 18467, 6334.
+    const u32 first[3] = {zuPlatform::crtRand(), zuPlatform::crtRand(), zuPlatform::crtRand()};
+    g_mainThreadSeeded = !(first[0] == 41 && first[1] == 18467 && first[2] == 6334);
+  }
+};
+ZU_INIT_ORDER(ZU_INIT_MAIN_THREAD + 1) MainThreadProbe g_mainThreadProbe;
+
 struct MessageQueueProbe {
   MessageQueueProbe() {
     zuPlatform::noteBuilt(ZU_INIT_MESSAGE_QUEUE + 1);
@@ -90,6 +108,7 @@ TEST(ProcessGlobals, AreBuiltInTheirSlotOrder) {
   (void)zuRandomDefaultSeed();
   (void)zuLogLock.isLocked();
   (void)zuGetModulePath();
+  (void)zuThread::threadCount();
   const std::vector<u32> built = zuPlatform::builtSlots();
   EXPECT_TRUE(std::is_sorted(built.begin(), built.end()));
   EXPECT_EQ(std::adjacent_find(built.begin(), built.end()), built.end()) << "a slot noted twice";
@@ -97,7 +116,8 @@ TEST(ProcessGlobals, AreBuiltInTheirSlotOrder) {
       ZU_INIT_ALLOC_GUARD,   ZU_INIT_ALLOC_GUARD + 1,   ZU_INIT_LOG_NAME,
       ZU_INIT_LOG_LISTENERS, ZU_INIT_LOG_FILE_NAME,     ZU_INIT_LOG_LOCK,
       ZU_INIT_LOG_LOCK + 1,  ZU_INIT_MESSAGE_CATALOG,   ZU_INIT_MESSAGE_CATALOG + 1,
-      ZU_INIT_EVENT_LOCK,    ZU_INIT_REGISTRY_LOCK,     ZU_INIT_MESSAGE_QUEUE_LOCK,
+      ZU_INIT_EVENT_LOCK,    ZU_INIT_THREAD_REGISTRY,   ZU_INIT_REGISTRY_LOCK,
+      ZU_INIT_MAIN_THREAD,   ZU_INIT_MAIN_THREAD + 1,   ZU_INIT_MESSAGE_QUEUE_LOCK,
       ZU_INIT_MESSAGE_QUEUE, ZU_INIT_MESSAGE_QUEUE + 1, ZU_INIT_DEFAULT_RANDOM_SEED,
       ZU_INIT_MODULE_PATH,   ZU_INIT_MODULE_FOLDER,     ZU_INIT_MODULE_FILE_NAME,
   };
@@ -110,6 +130,8 @@ TEST(ProcessGlobals, EachIsUsableFromTheNextSlot) {
   EXPECT_TRUE(g_guardBeforeEverything);
   EXPECT_TRUE(g_logUsableAfterItsSlots);
   EXPECT_TRUE(g_catalogUsableAfterItsSlot);
+  EXPECT_TRUE(g_mainThreadUsableAfterItsSlot);
+  EXPECT_TRUE(g_mainThreadSeeded);
   EXPECT_TRUE(g_messageQueueUsableAfterItsSlot);
 }
 

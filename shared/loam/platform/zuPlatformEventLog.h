@@ -1,0 +1,80 @@
+#pragma once
+// The event log, standing in for RegisterEventSource, ReportEvent and
+// DeregisterEventSource, with a reader for tests and people.
+//
+// Every report appends one record, one text line, to the Application log
+// file under <platform root>/eventlog, under a lock file taken with flock
+// (so reports from several processes never mix and their sequence numbers
+// stay unique and ascending): sequence number, time, type, category, event
+// id, source and insertion strings, tab-separated, with backslash escapes
+// for tab, line breaks, backslash and other control bytes.
+//
+// The message table of the program's events 100 to 109 is compiled in; the
+// reader formats a record with its text whatever source reported it. Not
+// reproduced: other logs than Application, user ids, raw data, log size
+// limits and the registry lookup of message files.
+#include <string>
+#include <vector>
+
+#include "loam/platform/zuTypes.h"
+
+namespace zuPlatform {
+
+// An event source handle; 0 is none.
+using EventSourceHandle = u64;
+inline constexpr EventSourceHandle kEventSourceNone = 0;
+
+// Event types.
+inline constexpr u16 kEventLogSuccess = 0;
+inline constexpr u16 kEventLogErrorType = 1;
+inline constexpr u16 kEventLogWarningType = 2;
+inline constexpr u16 kEventLogInformationType = 4;
+inline constexpr u16 kEventLogAuditSuccess = 8;
+inline constexpr u16 kEventLogAuditFailure = 16;
+
+// A handle for reporting under sourceName: 0 and 87 for a null or empty
+// name. Like Windows, the source need not be registered.
+EventSourceHandle registerEventSource(const char* sourceName);
+
+// Appends one record. strings holds numStrings insertion strings (null
+// entries count as empty). False with the last error set on failure (6 for a
+// handle that is not open, 87 for strings missing).
+bool reportEvent(EventSourceHandle source, u16 type, u16 category, u32 eventId, u16 numStrings,
+                 const char* const* strings);
+
+// 6 for a handle that is not open.
+bool deregisterEventSource(EventSourceHandle source);
+
+struct EventRecord {
+  u64 recordNumber = 0;   // 1 for the first record of the log
+  i64 timeGenerated = 0;  // seconds since 1970-01-01 00:00:00 UTC
+  u16 type = 0;
+  u16 category = 0;
+  u32 eventId = 0;
+  std::string source;
+  std::vector<std::string> strings;
+};
+
+// The path of the Application log file.
+std::string eventLogFile();
+
+// Every record of the Application log in order (none when the file does not
+// exist yet). A line that is not a well-formed record is skipped. False with
+// the last error set when the file cannot be read.
+bool readEventLog(std::vector<EventRecord>& out);
+
+// The message table entry for an event id, line break included; null for ids
+// outside the table.
+const char* eventMessageTemplate(u32 eventId);
+
+// The record's message: its template with %1 to %99 replaced by the
+// insertion strings (a number without a string stays as it is; %% gives %),
+// line break included. For an id outside the table, a text that names id,
+// source and the strings.
+std::string formatEventMessage(const EventRecord& record);
+
+// One line for a person: "<number> <local date and time> <type> <source>
+// [<id>] <message>", without the message's line break.
+std::string formatEventRecord(const EventRecord& record);
+
+}  // namespace zuPlatform

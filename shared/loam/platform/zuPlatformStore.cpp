@@ -1,0 +1,233 @@
+#include "loam/platform/zuPlatformStore.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+
+#include "loam/platform/zuPlatformError.h"
+
+namespace zuPlatform::store {
+
+namespace {
+
+bool isPlainNameByte(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-';
+}
+
+bool isUpperHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
+
+std::atomic<u64> g_tempCounter{0};
+
+}  // namespace
+
+std::string joinPath(const std::string& a, std::string_view b) {
+  std::string out = a;
+  if (out.empty() || out.back() != '/') out += '/';
+  out += b;
+  return out;
+}
+
+char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string lowerAsciiCopy(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = lowerAscii(c);
+  return out;
+}
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
+  }
+  return true;
+}
+
+std::string escapeName(std::string_view name) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(name.size());
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char c = lowerAscii(name[i]);
+    if (isPlainNameByte(c) && !(i == 0 && c == '.')) {
+      out += c;
+    } else {
+      const auto byte = static_cast<unsigned char>(c);
+      out += '%';
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xF];
+    }
+  }
+  return out;
+}
+
+bool isEscapedName(std::string_view text) {
+  if (text.empty() || text[0] == '.') return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%') {
+      if (i + 2 >= text.size()) return false;
+      if (!isUpperHex(text[i + 1]) || !isUpperHex(text[i + 2])) return false;
+      i += 2;
+    } else if (!isPlainNameByte(text[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+u32 errorFromErrno(int err, u32 fallback) {
+  switch (err) {
+    case 0:
+      return kErrorSuccess;
+    case ENOENT:
+    case ENOTDIR:
+      return kErrorFileNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return kErrorAccessDenied;
+    case ENOMEM:
+      return kErrorNotEnoughMemory;
+    case ENOSPC:
+    case EDQUOT:
+      return kErrorDiskFull;
+    case ENAMETOOLONG:
+      return kErrorInvalidName;
+    case ENOEXEC:
+      return kErrorBadExeFormat;
+    default:
+      return fallback;
+  }
+}
+
+int makeFolders(const std::string& path, mode_t mode) {
+  for (size_t pos = 1; pos <= path.size(); ++pos) {
+    if (pos != path.size() && path[pos] != '/') continue;
+    const std::string part = path.substr(0, pos);
+    if (::mkdir(part.c_str(), mode) == 0 || errno == EEXIST) continue;
+    return errno;
+  }
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return errno;
+  return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+}
+
+int readWholeFile(const std::string& path, std::string& out) {
+  out.clear();
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return errno;
+  char buffer[8192];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return 0;
+    out.append(buffer, static_cast<size_t>(n));
+  }
+}
+
+int writeFileAtomic(const std::string& path, std::string_view data, mode_t mode) {
+  // Unique per process and call, so writers in several processes never share
+  // a temporary file.
+  const std::string temp = path + ".tmp." + std::to_string(::getpid()) + "." +
+                           std::to_string(g_tempCounter.fetch_add(1));
+  Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
+  if (!fd.valid()) return errno;
+  size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::write(fd.get(), data.data() + done, data.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int err = errno;
+      ::unlink(temp.c_str());
+      return err;
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (::fsync(fd.get()) != 0) {
+    const int err = errno;
+    ::unlink(temp.c_str());
+    return err;
+  }
+  fd.reset();
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    const int err = errno;
+    ::unlink(temp.c_str());
+    return err;
+  }
+  return 0;
+}
+
+Fd& Fd::operator=(Fd&& other) noexcept {
+  if (this != &other) reset(other.release());
+  return *this;
+}
+
+int Fd::release() {
+  const int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
+
+void Fd::reset(int fd) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
+}
+
+FileLock::FileLock(const std::string& path)
+    : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+  if (!fd_.valid()) error_ = errno;
+}
+
+bool FileLock::lockExclusive() {
+  if (!fd_.valid()) return false;
+  while (::flock(fd_.get(), LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      error_ = errno;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool isLockHeld(const std::string& path) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return false;
+  if (::flock(fd.get(), LOCK_SH | LOCK_NB) == 0) return false;  // dropped when fd closes
+  return errno == EWOULDBLOCK;
+}
+
+int openPidfd(pid_t pid) {
+  return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0u));  // always close-on-exec
+}
+
+int killByPidfd(int pidfd) {
+  return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0u));
+}
+
+int waitReadable(int fd, i64 timeoutMs) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          end - std::chrono::steady_clock::now())
+                          .count();
+    if (left < 0) return 0;
+    pollfd p{fd, POLLIN, 0};
+    const int rc = ::poll(&p, 1, static_cast<int>(left));
+    if (rc > 0) return 1;
+    if (rc == 0) return 0;
+    if (errno != EINTR) return -1;
+  }
+}
+
+}  // namespace zuPlatform::store

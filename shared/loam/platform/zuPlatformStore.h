@@ -1,0 +1,97 @@
+#pragma once
+// Internal helpers of the stand-ins for the registry, the service control
+// manager and the event log: file-name escaping, atomic
+// file replacement and flock-based locks shared between processes. Not for
+// use outside the platform folder.
+#include <sys/types.h>
+
+#include <string>
+#include <string_view>
+
+#include "loam/platform/zuTypes.h"
+
+namespace zuPlatform::store {
+
+// a + "/" + b.
+std::string joinPath(const std::string& a, std::string_view b);
+
+char lowerAscii(char c);
+std::string lowerAsciiCopy(std::string_view text);
+bool equalsNoCase(std::string_view a, std::string_view b);
+
+// The folder or file name that stands for a name that may come from anywhere
+// (the network included): ASCII letters folded to lower case, every byte
+// outside [a-z0-9._-] and a leading dot written as %XX, so the result is never
+// empty-looking, ".", "..", hidden or a path. Equal results mean names that are
+// equal without regard to ASCII case.
+std::string escapeName(std::string_view name);
+// True when text could be a result of escapeName (used to check names that
+// come back to us through the environment).
+bool isEscapedName(std::string_view text);
+
+// Windows error number for an errno value; fallback for the unexpected ones.
+u32 errorFromErrno(int err, u32 fallback);
+
+// mkdir -p with the given mode for the folders it makes. 0 or errno.
+int makeFolders(const std::string& path, mode_t mode);
+
+// Whole file into out. 0 or errno (ENOENT for a missing file).
+int readWholeFile(const std::string& path, std::string& out);
+
+// Writes data to a temporary file beside path, flushes it to disk and renames
+// it over path, so a reader sees the old content or the new one, never a
+// mixture. 0 or errno.
+int writeFileAtomic(const std::string& path, std::string_view data, mode_t mode);
+
+// An owned file descriptor.
+class Fd {
+ public:
+  Fd() = default;
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() { reset(); }
+  Fd(Fd&& other) noexcept : fd_(other.release()) {}
+  Fd& operator=(Fd&& other) noexcept;
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  int release();
+  void reset(int fd = -1);
+
+ private:
+  int fd_ = -1;
+};
+
+// flock() on a lock file, created when missing. flock belongs to the open
+// file, so two of these in one process exclude each other as two processes
+// do, and the kernel drops a dead holder's lock.
+class FileLock {
+ public:
+  explicit FileLock(const std::string& path);
+  bool valid() const { return fd_.valid(); }
+  int error() const { return error_; }
+  // Blocks until the exclusive lock is held. False (errno in error()) on failure.
+  bool lockExclusive();
+  int fd() const { return fd_.get(); }
+  // The fd, for a lock that is kept for the process's life.
+  int releaseFd() { return fd_.release(); }
+
+ private:
+  Fd fd_;
+  int error_ = 0;
+};
+
+// True when some open file holds an exclusive flock on path (a missing file is
+// not held). Takes and drops a shared lock without waiting to find out.
+bool isLockHeld(const std::string& path);
+
+// pidfd_open and pidfd_send_signal(SIGKILL) through syscall (the C library's
+// header lacks C linkage in this release). -1 with errno on failure.
+int openPidfd(pid_t pid);
+int killByPidfd(int pidfd);
+
+// Waits up to timeoutMs for fd to become readable (POLLIN or hang-up).
+// 1 readable, 0 time-out, -1 error.
+int waitReadable(int fd, i64 timeoutMs);
+
+}  // namespace zuPlatform::store
