@@ -9,6 +9,7 @@
 #include "loam/platform/zuPlatformWait.h"
 #include "loam/threads/zuMultiEvent.h"
 #include "loam/threads/zuSingleEvent.h"
+#include "loam/threads/zuThread.h"
 
 namespace {
 
@@ -133,8 +134,7 @@ bool zuExec::wait(u32 ms, zuEvent* stop) {
   {
     zuSingleEvent child(process_, false);
     zuMultiEvent events(&child, stop);
-    // A stop event set already gives true at once: poll sees it ready.
-    timedOut = waitFor({}, &events, ms) == zuPlatform::kWaitTimeout;
+    timedOut = zuThread::waitForObjects(ms, &events);
   }
   u32 code = 0;
   u32 err = 0;
