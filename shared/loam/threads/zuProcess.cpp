@@ -272,7 +272,9 @@ bool zuProcess::consoleCtrlHandler(u32 event) {
   std::lock_guard<std::recursive_mutex> hold(g_currentLock);
   if (g_current) {
     try {
-      g_current->stop();
+      // Not through the virtual table: the object may still be in its
+      // constructor or already in its destructor, where that is changing.
+      g_current->zuProcess::stop();
     } catch (...) {
       // The event could not be set; the request stays handled all the same.
     }

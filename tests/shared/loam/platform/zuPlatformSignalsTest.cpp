@@ -25,7 +25,7 @@ std::atomic<int> g_secondEvent{-1};
 std::atomic<u32> g_handlerThread{0};
 std::atomic<bool> g_secondTakes{true};
 std::atomic<int> g_stops{0};
-Handle g_called = kInvalidHandle;
+std::atomic<Handle> g_called{kInvalidHandle};
 
 bool firstHandler(u32 event) {
   g_firstEvent = static_cast<int>(event);
