@@ -103,7 +103,18 @@ void zuDateTime::add(i32 amount, i32 unit) {
 void zuDateTime::advance(const zuDateTime& reference, u32 count, i32 unit) {
   if (count == 0 || unit < kSeconds || unit > kMonths) return;
   const u32 target = reference.seconds_;
-  if (unit <= kWeeks) {
+  if (unit <= kDays) {
+    // The value's place within its period (periods counted from 1970) in the
+    // period after the one that holds the reference: always after the
+    // reference, less than two periods on. In 64 bits, so a period of 2^32
+    // seconds or more cannot wrap to 0, and a result past the range stops at
+    // its end instead of wrapping into 1970.
+    const u64 period = kUnitSeconds[unit] * count;
+    const u64 moved = target - target % period + period + seconds_ % period;
+    seconds_ = static_cast<u32>(std::min<u64>(moved, kMaxSeconds));
+    return;
+  }
+  if (unit == kWeeks) {
     // The closed form of adding the step until the value is not below the
     // reference.
     if (seconds_ >= target) return;

@@ -42,9 +42,13 @@ class zuDateTime {
   // months, a day past the new month's end becomes the 1st of the month after.
   void add(i32 amount, i32 unit);
 
-  // Moves forward by whole steps of count units, kSeconds to kMonths, to the
-  // first value not below reference; a value already there stays, and so does
-  // every value for count 0 or another unit.
+  // kSeconds to kDays: with p the span of count units, the value becomes its
+  // place within its period of p (periods counted from 1970) in the period
+  // after the one that holds reference, so it always ends up after reference,
+  // less than 2p on, even when it was later already. kWeeks and kMonths:
+  // whole steps of count units forward to the first value not below
+  // reference; a value already there stays. Count 0 or another unit changes
+  // nothing.
   void advance(const zuDateTime& reference, u32 count, i32 unit);
 
   // The date as zuDate::format, a blank, and the time as

@@ -112,7 +112,9 @@ TEST(zuDateTimeTest, Add) {
   }
 }
 
-TEST(zuDateTimeTest, AdvanceStepsToTheFirstValueNotBelowTheReference) {
+// Seconds to days: the value's place in its period, taken into the period
+// after the one that holds the reference (periods counted from 1970).
+TEST(zuDateTimeTest, AdvanceByFixedSpansLandsInThePeriodAfterTheReference) {
   struct Case {
     zuDateTime from;
     zuDateTime reference;
@@ -120,21 +122,53 @@ TEST(zuDateTimeTest, AdvanceStepsToTheFirstValueNotBelowTheReference) {
     i32 unit;
     zuDateTime to;
   } const cases[] = {
-      // A daily 12:00 seen at 10:00 on a later day is due at 12:00 that day.
-      {at(1, 3, 2009, 12), at(4, 3, 2009, 10), 1, zuDateTime::kDays, at(4, 3, 2009, 12)},
+      // A daily time goes to that time on the day after the reference's day,
+      // whether it lies before, at or after the reference's time of day.
       {at(1, 3, 2009, 8), at(4, 3, 2009, 10), 1, zuDateTime::kDays, at(5, 3, 2009, 8)},
-      {at(1, 3, 2009, 10), at(4, 3, 2009, 10), 1, zuDateTime::kDays, at(4, 3, 2009, 10)},
+      {at(1, 3, 2009, 10), at(4, 3, 2009, 10), 1, zuDateTime::kDays, at(5, 3, 2009, 10)},
+      {at(1, 3, 2009, 12), at(4, 3, 2009, 10), 1, zuDateTime::kDays, at(5, 3, 2009, 12)},
+      // A value later than the reference already is brought to the same place.
+      {at(9, 3, 2009, 7), at(4, 3, 2009, 10), 1, zuDateTime::kDays, at(5, 3, 2009, 7)},
+      // Periods of two days run from 1 January 1970: 3 to 4 March, 5 to 6 March.
       {at(1, 3, 2009, 10), at(4, 3, 2009, 10), 2, zuDateTime::kDays, at(5, 3, 2009, 10)},
+      {at(1, 3, 2009, 10), at(5, 3, 2009, 10), 2, zuDateTime::kDays, at(7, 3, 2009, 10)},
       {at(1, 3, 2009, 10, 0, 5), at(1, 3, 2009, 10, 0, 59), 15, zuDateTime::kSeconds,
        at(1, 3, 2009, 10, 1, 5)},
-      {at(1, 3, 2009, 10, 7), at(1, 3, 2009, 11), 10, zuDateTime::kMinutes, at(1, 3, 2009, 11, 7)},
+      {at(1, 3, 2009, 10, 7), at(1, 3, 2009, 11), 10, zuDateTime::kMinutes, at(1, 3, 2009, 11, 17)},
       {at(1, 3, 2009, 1), at(1, 3, 2009, 6), 4, zuDateTime::kHours, at(1, 3, 2009, 9)},
+      {at(1, 3, 2009, 10), at(1, 3, 2009, 10), 1, zuDateTime::kSeconds, at(1, 3, 2009, 10, 0, 1)},
+      // Past the end of the range the value stops there instead of wrapping
+      // into 1970, and a span of 2^32 seconds or more is no division by 0.
+      {zuDateTime(), zuDateTime(0xFFFFFFFFu), 7, zuDateTime::kSeconds, zuDateTime(0xFFFFFFFFu)},
+      {zuDateTime(), zuDateTime(0xFFFFFFFEu), 0xFFFFFFFF, zuDateTime::kSeconds,
+       zuDateTime(0xFFFFFFFFu)},
+      {at(1, 1, 2009), zuDateTime(0xFFFFFF00u), 1, zuDateTime::kDays, zuDateTime(0xFFFFFFFFu)},
+      {at(1, 1, 2009), at(1, 1, 2010), 0x40000000, zuDateTime::kMinutes, zuDateTime(0xFFFFFFFFu)},
+      {at(1, 1, 2009), at(1, 1, 2010), 0x80000000, zuDateTime::kDays, zuDateTime(0xFFFFFFFFu)},
+  };
+  for (const Case& c : cases) {
+    zuDateTime t = c.from;
+    t.advance(c.reference, c.count, c.unit);
+    EXPECT_EQ(iso(t), iso(c.to)) << iso(c.from) << " to " << iso(c.reference) << " by " << c.count
+                                 << " unit " << c.unit;
+  }
+}
+
+TEST(zuDateTimeTest, AdvanceByWeeksAndMonthsStepsToTheFirstValueNotBelowTheReference) {
+  struct Case {
+    zuDateTime from;
+    zuDateTime reference;
+    u32 count;
+    i32 unit;
+    zuDateTime to;
+  } const cases[] = {
       {at(1, 3, 2009), at(11, 3, 2009), 1, zuDateTime::kWeeks, at(15, 3, 2009)},
+      {at(1, 3, 2009), at(15, 3, 2009), 2, zuDateTime::kWeeks, at(15, 3, 2009)},
       {at(31, 1, 2009), at(15, 3, 2009), 1, zuDateTime::kMonths, at(1, 4, 2009)},
       {at(15, 1, 2009), at(15, 3, 2009), 1, zuDateTime::kMonths, at(15, 3, 2009)},
       {at(15, 1, 2009), at(16, 3, 2009), 3, zuDateTime::kMonths, at(15, 4, 2009)},
       // Already there: unchanged.
-      {at(5, 3, 2009), at(4, 3, 2009), 1, zuDateTime::kDays, at(5, 3, 2009)},
+      {at(5, 3, 2009), at(4, 3, 2009), 1, zuDateTime::kWeeks, at(5, 3, 2009)},
       {at(5, 3, 2009), at(4, 3, 2009), 1, zuDateTime::kMonths, at(5, 3, 2009)},
       // A count of 0 or an unknown unit: unchanged, and the call returns.
       {at(1, 3, 2009), at(4, 3, 2009), 0, zuDateTime::kSeconds, at(1, 3, 2009)},
@@ -144,12 +178,9 @@ TEST(zuDateTimeTest, AdvanceStepsToTheFirstValueNotBelowTheReference) {
       {at(1, 3, 2009), at(4, 3, 2009), 1, -1, at(1, 3, 2009)},
       // Near the end of the range each step stops there.
       {at(1, 1, 2106), zuDateTime(0xFFFFFFFFu), 1, zuDateTime::kMonths, zuDateTime(0xFFFFFFFFu)},
-      {zuDateTime(), zuDateTime(0xFFFFFFFFu), 7, zuDateTime::kSeconds, zuDateTime(0xFFFFFFFFu)},
       {zuDateTime(), zuDateTime(0xFFFFFFFFu), 0xFFFFFFFF, zuDateTime::kWeeks,
        zuDateTime(0xFFFFFFFFu)},
       {zuDateTime(), zuDateTime(0xFFFFFFFFu), 0xFFFFFFFF, zuDateTime::kMonths,
-       zuDateTime(0xFFFFFFFFu)},
-      {zuDateTime(), zuDateTime(0xFFFFFFFEu), 0xFFFFFFFF, zuDateTime::kSeconds,
        zuDateTime(0xFFFFFFFFu)},
   };
   for (const Case& c : cases) {
