@@ -8,10 +8,10 @@
 #include "loam/base/zuException.h"
 #include "loam/base/zuMessageTexts.h"
 #include "loam/base/zuString.h"
+#include "loam/platform/zuPlatformSocket.h"
 #include "loam/threads/zuLog.h"
 #include "loam/threads/zuMainThread.h"
 #include "loam/threads/zuOSInfo.h"
-#include "loam/threads/zuSocketLibrary.h"
 #include "loam/threads/zuThread.h"
 
 namespace {
@@ -98,7 +98,7 @@ u32 zuProcess::run(u32 argc, char** argv) {
     markFailed();
     return exitCode_;
   }
-  if (!zuSocketLibrary::startup()) {
+  if (!zuPlatform::socketStartup()) {
     zuLog::log(0, zuMessage("Unable to start network library."));
     return 1;
   }
@@ -110,18 +110,18 @@ u32 zuProcess::run(u32 argc, char** argv) {
     options_.emplace_back(arg);
   }
   if (!parseArguments(options_)) {
-    zuSocketLibrary::cleanup();
+    zuPlatform::socketCleanup();
     return exitCode_;
   }
   for (const zuOption& option : options_) {
     if (!option.consumed) {
       zuLog::log(0, zuMessage("Unknown option \"$a\".", 'a', option.text));
-      zuSocketLibrary::cleanup();
+      zuPlatform::socketCleanup();
       return 1;
     }
   }
   callMain();
-  zuSocketLibrary::cleanup();
+  zuPlatform::socketCleanup();
   return exitCode_;
 }
 

@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "loam/base/zuException.h"
+#include "loam/platform/zuPlatformSocket.h"
 #include "loam/threads/zuExec.h"
 #include "loam/threads/zuLog.h"
 #include "loam/threads/zuMainThread.h"
 #include "loam/threads/zuOSInfo.h"
 #include "loam/threads/zuProcess.h"
 #include "loam/threads/zuSingleEvent.h"
-#include "loam/threads/zuSocketLibrary.h"
 #include "loam/threads/zuThread.h"
 #include "support/TestSupport.h"
 
@@ -51,6 +51,7 @@ class TestProcess : public zuProcess {
   bool cleanupThrows = false;
   u32 codeBeforeFault = 0;
   zuEvent* mainReady = nullptr;  // set once main waits for the stop
+  u32 socketCountInMain = 0;
 
   bool parseArguments(std::vector<zuOption>& options) override {
     phases.push_back("parseArguments");
@@ -66,6 +67,7 @@ class TestProcess : public zuProcess {
   }
   void main() override {
     phases.push_back("main");
+    socketCountInMain = zuPlatform::socketStartupCount();
     if (mainReady) {
       mainReady->set();
       while (!isStopRequested()) zuThread::waitForObjects(kBoundMs, stopEvent());
@@ -111,7 +113,7 @@ class Process : public ::testing::Test {
     zuLog::setLogLevel(3);
     zuLog::initFile("infoLog.log");
     zuLog::init(nullptr, zuLog::kModeConsole);
-    zuSocketLibrary::install(nullptr, nullptr);
+    zuPlatform::failSocketStartupForTest(false);
     zuMainThread::instance().stopEvent()->reset();
   }
 
@@ -332,33 +334,29 @@ TEST_F(Process, HelpShowsTheBannerAndVersionTheVersionLines) {
   }
 }
 
-// Counts of the socket library stand-ins below.
-int g_startups = 0;
-int g_cleanups = 0;
-
 TEST_F(Process, SocketLibraryThatDoesNotStartEndsTheRun) {
-  g_cleanups = 0;
-  zuSocketLibrary::install([] { return false; }, [] { return ++g_cleanups > 0; });
+  ASSERT_EQ(zuPlatform::socketStartupCount(), 0u);
+  zuPlatform::failSocketStartupForTest(true);
   TestProcess process;
   EXPECT_EQ(run(process, {}), 1u);
   EXPECT_EQ(process.phases, (std::vector<std::string>{"preInitialize"}));
   EXPECT_EQ(loggedLines(), (std::vector<std::string>{"Unable to start network library."}));
-  EXPECT_EQ(g_cleanups, 0);
+  EXPECT_EQ(zuPlatform::socketStartupCount(), 0u);
 }
 
 TEST_F(Process, SocketLibraryIsGivenBackOnEveryRoadAfterItStarted) {
-  g_startups = 0;
-  g_cleanups = 0;
-  zuSocketLibrary::install([] { return ++g_startups > 0; }, [] { return ++g_cleanups > 0; });
+  const u32 before = zuPlatform::socketStartupCount();
   const std::vector<std::string> roads[] = {{}, {"-ll", "9"}, {"unknown"}, {"-v"}};
   for (const auto& args : roads) {
     TestProcess process;
     ::testing::internal::CaptureStdout();
     run(process, args);
     ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(zuPlatform::socketStartupCount(), before) << args.size();
+    if (args.empty()) {
+      EXPECT_EQ(process.socketCountInMain, before + 1);
+    }
   }
-  EXPECT_EQ(g_startups, 4);
-  EXPECT_EQ(g_cleanups, 4);
 }
 
 TEST_F(Process, StopSetsTheMainThreadStopEvent) {
