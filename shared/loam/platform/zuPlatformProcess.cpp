@@ -1,0 +1,330 @@
+#include "loam/platform/zuPlatformProcess.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "loam/platform/zuPlatformEvent.h"
+#include "loam/platform/zuPlatformFile.h"
+
+namespace zuPlatform {
+
+namespace {
+
+constexpr u32 kErrorBadExeFormat = 193;  // ERROR_BAD_EXE_FORMAT
+
+// The kernel call itself: glibc 2.36's <sys/pidfd.h> declares its wrapper
+// without C linkage. A pidfd is always close-on-exec.
+int openPidfd(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+u32 spawnError(int err) {
+  if (err == ENOEXEC) return kErrorBadExeFormat;
+  return fileErrorFromErrno(err);
+}
+
+u32 exitCodeOf(const siginfo_t& info) {
+  const auto status = static_cast<u32>(info.si_status);
+  if (info.si_code == CLD_KILLED || info.si_code == CLD_DUMPED) return kSignalExitBase + status;
+  return status & 0xFF;
+}
+
+// waitid on one pidfd; EINTR is retried.
+int waitChild(Handle process, siginfo_t& info, int flags) {
+  std::memset(&info, 0, sizeof info);
+  for (;;) {
+    const int r = ::waitid(P_PIDFD, static_cast<id_t>(process), &info, flags);
+    if (r == 0 || errno != EINTR) return r;
+  }
+}
+
+// Reaps the child when it has ended. True when nothing is left to wait for
+// (reaped now, or no longer a child of ours).
+bool tryReap(Handle process) {
+  siginfo_t info;
+  if (waitChild(process, info, WEXITED | WNOHANG) == 0) return info.si_pid != 0;
+  return errno == ECHILD || errno == EBADF;
+}
+
+// Holds the handles of children nobody waits for any more and reaps each one
+// when it ends. It is built on first use and joins its thread at exit.
+class Reaper {
+ public:
+  static Reaper& instance() {
+    static Reaper reaper;
+    return reaper;
+  }
+  static bool gone() { return gone_.load(std::memory_order_acquire); }
+
+  void adopt(Handle process) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    // Without a thread (it could not be created) each adoption sweeps instead.
+    sweep(nullptr);
+    children_.push_back(process);
+    if (!started_) startThread();
+    if (started_) setEvent(wake_);
+  }
+
+  ~Reaper() {
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      quit_ = true;
+    }
+    if (started_) {
+      setEvent(wake_);
+      thread_.join();
+    }
+    // Children still running are taken over by init when the process ends.
+    for (const Handle child : children_) closeHandle(child);
+    closeHandle(wake_);
+    gone_.store(true, std::memory_order_release);
+  }
+
+ private:
+  Reaper() = default;
+
+  void startThread() {
+    wake_ = createEvent();
+    if (!isValidHandle(wake_)) return;
+    try {
+      thread_ = std::thread([this] { loop(); });
+      started_ = true;
+    } catch (const std::system_error&) {
+      closeHandle(wake_);
+      wake_ = kInvalidHandle;
+    }
+  }
+
+  // Under the lock: reaps the ended children (all of them, or those whose
+  // poll entry shows an event).
+  void sweep(const std::vector<pollfd>* polled) {
+    for (std::size_t i = children_.size(); i-- > 0;) {
+      if (polled) {
+        bool ready = false;
+        for (const pollfd& entry : *polled)
+          if (entry.fd == children_[i] && entry.revents != 0) ready = true;
+        if (!ready) continue;
+      }
+      if (tryReap(children_[i])) {
+        closeHandle(children_[i]);
+        children_.erase(children_.begin() + static_cast<std::ptrdiff_t>(i));
+      }
+    }
+  }
+
+  void loop() {
+    std::vector<pollfd> entries;
+    for (;;) {
+      entries.clear();
+      {
+        std::lock_guard<std::mutex> hold(mutex_);
+        if (quit_) return;
+        entries.push_back(pollfd{wake_, POLLIN, 0});
+        for (const Handle child : children_) entries.push_back(pollfd{child, POLLIN, 0});
+      }
+      if (::poll(entries.data(), entries.size(), -1) < 0) continue;  // EINTR
+      if (entries[0].revents != 0) resetEvent(wake_);
+      std::lock_guard<std::mutex> hold(mutex_);
+      sweep(&entries);
+    }
+  }
+
+  static inline std::atomic<bool> gone_{false};
+  std::mutex mutex_;
+  std::vector<Handle> children_;
+  Handle wake_ = kInvalidHandle;
+  bool quit_ = false;
+  bool started_ = false;
+  std::thread thread_;
+};
+
+// posix_spawn's attributes and file actions, destroyed on every path.
+struct SpawnSetup {
+  posix_spawnattr_t attr;
+  posix_spawn_file_actions_t actions;
+  std::vector<Handle> temporaries;
+  int err = 0;
+
+  SpawnSetup() {
+    err = ::posix_spawnattr_init(&attr);
+    if (err == 0) err = ::posix_spawn_file_actions_init(&actions);
+  }
+  ~SpawnSetup() {
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::posix_spawnattr_destroy(&attr);
+    for (const Handle fd : temporaries) closeHandle(fd);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+  // A source below 3 could be overwritten by an earlier dup2 onto 0, 1 or 2;
+  // such a source is copied above them first.
+  Handle source(Handle fd) {
+    if (fd >= 3) return fd;
+    const Handle copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    if (copy < 0) {
+      err = errno;
+      return fd;
+    }
+    temporaries.push_back(copy);
+    return copy;
+  }
+
+  void standardHandle(Handle fd, int target, int nullMode) {
+    if (err != 0) return;
+    if (isValidHandle(fd))
+      err = ::posix_spawn_file_actions_adddup2(&actions, source(fd), target);
+    else
+      err = ::posix_spawn_file_actions_addopen(&actions, target, "/dev/null", nullMode, 0);
+  }
+};
+
+}  // namespace
+
+std::vector<std::string> splitCommandLine(const std::string& commandLine) {
+  std::vector<std::string> words;
+  const std::size_t n = commandLine.size();
+  std::size_t i = 0;
+
+  // The program name: quotes toggle, nothing is escaped.
+  std::string program;
+  bool quoted = false;
+  while (i < n && (quoted || !isBlank(commandLine[i]))) {
+    if (commandLine[i] == '"')
+      quoted = !quoted;
+    else
+      program += commandLine[i];
+    ++i;
+  }
+  words.push_back(program);
+
+  for (;;) {
+    while (i < n && isBlank(commandLine[i])) ++i;
+    if (i >= n) break;
+    std::string word;
+    quoted = false;
+    while (i < n) {
+      std::size_t backslashes = 0;
+      while (i < n && commandLine[i] == '\\') {
+        ++backslashes;
+        ++i;
+      }
+      bool copy = true;
+      if (i < n && commandLine[i] == '"') {
+        if (backslashes % 2 == 0) {
+          if (quoted && i + 1 < n && commandLine[i + 1] == '"')
+            ++i;  // "" inside quotes: one literal quote
+          else {
+            copy = false;
+            quoted = !quoted;
+          }
+        }
+        backslashes /= 2;
+      }
+      word.append(backslashes, '\\');
+      if (i >= n || (!quoted && isBlank(commandLine[i]))) break;
+      if (copy) word += commandLine[i];
+      ++i;
+    }
+    words.push_back(word);
+  }
+  return words;
+}
+
+void ignoreBrokenPipeSignal() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = SIG_IGN;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGPIPE, &action, nullptr);
+  });
+}
+
+u32 startProcess(const std::string& commandLine, Handle input, Handle output, ProcessInfo& out) {
+  ignoreBrokenPipeSignal();
+  std::vector<std::string> words = splitCommandLine(commandLine);
+  if (words[0].empty()) return kFileErrorFileNotFound;
+  words[0] = nativePath(words[0]);
+  std::vector<char*> argv;
+  argv.reserve(words.size() + 1);
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+
+  SpawnSetup setup;
+  if (setup.err == 0) {
+    // The child starts clean: its own session, default dispositions (SIGPIPE
+    // is ignored here), and no signal blocked (the console signals are
+    // blocked in every thread of this process).
+    sigset_t none;
+    sigset_t all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    setup.err = ::posix_spawnattr_setsigmask(&setup.attr, &none);
+    if (setup.err == 0) setup.err = ::posix_spawnattr_setsigdefault(&setup.attr, &all);
+    if (setup.err == 0)
+      setup.err = ::posix_spawnattr_setflags(
+          &setup.attr,
+          static_cast<short>(POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF));
+  }
+  setup.standardHandle(input, 0, O_RDONLY);
+  setup.standardHandle(output, 1, O_WRONLY);
+  setup.standardHandle(output, 2, O_WRONLY);
+  // Everything is close-on-exec already; this also keeps out a descriptor
+  // that some other code opened without the flag.
+  if (setup.err == 0) setup.err = ::posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3);
+  if (setup.err != 0) return spawnError(setup.err);
+
+  pid_t pid = 0;
+  const int rc = ::posix_spawnp(&pid, argv[0], &setup.actions, &setup.attr, argv.data(), environ);
+  if (rc != 0) return spawnError(rc);
+
+  const int pidfd = openPidfd(pid);
+  if (pidfd < 0) {
+    // Without a handle nobody could wait for it: take it down at once.
+    const int err = errno;
+    ::kill(pid, SIGKILL);
+    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return spawnError(err);
+  }
+  out.process = pidfd;
+  out.processId = static_cast<u32>(pid);
+  out.threadId = static_cast<u32>(pid);
+  return kFileErrorNone;
+}
+
+bool processExitCode(Handle process, u32& code, u32& error) {
+  siginfo_t info;
+  if (!isValidHandle(process) || waitChild(process, info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+    error = kErrorInvalidHandle;
+    return false;
+  }
+  code = info.si_pid == 0 ? kStillActive : exitCodeOf(info);
+  return true;
+}
+
+void closeProcess(Handle process) {
+  if (!isValidHandle(process)) return;
+  if (tryReap(process) || Reaper::gone()) {
+    closeHandle(process);
+    return;
+  }
+  Reaper::instance().adopt(process);
+}
+
+}  // namespace zuPlatform

@@ -1,0 +1,313 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "loam/platform/zuPlatformWait.h"
+#include "loam/threads/zuExec.h"
+#include "loam/threads/zuSingleEvent.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+constexpr u32 kBoundMs = static_cast<u32>(tw::test::kFailBound.count());
+
+// True once the process is gone altogether (reaped, not a zombie).
+bool reaped(u32 pid) {
+  return tw::test::eventually([pid] { return ::kill(static_cast<pid_t>(pid), 0) != 0; });
+}
+
+std::string capture(zuExec& exec, const std::string& script, bool& result, u32 ms = kBoundMs) {
+  std::ostringstream out;
+  result = exec.runCapture("sh", "-c \"" + script + "\"", out, ms, nullptr);
+  return out.str();
+}
+
+struct ExitCase {
+  const char* script;
+  u32 code;
+};
+
+TEST(Exec, ExitCodesIncludingDeathBySignal) {
+  const ExitCase table[] = {
+      {"exit 0", 0}, {"exit 7", 7}, {"exit 255", 255}, {"kill -9 $$", 137}, {"kill -TERM $$", 143}};
+  for (const ExitCase& c : table) {
+    zuExec exec;
+    EXPECT_TRUE(exec.runAndWait("sh", std::string("-c \"") + c.script + "\"", nullptr)) << c.script;
+    EXPECT_EQ(exec.status(), c.code) << c.script;
+    EXPECT_EQ(exec.processId(), 0u);  // let go after the wait
+  }
+}
+
+TEST(Exec, CommandLineIsProgramBlankArguments) {
+  zuExec exec;
+  ASSERT_TRUE(exec.start("true", ""));
+  EXPECT_EQ(exec.commandLine(), "true");
+  ASSERT_TRUE(exec.wait(kBoundMs, nullptr));
+  ASSERT_TRUE(exec.start("sh", "-c \"exit 3\""));
+  EXPECT_EQ(exec.commandLine(), "sh -c \"exit 3\"");
+  ASSERT_TRUE(exec.wait(kBoundMs, nullptr));
+  EXPECT_EQ(exec.status(), 3u);
+}
+
+TEST(Exec, MissingProgramFailsWithFileNotFound) {
+  zuExec exec;
+  EXPECT_FALSE(exec.start("tw-no-such-program-4152", "x"));
+  EXPECT_EQ(exec.status(), 2u);
+  EXPECT_EQ(exec.processId(), 0u);
+  EXPECT_FALSE(exec.runAndWait("tw-no-such-program-4152", "", nullptr));
+  EXPECT_EQ(exec.status(), 2u);
+}
+
+TEST(Exec, WaitIsFalseOnlyOnTimeOutAndTheChildLivesOnUntilReaped) {
+  zuExec exec;
+  ASSERT_TRUE(exec.start("sleep", "30"));
+  const u32 pid = exec.processId();
+  ASSERT_NE(pid, 0u);
+  EXPECT_TRUE(exec.isRunning());
+  EXPECT_FALSE(exec.wait(20, nullptr));
+  EXPECT_EQ(exec.status(), zuExec::kStillActive);
+  EXPECT_EQ(exec.processId(), 0u);
+  EXPECT_FALSE(exec.isRunning());                    // no child held any more
+  EXPECT_EQ(::kill(static_cast<pid_t>(pid), 0), 0);  // not stopped by the wait
+  ASSERT_EQ(::kill(static_cast<pid_t>(pid), SIGKILL), 0);
+  EXPECT_TRUE(reaped(pid));  // by the reaper, no zombie left behind
+}
+
+TEST(Exec, StopEventAlreadySetGivesTrueWithStillActive) {
+  zuSingleEvent stop;
+  stop.set();
+  zuExec exec;
+  ASSERT_TRUE(exec.start("sleep", "30"));
+  const u32 pid = exec.processId();
+  EXPECT_TRUE(exec.wait(kBoundMs, &stop));
+  EXPECT_EQ(exec.status(), zuExec::kStillActive);
+  ::kill(static_cast<pid_t>(pid), SIGKILL);
+  EXPECT_TRUE(reaped(pid));
+}
+
+TEST(Exec, StopEventSetByAnotherThreadEndsTheWait) {
+  zuSingleEvent stop;
+  zuExec exec;
+  ASSERT_TRUE(exec.start("sleep", "30"));
+  const u32 pid = exec.processId();
+  std::thread setter([&stop] { stop.set(); });
+  EXPECT_TRUE(exec.wait(kBoundMs, &stop));
+  setter.join();
+  EXPECT_EQ(exec.status(), zuExec::kStillActive);
+  ::kill(static_cast<pid_t>(pid), SIGKILL);
+  EXPECT_TRUE(reaped(pid));
+}
+
+TEST(Exec, KilledChildReadsSignalExitCode) {
+  zuExec exec;
+  ASSERT_TRUE(exec.start("sleep", "30"));
+  ASSERT_EQ(::kill(static_cast<pid_t>(exec.processId()), SIGKILL), 0);
+  EXPECT_TRUE(exec.wait(kBoundMs, nullptr));
+  EXPECT_EQ(exec.status(), 128u + SIGKILL);
+}
+
+TEST(Exec, DestroyedWithARunningChildLeavesItToTheReaper) {
+  u32 pid = 0;
+  {
+    zuExec exec;
+    ASSERT_TRUE(exec.start("sleep", "30"));
+    pid = exec.processId();
+  }
+  ASSERT_EQ(::kill(static_cast<pid_t>(pid), SIGKILL), 0);
+  EXPECT_TRUE(reaped(pid));
+}
+
+TEST(Exec, RunToFileTakesOutputAndError) {
+  tw::test::ScratchDir dir;
+  const std::string path = dir.file("out.txt");
+  {
+    std::ofstream old(path);
+    old << "old content that must go";
+  }
+  zuExec exec;
+  ASSERT_TRUE(
+      exec.runToFile("sh", "-c \"echo out; echo err >&2; exit 4\"", path, kBoundMs, nullptr));
+  EXPECT_EQ(exec.status(), 4u);
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(text.str(), "out\nerr\n");
+}
+
+TEST(Exec, RunToFileInMissingFolderStartsNothing) {
+  tw::test::ScratchDir dir;
+  zuExec exec;
+  EXPECT_FALSE(
+      exec.runToFile("sh", "-c \"exit 0\"", dir.file("missing/out.txt"), kBoundMs, nullptr));
+  EXPECT_EQ(exec.status(), 3u);
+  EXPECT_EQ(exec.processId(), 0u);
+}
+
+struct LineEndCase {
+  const char* printf;
+  std::string expected;
+};
+
+TEST(Exec, CaptureNormalisesLineEnds) {
+  const LineEndCase table[] = {
+      {"a\\r\\nb\\r\\rc", std::string("a\nb\n\nc\0", 7)},
+      {"a\\n\\rb\\n\\nc", std::string("a\nb\n\nc\0", 7)},
+      {"\\r\\r\\n", std::string("\n\n\0", 3)},
+      {"x\\ry\\nz\\r", std::string("x\ny\nz\n\0", 7)},
+      {"", std::string("\0", 1)},
+  };
+  for (const LineEndCase& c : table) {
+    zuExec exec;
+    bool result = false;
+    EXPECT_EQ(capture(exec, std::string("printf '") + c.printf + "'", result), c.expected)
+        << c.printf;
+    EXPECT_TRUE(result);
+    EXPECT_EQ(exec.status(), 0u);
+  }
+}
+
+TEST(Exec, LineEndPairSplitBetweenReadsIsOneLineEnd) {
+  zuExec exec;
+  bool result = false;
+  // The child's own pause puts the CR and the LF into different reads.
+  EXPECT_EQ(
+      capture(exec, "printf 'a\\r'; sleep 0.2; printf '\\nb'; sleep 0.2; printf '\\n\\rc'", result),
+      std::string("a\nb\nc\0", 6));
+  EXPECT_TRUE(result);
+}
+
+TEST(Exec, CaptureKeepsOutputWrittenJustBeforeTheEnd) {
+  zuExec exec;
+  bool result = false;
+  std::string big(50000, 'x');
+  EXPECT_EQ(capture(exec, "head -c 50000 /dev/zero | tr '\\0' x; exit 5", result), big + '\0');
+  EXPECT_TRUE(result);
+  EXPECT_EQ(exec.status(), 5u);
+}
+
+TEST(Exec, NoDescriptorReachesTheChild) {
+  // One descriptor opened without close-on-exec, as foreign code might.
+  const int stray = ::open("/dev/null", O_RDONLY);
+  ASSERT_GE(stray, 3);
+  zuExec exec;
+  std::ostringstream out;
+  ASSERT_TRUE(exec.runCapture("ls", "-l /proc/self/fd", out, kBoundMs, nullptr));
+  ::close(stray);
+  std::set<int> seen;
+  std::istringstream lines(out.str());
+  for (std::string line; std::getline(lines, line);) {
+    const auto arrow = line.find(" -> ");
+    if (arrow == std::string::npos) continue;
+    const auto blank = line.rfind(' ', arrow - 1);
+    const int fd = std::stoi(line.substr(blank + 1, arrow - blank - 1));
+    // ls's own listing of the folder is the only other one allowed.
+    if (fd > 2 && line.find("/proc/", arrow) != std::string::npos) continue;
+    seen.insert(fd);
+  }
+  EXPECT_EQ(seen, (std::set<int>{0, 1, 2})) << out.str();
+}
+
+double cpuSeconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+TEST(Exec, SilentChildCostsTheParentNoCpu) {
+  zuExec exec;
+  std::ostringstream out;
+  const double before = cpuSeconds();
+  ASSERT_TRUE(exec.runCapture("sleep", "1", out, kBoundMs, nullptr));
+  const double used = cpuSeconds() - before;
+  EXPECT_LT(used, 0.3);  // a busy loop would burn about a second
+  EXPECT_EQ(out.str(), std::string("\0", 1));
+}
+
+TEST(Exec, CaptureTimeLimitCoversASilentChildThatNeverEnds) {
+  zuExec exec;
+  std::ostringstream out;
+  EXPECT_FALSE(exec.runCapture("sh", "-c \"printf early; exec sleep 30\"", out, 300, nullptr));
+  EXPECT_EQ(exec.status(), zuExec::kStillActive);
+  EXPECT_EQ(out.str(), std::string("early\0", 6));
+}
+
+TEST(Exec, CaptureEndsWhenStopIsSet) {
+  zuSingleEvent stop;
+  zuExec exec;
+  std::ostringstream out;
+  std::thread setter([&stop] { stop.set(); });
+  EXPECT_TRUE(exec.runCapture("sleep", "30", out, kBoundMs, &stop));
+  setter.join();
+  EXPECT_EQ(exec.status(), zuExec::kStillActive);
+}
+
+TEST(Exec, PipesTalkToTheChild) {
+  zuExec exec;
+  ASSERT_TRUE(exec.runWithPipes("cat", ""));
+  const std::string hello = "hello\r\nworld\n";
+  ASSERT_TRUE(exec.write(hello.data(), static_cast<u32>(hello.size())));
+  std::string got;
+  char buffer[64];
+  while (got.size() < 12) {
+    u32 length = sizeof buffer;
+    ASSERT_TRUE(exec.readOutput(buffer, length, kBoundMs, nullptr));
+    ASSERT_GT(length, 0u);
+    got.append(buffer, length);
+  }
+  EXPECT_EQ(got, "hello\nworld\n");
+  // Nothing more waits: no wait, true with nothing.
+  u32 length = sizeof buffer;
+  EXPECT_TRUE(exec.readOutput(buffer, length));
+  EXPECT_EQ(length, 0u);
+  exec.closeInputHandles();  // cat sees the end of its input and ends
+  length = sizeof buffer;
+  EXPECT_FALSE(exec.readOutput(buffer, length, kBoundMs, nullptr));
+  EXPECT_EQ(length, 0u);
+  EXPECT_TRUE(exec.wait(kBoundMs, nullptr));
+  EXPECT_EQ(exec.status(), 0u);
+}
+
+TEST(Exec, OutputOfAnEndedChildIsReadBeforeTheEnd) {
+  zuExec exec;
+  ASSERT_TRUE(exec.runWithPipes("sh", "-c \"printf xyz; exit 6\""));
+  ASSERT_TRUE(zuPlatform::waitForOne(exec.processHandle(), kBoundMs));
+  char buffer[16];
+  u32 length = sizeof buffer;
+  ASSERT_TRUE(exec.readOutput(buffer, length));
+  EXPECT_EQ(std::string(buffer, length), "xyz");
+  length = sizeof buffer;
+  EXPECT_FALSE(exec.readOutput(buffer, length));
+  EXPECT_EQ(exec.status(), 6u);
+}
+
+TEST(Exec, WriteToAnEndedChildIsAFailureNotASignal) {
+  zuExec exec;
+  ASSERT_TRUE(exec.runWithPipes("sh", "-c \"exit 3\""));
+  ASSERT_TRUE(zuPlatform::waitForOne(exec.processHandle(), kBoundMs));
+  EXPECT_FALSE(exec.write("data", 4));
+  EXPECT_EQ(exec.status(), 232u);
+  EXPECT_TRUE(exec.wait(kBoundMs, nullptr));
+  EXPECT_EQ(exec.status(), 3u);
+}
+
+TEST(Exec, PipeSizesNeverGoBelowTheMinimum) {
+  zuExec exec;
+  EXPECT_EQ(exec.outputPipeSize(), 10240u);
+  EXPECT_EQ(exec.inputPipeSize(), 10240u);
+  exec.setOutputPipeSize(1);
+  exec.setInputPipeSize(0);
+  EXPECT_EQ(exec.outputPipeSize(), 64u);
+  EXPECT_EQ(exec.inputPipeSize(), 64u);
+}
+
+}  // namespace
