@@ -89,4 +89,22 @@ bool removeUnheldLockFile(const std::string& path) {
   return removed;
 }
 
+std::string readLockFileStart(const std::string& path, std::size_t limit) {
+  std::string out;
+  if (path.empty()) return out;
+  const Handle fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return out;
+  out.resize(limit);
+  std::size_t done = 0;
+  while (done < limit) {
+    const ssize_t n = ::read(fd, out.data() + done, limit - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  closeHandle(fd);
+  out.resize(done);
+  return out;
+}
+
 }  // namespace zuPlatform

@@ -6,6 +6,7 @@
 // crash or not; here the kernel drops the flock of a dead holder, and the next
 // taker sees the file is stale and deletes it itself, so a crash never leaves
 // the lock taken for ever.
+#include <cstddef>
 #include <string>
 
 #include "loam/platform/zuPlatformHandle.h"
@@ -24,5 +25,9 @@ void releaseLockFile(Handle handle, const std::string& path);
 // Deletes the file unless a holder has it locked (Windows refuses to delete a
 // lock file while its handle is open). False when nothing was deleted.
 bool removeUnheldLockFile(const std::string& path);
+
+// Up to limit bytes from the start of the file, read beside any holder
+// (read-only, close-on-exec). Empty when the file cannot be read.
+std::string readLockFileStart(const std::string& path, std::size_t limit);
 
 }  // namespace zuPlatform

@@ -2,7 +2,6 @@
 
 #include <cctype>
 #include <charconv>
-#include <fstream>
 
 #include "loam/platform/zuPlatformFileLock.h"
 #include "loam/platform/zuPlatformThread.h"
@@ -55,14 +54,13 @@ std::string zuFileMutex::fileName() const {
 u32 zuFileMutex::readNumber() const {
   const std::string name = fileName();
   if (name.empty()) return 0;
-  std::ifstream in(name, std::ios::binary);
-  char text[32] = {};
-  in.read(text, sizeof text - 1);
-  const std::size_t n = static_cast<std::size_t>(in.gcount());
+  const std::string text = zuPlatform::readLockFileStart(name, 31);
+  const char* const first = text.data();
+  const std::size_t n = text.size();
   std::size_t start = 0;
-  while (start < n && std::isspace(static_cast<unsigned char>(text[start]))) ++start;
+  while (start < n && std::isspace(static_cast<unsigned char>(first[start]))) ++start;
   u32 value = 0;
-  const auto [end, err] = std::from_chars(text + start, text + n, value);
+  const auto [end, err] = std::from_chars(first + start, first + n, value);
   (void)end;
   return err == std::errc() ? value : 0;
 }

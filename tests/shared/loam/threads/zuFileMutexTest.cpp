@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -107,6 +109,47 @@ TEST(zuFileMutex, ReadNumberTable) {
     EXPECT_EQ(m.readNumber(), row.value) << (row.content ? row.content : "(no file)");
   }
   EXPECT_EQ(zuFileMutex().readNumber(), 0u);
+}
+
+// The open flags of another descriptor of this process on path, -1 when none.
+long readerFlagsOf(const std::string& path, int exceptFd) {
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    if (fs::read_symlink(entry.path(), ec) != fs::path(path)) continue;
+    if (entry.path().filename() == std::to_string(exceptFd)) continue;
+    std::ifstream info("/proc/self/fdinfo/" + entry.path().filename().string());
+    std::string key, octal;
+    while (info >> key)
+      if (key == "flags:" && info >> octal) return std::stol(octal, nullptr, 8);
+  }
+  return -1;
+}
+
+TEST(zuFileMutex, ReadNumberOpensTheFileCloseOnExec) {
+  // A FIFO holds the reader open until we write, so its descriptor can be
+  // looked at from here.
+  tw::test::ScratchDir dir;
+  const std::string path = dir.file("n.lock");
+  ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+  zuFileMutex m(path);
+  u32 value = 0;
+  std::thread reader([&] { value = m.readNumber(); });
+  int writer = -1;
+  const bool opened = tw::test::eventually([&] {
+    writer = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    return writer >= 0;
+  });
+  long flags = -1;
+  if (opened) {
+    tw::test::eventually([&] { return (flags = readerFlagsOf(path, writer)) != -1; });
+    EXPECT_EQ(::write(writer, "42", 2), 2);
+    ::close(writer);
+  }
+  reader.join();
+  ASSERT_TRUE(opened) << "readNumber never opened the file";
+  ASSERT_NE(flags, -1);
+  EXPECT_NE(flags & O_CLOEXEC, 0);
+  EXPECT_EQ(value, 42u);
 }
 
 TEST(zuFileMutex, RemoveFileSparesAHeldLock) {
