@@ -110,9 +110,11 @@ bool zuRegistrySaveValues(zp::RegKey root, const std::string& subkey,
   std::string name;
   std::string value;
   for (u32 i = 0; properties.getAt(i, name, value); ++i) {
-    if (zp::regSetValueEx(key.get(), name.c_str(), zp::kRegSz,
+    // A name with a NUL would land on a shorter name, over another value.
+    if (name.find('\0') != std::string::npos || value.size() >= 0xFFFFFFFFu ||
+        zp::regSetValueEx(key.get(), name.c_str(), zp::kRegSz,
                           reinterpret_cast<const u8*>(value.c_str()),
-                          u32Size(value.size() + 1)) != zp::kErrorSuccess) {
+                          static_cast<u32>(value.size() + 1)) != zp::kErrorSuccess) {
       allWritten = false;
     }
   }

@@ -19,7 +19,8 @@ bool zuRegistryLoadValues(zuPlatform::RegKey root, const std::string& subkey,
                           zuProperties& properties);
 
 // Writes every property as a string value, creating the key when needed;
-// false when the key cannot be opened or a value not written.
+// false when the key cannot be opened or a value not written (a name that
+// holds a NUL never is; the others still are).
 bool zuRegistrySaveValues(zuPlatform::RegKey root, const std::string& subkey,
                           const zuProperties& properties);
 

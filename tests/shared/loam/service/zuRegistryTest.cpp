@@ -148,6 +148,19 @@ TEST_F(RegistryTest, MissingKeyOrValueFails) {
   EXPECT_FALSE(zuRegistrySaveValues(zp::kRegLocalMachine, "SOFTWARE\\\\Tarnwell", p));
 }
 
+TEST_F(RegistryTest, SaveRefusesANameWithANulAndWritesTheOthers) {
+  setValues(kKey, {{"a", zp::kRegSz, "kept\0"s}});
+  zuProperties p;
+  p.set("a\0b"s, "over a");
+  p.set("c", "3");
+  EXPECT_FALSE(zuRegistrySaveValues(zp::kRegLocalMachine, kKey, p));
+  std::string text;
+  EXPECT_TRUE(zuRegistryReadValue(zp::kRegLocalMachine, kKey, "a", text));
+  EXPECT_EQ(text, "kept");
+  EXPECT_TRUE(zuRegistryReadValue(zp::kRegLocalMachine, kKey, "c", text));
+  EXPECT_EQ(text, "3");
+}
+
 TEST_F(RegistryTest, ReadValueConvertsGrowsAndLeavesOtherTypesEmpty) {
   const std::string big(5000, 'q');
   setValues(kKey, {{"Count", zp::kRegDword, dword(42)},
