@@ -1,6 +1,8 @@
 #pragma once
 // Helpers for tests: a private scratch folder per test, and bounded waits that
 // never order events with sleeps.
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -38,6 +40,17 @@ class ScopedEnv {
  private:
   std::string name_;
   std::optional<std::string> old_;
+};
+
+// Points ZU_PLATFORM_ROOT at a fresh folder for the test's length, so each
+// test has its own registry, service database and event log.
+class PlatformRootTest : public ::testing::Test {
+ protected:
+  const std::string& root() const { return root_.path(); }
+
+ private:
+  ScratchDir root_;
+  ScopedEnv rootVariable_{"ZU_PLATFORM_ROOT", root_.path()};
 };
 
 // Polls pred until it is true or the bound passes; returns pred's last value.

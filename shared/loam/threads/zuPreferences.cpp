@@ -1,12 +1,10 @@
 #include "loam/threads/zuPreferences.h"
 
-#include <cstring>
 #include <sstream>
-#include <vector>
 
 #include "loam/base/zuFile.h"
+#include "loam/base/zuRegistry.h"
 #include "loam/base/zuString.h"
-#include "loam/platform/zuPlatformError.h"
 #include "loam/platform/zuPlatformFile.h"
 #include "loam/platform/zuPlatformTime.h"
 #include "loam/threads/zuStMutex.h"
@@ -14,91 +12,6 @@
 namespace zp = zuPlatform;
 
 namespace {
-
-// Data buffer of the first try; a larger value is asked again with the size
-// the registry reports.
-constexpr u32 kRegistryDataBuffer = 4096;
-// A value that keeps growing between two tries on the same index is skipped
-// after this many tries rather than chased for ever.
-constexpr u32 kRegistryTries = 8;
-
-// The text of a registry value; false for the types that have none.
-bool registryValueToText(u32 type, const u8* data, u32 length, std::string& out) {
-  const char* text = reinterpret_cast<const char*>(data);
-  switch (type) {
-    case zp::kRegSz:
-    case zp::kRegExpandSz: {
-      // A stored string need not end with a NUL: never read past its length.
-      const void* nul = std::memchr(text, '\0', length);
-      out.assign(text, nul ? static_cast<size_t>(static_cast<const char*>(nul) - text) : length);
-      return true;
-    }
-    case zp::kRegBinary:
-      out.assign(text, length);
-      return true;
-    case zp::kRegDword: {
-      if (length != 4) return false;
-      const u32 value = static_cast<u32>(data[0]) | static_cast<u32>(data[1]) << 8 |
-                        static_cast<u32>(data[2]) << 16 | static_cast<u32>(data[3]) << 24;
-      out = zuUIntToString(value);
-      return true;
-    }
-    default:
-      return false;
-  }
-}
-
-// Every value of the key that has a text form is set in values; entries
-// already there stay. False when the key cannot be opened.
-bool loadFromRegistry(zp::RegKey root, const std::string& keyPath, zuProperties& values) {
-  zp::RegKey key = zp::kRegKeyNone;
-  if (zp::regOpenKeyEx(root, keyPath.c_str(), zp::kKeyRead, &key) != 0) return false;
-  // Room for the longest name a value may have, so only the data can be too small.
-  std::vector<char> name(zp::kRegMaxValueNameLength + 1);
-  std::vector<u8> data(kRegistryDataBuffer);
-  u32 tries = 0;
-  for (u32 index = 0;;) {
-    u32 nameSize = static_cast<u32>(name.size());
-    u32 type = zp::kRegNone;
-    u32 dataSize = static_cast<u32>(data.size());
-    const u32 rc =
-        zp::regEnumValue(key, index, name.data(), &nameSize, &type, data.data(), &dataSize);
-    if (rc == zp::kErrorMoreData && ++tries < kRegistryTries) {
-      if (dataSize >= data.size()) data.resize(static_cast<size_t>(dataSize) + 1);
-      continue;
-    }
-    tries = 0;
-    if (rc == zp::kErrorMoreData) {
-      ++index;
-      continue;
-    }
-    if (rc != 0) break;
-    std::string text;
-    if (registryValueToText(type, data.data(), dataSize, text))
-      values.set(std::string(name.data(), nameSize), text);
-    ++index;
-  }
-  zp::regCloseKey(key);
-  return true;
-}
-
-// Every entry as a string value of the key, created when missing.
-bool saveToRegistry(zp::RegKey root, const std::string& keyPath, const zuProperties& values) {
-  zp::RegKey key = zp::kRegKeyNone;
-  if (zp::regCreateKeyEx(root, keyPath.c_str(), zp::kKeyWrite, &key, nullptr) != 0) return false;
-  bool ok = true;
-  std::string name;
-  std::string value;
-  for (u32 i = 0; ok && values.getAt(i, name, value); ++i) {
-    // A value name cannot hold a NUL: the registry would store a shorter name.
-    ok =
-        name.find('\0') == std::string::npos && value.size() < 0xFFFFFFFFu &&
-        zp::regSetValueEx(key, name.c_str(), zp::kRegSz, reinterpret_cast<const u8*>(value.c_str()),
-                          static_cast<u32>(value.size() + 1)) == 0;
-  }
-  zp::regCloseKey(key);
-  return ok;
-}
 
 // The local last-write date and time of a file time, as zuGetFileTime gives them.
 bool toLocalStamp(const zp::FileTime& written, zuDate& date, zuTimeOfDay& time) {
@@ -210,7 +123,7 @@ bool zuPreferences::load() {
   if (fileName_.empty()) return false;
   if (loadOnce_ && loadCount_ > 0) return true;
   if (useRegistry_) {
-    if (!loadFromRegistry(registryRoot_, fileName_, values_)) return false;
+    if (!zuRegistryLoadValues(registryRoot_, fileName_, values_)) return false;
     ++loadCount_;
     return true;
   }
@@ -237,7 +150,7 @@ bool zuPreferences::load() {
 
 bool zuPreferences::save() {
   if (fileName_.empty()) return false;
-  if (useRegistry_) return saveToRegistry(registryRoot_, fileName_, values_);
+  if (useRegistry_) return zuRegistrySaveValues(registryRoot_, fileName_, values_);
   // The whole text is made before the file is touched, so values that cannot
   // be written leave the old file as it was.
   std::string text;

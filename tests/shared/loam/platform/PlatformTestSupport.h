@@ -20,16 +20,6 @@ namespace tw::test {
 
 inline const std::string kHelperProgram = ZU_TEST_SERVICE_PATH;
 
-// Points ZU_PLATFORM_ROOT at a fresh folder for the test's length.
-class PlatformRootTest : public ::testing::Test {
- protected:
-  const std::string& root() const { return root_.path(); }
-
- private:
-  ScratchDir root_;
-  ScopedEnv rootVariable_{"ZU_PLATFORM_ROOT", root_.path()};
-};
-
 // Waits (bounded) until the process has ended; true when it did. A pid that
 // is already gone counts as ended.
 inline bool waitForExit(pid_t pid, std::chrono::milliseconds bound = kFailBound) {

@@ -36,8 +36,10 @@ bool firstHandler(u32 event) {
 bool secondHandler(u32 event) {
   g_secondEvent = static_cast<int>(event);
   g_handlerThread = currentThreadId();
-  if (g_secondTakes) setEvent(g_called);
-  return g_secondTakes;
+  // Read once: the test may flip it as soon as the event is set.
+  const bool takes = g_secondTakes;
+  if (takes) setEvent(g_called);
+  return takes;
 }
 
 void stopHandler() {

@@ -8,7 +8,7 @@
 #include "loam/platform/zuPlatformError.h"
 #include "loam/platform/zuPlatformEventLog.h"
 #include "loam/platform/zuPlatformRegistry.h"
-#include "loam/service/zuRegistry.h"
+#include "loam/base/zuRegistry.h"
 #include "loam/service/zuServiceEventLog.h"
 #include "loam/threads/zuLog.h"
 #include "shared/loam/platform/PlatformTestSupport.h"

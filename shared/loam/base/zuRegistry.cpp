@@ -1,4 +1,4 @@
-#include "loam/service/zuRegistry.h"
+#include "loam/base/zuRegistry.h"
 
 #include <cstring>
 #include <vector>

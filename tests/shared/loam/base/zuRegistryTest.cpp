@@ -7,8 +7,8 @@
 #include "loam/platform/zuPlatformError.h"
 #include "loam/platform/zuPlatformRegistry.h"
 #include "loam/platform/zuPlatformRegistryStore.h"
-#include "loam/service/zuRegistry.h"
-#include "shared/loam/platform/PlatformTestSupport.h"
+#include "loam/base/zuRegistry.h"
+#include "support/TestSupport.h"
 
 namespace zp = zuPlatform;
 
