@@ -74,6 +74,24 @@ TEST(PlatformProcess, MissingProgramGivesFileNotFound) {
   EXPECT_EQ(startProcess("", kInvalidHandle, kInvalidHandle, child), 2u);
 }
 
+TEST(PlatformProcess, FileThatIsNoProgramIsNeverHandedToAShell) {
+  // Upgrade files come from the network: an executable text without "#!"
+  // must be refused, not run as shell commands (as execvp would).
+  tw::test::ScratchDir dir;
+  const std::string marker = dir.file("ran");
+  const std::string script = dir.file("tw-not-a-program");
+  std::ofstream(script) << "touch " << marker << "\n";
+  ASSERT_EQ(::chmod(script.c_str(), 0755), 0);
+  tw::test::ScopedEnv path("PATH", dir.path() + ":/usr/bin:/bin");
+  for (const std::string& commandLine : {script, std::string("tw-not-a-program")}) {
+    ProcessInfo child;
+    EXPECT_EQ(startProcess(commandLine, kInvalidHandle, kInvalidHandle, child), 193u)
+        << commandLine;
+    EXPECT_EQ(child.process, kInvalidHandle) << commandLine;
+  }
+  EXPECT_EQ(::access(marker.c_str(), F_OK), -1);
+}
+
 TEST(PlatformProcess, ExitCodeIsReadWithoutReapingAndStillActiveBefore) {
   Handle readEnd = kInvalidHandle;
   Handle writeEnd = kInvalidHandle;

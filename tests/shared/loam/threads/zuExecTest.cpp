@@ -236,9 +236,18 @@ TEST(Exec, SilentChildCostsTheParentNoCpu) {
 TEST(Exec, CaptureTimeLimitCoversASilentChildThatNeverEnds) {
   zuExec exec;
   std::ostringstream out;
-  EXPECT_FALSE(exec.runCapture("sh", "-c \"printf early; exec sleep 30\"", out, 300, nullptr));
+  // The limit leaves a loaded machine time to start the shell, so "early" is
+  // in before it runs out. The sleeper keeps the shell's id, so it can be ended.
+  EXPECT_FALSE(
+      exec.runCapture("sh", "-c \"printf \\\"early $$\\\"; exec sleep 30\"", out, 1000, nullptr));
   EXPECT_EQ(exec.status(), zuExec::kStillActive);
-  EXPECT_EQ(out.str(), std::string("early\0", 6));
+  const std::string text = out.str();
+  ASSERT_EQ(text.rfind("early ", 0), 0u) << text;
+  ASSERT_EQ(text.back(), '\0');
+  const pid_t sleeper = static_cast<pid_t>(std::stol(text.substr(6)));
+  ASSERT_GT(sleeper, 0);
+  EXPECT_EQ(::kill(sleeper, SIGKILL), 0);  // it outlived the call, as it should
+  EXPECT_TRUE(reaped(static_cast<u32>(sleeper)));
 }
 
 TEST(Exec, CaptureEndsWhenStopIsSet) {
