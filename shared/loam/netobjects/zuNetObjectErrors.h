@@ -7,6 +7,8 @@ inline constexpr unsigned short zuErrUnsupportedType = 771;
 inline constexpr unsigned short zuErrUnexpectedData = 772;
 inline constexpr unsigned short zuErrHandlerNotRunning = 773;
 inline constexpr unsigned short zuErrObjectNotRegistered = 774;
+// The client's and the server's protocol versions differ.
+inline constexpr unsigned short zuErrVersionMismatch = 775;
 inline constexpr unsigned short zuErrTooManyConnections = 1030;
 inline constexpr unsigned short zuErrFileOpen = 1538;
 

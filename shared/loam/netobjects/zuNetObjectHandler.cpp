@@ -1,0 +1,566 @@
+#include "loam/netobjects/zuNetObjectHandler.h"
+
+#include <algorithm>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+#include "loam/base/zuException.h"
+#include "loam/base/zuMessageTexts.h"
+#include "loam/net/zuNetStatus.h"
+#include "loam/netobjects/zuNetMessageHeader.h"
+#include "loam/netobjects/zuNetObjectErrors.h"
+#include "loam/netobjects/zuNetObjectTypes.h"
+#include "loam/netobjects/zuNetReader.h"
+#include "loam/netobjects/zuNetWriter.h"
+#include "loam/threads/zuLog.h"
+#include "loam/threads/zuMultiEvent.h"
+#include "loam/threads/zuStMutex.h"
+
+namespace {
+
+// How this file names itself in its internal errors, and the stable "lines"
+// of the three places that raise one.
+constexpr const char* kSourceFile = ".\\shared\\loam\\netobjects\\zuNetObjectHandler";
+constexpr const char* kLineException = "286";
+constexpr const char* kLineDefaultText = "321";
+constexpr const char* kLineIdsExhausted = "586";
+
+constexpr const char* kHandlerNotRunningText =
+    "Unable to complete operation. Netobject handler not running.";
+constexpr const char* kObjectNotRegisteredText = "Object not registered.";
+constexpr const char* kNetworkErrorText = "Network error \"$e\" occurred.";
+constexpr const char* kConnectionBrokenText = "Network connection was unexpectedly broken.";
+constexpr const char* kUnsupportedTypeText =
+    "Request of type \"$t\" is not supported. The server and the client might be incompatible.";
+constexpr const char* kInvalidAuthorityText = "Invalid authority for user \"$u\".";
+
+zuErrorMessage internalError(const char* line) {
+  return zuErrorMessage(kzuCodeInternalError, kzuInternalErrorAtText, 'f', kSourceFile, 'l', line);
+}
+
+bool isQuiet(u16 status) { return status == 0 || status == zuErrStopped; }
+
+void eraseAll(std::deque<zuNetObject*>& queue, zuNetObject* object) {
+  queue.erase(std::remove(queue.begin(), queue.end(), object), queue.end());
+}
+
+// Puts the endpoint's own stop event back however receive ends.
+class StopEventSwap {
+ public:
+  StopEventSwap(zuNetEndpoint* endpoint, zuEvent* during, zuEvent* after)
+      : endpoint_(endpoint), after_(after) {
+    if (endpoint_) endpoint_->setStopEvent(during);
+  }
+  StopEventSwap(const StopEventSwap&) = delete;
+  StopEventSwap& operator=(const StopEventSwap&) = delete;
+  ~StopEventSwap() {
+    if (endpoint_) endpoint_->setStopEvent(after_);
+  }
+
+ private:
+  zuNetEndpoint* endpoint_;
+  zuEvent* after_;
+};
+
+}  // namespace
+
+zuNetObjectHandler::zuNetObjectHandler(zuThread* parent, std::unique_ptr<zuNetEndpoint> endpoint,
+                                       bool compress)
+    : zuThread(parent), packetLayer_(std::move(endpoint), compress) {
+  if (zuNetEndpoint* e = packetLayer_.endpoint()) {
+    peerAddress_ = e->peerAddress();
+    peerPort_ = e->peerPort();
+  }
+  rebuildConnectionText();
+}
+
+zuNetObjectHandler::~zuNetObjectHandler() {
+  // run must not outlive the members it uses.
+  if (isRunning()) stop();
+  wait();
+}
+
+void zuNetObjectHandler::setName(const std::string& name) {
+  zuStMutex hold(lock_);
+  name_ = name;
+  rebuildConnectionText();
+}
+
+std::string zuNetObjectHandler::name() const {
+  zuStMutex hold(lock_);
+  return name_;
+}
+
+std::string zuNetObjectHandler::connectionText() const {
+  zuStMutex hold(lock_);
+  return connectionText_;
+}
+
+void zuNetObjectHandler::rebuildConnectionText() {
+  connectionText_ =
+      name_ + ":" + peerAddress_.toString() + "(" + std::to_string(u32{peerPort_}) + ")";
+}
+
+zuNetObjectHandler::EndCallback zuNetObjectHandler::setEndCallback(EndCallback callback) {
+  EndCallback previous = std::move(endCallback_);
+  endCallback_ = std::move(callback);
+  return previous;
+}
+
+bool zuNetObjectHandler::isConnected() const {
+  const zuNetEndpoint* e = packetLayer_.endpoint();
+  return e != nullptr && e->isOpen();
+}
+
+void zuNetObjectHandler::rejectConnection() {
+  if (isConnected()) {
+    try {
+      sendControl(true, 0, zuNOT_ConnectionError, zuErrTooManyConnections, nullptr, 0);
+    } catch (const zuException&) {
+      // The connection is dropped either way.
+    }
+  }
+  packetLayer_.close();
+}
+
+// ---- calls from any thread ----
+
+void zuNetObjectHandler::sendRequest(zuNetObject* request) {
+  zuErrorMessage refusal;
+  {
+    zuStMutex hold(lock_);
+    if (!isConnected()) {
+      refusal = zuErrorMessage(zuErrHandlerNotRunning, kHandlerNotRunningText);
+    } else {
+      u32 id = 0;
+      for (u32 tried = 0; tried < kMaxId; ++tried) {
+        nextId_ = nextId_ >= kMaxId ? 1 : nextId_ + 1;
+        if (requests_.find(nextId_) == requests_.end()) {
+          id = nextId_;
+          break;
+        }
+      }
+      if (id != 0) {
+        requests_[id] = request;
+        request->setId(static_cast<u16>(id));
+        request->resetCounts();
+        readyQueue_.push_back(request);
+        wakeEvent_.set();
+        return;
+      }
+      refusal = internalError(kLineIdsExhausted);
+    }
+  }
+  // Without the lock: the request's completion runs.
+  request->setState(zuNetObject::kStateCancelled);
+  throw zuException(refusal);
+}
+
+void zuNetObjectHandler::cancelRequest(zuNetObject* request) {
+  if (request == nullptr || zuNetObject::isEndState(request->getState()))
+    throw zuException(zuErrObjectNotRegistered, kObjectNotRegisteredText);
+  zuStMutex hold(lock_);
+  auto it = requests_.find(request->getId());
+  if (it == requests_.end() || it->second != request)
+    throw zuException(zuErrObjectNotRegistered, kObjectNotRegisteredText);
+  if (!isConnected()) throw zuException(zuErrHandlerNotRunning, kHandlerNotRunningText);
+  cancelQueue_.push_back(request);
+  wakeEvent_.set();
+}
+
+void zuNetObjectHandler::queueObject(zuNetObject* object) {
+  if (object == nullptr || zuNetObject::isEndState(object->getState())) return;
+  zuStMutex hold(lock_);
+  auto& map = object->isRequest() ? requests_ : responses_;
+  auto it = map.find(object->getId());
+  if (it == map.end() || it->second != object) return;
+  readyQueue_.push_back(object);
+  wakeEvent_.set();
+}
+
+// ---- errors ----
+
+void zuNetObjectHandler::exceptionToError(const std::exception& e, zuErrorMessage& error) {
+  if (const auto* z = dynamic_cast<const zuException*>(&e)) {
+    if (error.code() != z->code()) error = z->message();
+  } else if (dynamic_cast<const std::out_of_range*>(&e)) {
+    error = zuErrorMessage(zuErrUnexpectedData, kzuUnexpectedDataText);
+  } else if (dynamic_cast<const std::bad_alloc*>(&e)) {
+    error = zuErrorMessage(kzuCodeMemoryExhausted, kzuMemoryExhaustedText);
+  } else {
+    error = internalError(kLineException);
+  }
+}
+
+void zuNetObjectHandler::fillDefaultText(zuErrorMessage& error) {
+  if (error.id() != zuErrorMessage::kClearedId) return;
+  switch (error.code()) {
+    case kzuCodeMemoryExhausted:
+      error = zuErrorMessage(kzuCodeMemoryExhausted, kzuMemoryExhaustedText);
+      break;
+    case kzuCodeInternalError:
+    case 264: {
+      const u16 code = error.code();
+      error = internalError(kLineDefaultText);
+      error.setCode(code);
+      break;
+    }
+    case zuErrUnexpectedData:
+      error = zuErrorMessage(zuErrUnexpectedData, kzuUnexpectedDataText);
+      break;
+    default:
+      break;
+  }
+}
+
+void zuNetObjectHandler::handleException(const std::exception& e) {
+  zuErrorMessage error;
+  error.clear();
+  exceptionToError(e, error);
+  setLastError(error);
+}
+
+// ---- the thread ----
+
+void zuNetObjectHandler::run() {
+  zuMultiEvent events(&wakeEvent_, stopEvent());
+  zuSingleEvent* const stop = stopEvent();
+  while (!stop->isSet()) {
+    processQueues();
+    if (stop->isSet()) break;
+    processWaiting();
+    if (stop->isSet()) break;
+    sendPending();
+    if (stop->isSet()) break;
+
+    if (packetLayer_.sendTimer().elapsed() >= keepAliveInterval_) sendKeepAlive();
+
+    u32 wait = 0;
+    {
+      zuStMutex hold(lock_);
+      wakeEvent_.reset();
+      if (cancelQueue_.empty() && readyQueue_.empty() && sendQueue_.empty()) {
+        const u32 sent = packetLayer_.sendTimer().elapsed();
+        wait = sent >= keepAliveInterval_ ? 0 : keepAliveInterval_ - sent;
+        if (!waitingList_.empty()) wait = std::min(wait, waitingList_.front()->timeToNextAction());
+      }
+    }
+    {
+      StopEventSwap swap(packetLayer_.endpoint(), &events, stop);
+      receive(wait);
+    }
+    if (packetLayer_.receiveTimer().elapsed() >= inactivityLimit_)
+      throw zuException(zuErrHandlerNotRunning, kHandlerNotRunningText);
+  }
+}
+
+void zuNetObjectHandler::onExit() {
+  cleanup();
+  if (isConnected()) packetLayer_.close();
+  if (endCallback_) endCallback_(this);
+}
+
+void zuNetObjectHandler::cleanup() {
+  std::map<u32, zuNetObject*> requests;
+  std::map<u32, zuNetObject*> responses;
+  {
+    zuStMutex hold(lock_);
+    requests.swap(requests_);
+    responses.swap(responses_);
+    cancelQueue_.clear();
+    readyQueue_.clear();
+  }
+  sendQueue_.clear();
+  waitingList_.clear();
+  const zuErrorMessage last = lastError();
+  // Outside the lock: a response's completion deletes it.
+  for (auto* map : {&requests, &responses}) {
+    for (auto& [id, object] : *map) {
+      object->setId(0);
+      if (last.code() != 0 && object->getErrorCode() == 0) object->errorMessage() = last;
+      object->setState(zuNetObject::kStateCancelled);
+    }
+  }
+}
+
+void zuNetObjectHandler::sendControl(bool asRequest, u16 id, u8 type, u16 error,
+                                     const zuErrorMessage* message, u8 flags) {
+  u32 length = zuNetMessageHeader::kSize;
+  if (message != nullptr) {
+    zuNetWriter writer(packet_.payload() + zuNetMessageHeader::kSize, kChunkLimit);
+    try {
+      writer.putErrorMessage(*message);
+      length += writer.size();
+    } catch (const std::out_of_range&) {
+      // Too large for one chunk: the code alone still tells the peer.
+    }
+  }
+  zuNetMessageHeader header;
+  header.id = id;
+  header.type = type;
+  header.flags = zuNetMessageHeader::controlFlags(asRequest, flags);
+  header.error = error;
+  header.write(packet_.payload());
+  const u16 status = packetLayer_.send(packet_, length);
+  if (!isQuiet(status))
+    throw zuException(status, kzuUnspecifiedErrorText, 'e', std::to_string(u32{status}));
+}
+
+// ---- filing objects ----
+
+std::list<zuNetObject*>* zuNetObjectHandler::listOf(u32 state) {
+  if (state == zuNetObject::kStateQueued) return &sendQueue_;
+  if (state == zuNetObject::kStateWaiting) return &waitingList_;
+  return nullptr;
+}
+
+void zuNetObjectHandler::unlist(zuNetObject* object) {
+  if (auto* list = listOf(object->getState())) list->remove(object);
+}
+
+void zuNetObjectHandler::requeueObject(zuNetObject* object) {
+  // An object handed in while it is already filed must not be filed twice:
+  // it would be sent again after its last chunk.
+  unlist(object);
+  const u32 s = object->getSendState();
+  if (s == zuNetObject::kStateQueued) {
+    sendQueue_.push_back(object);
+  } else if (s == zuNetObject::kStateWaiting) {
+    const u32 t = object->timeToNextAction();
+    auto at = std::find_if(waitingList_.begin(), waitingList_.end(),
+                           [t](zuNetObject* o) { return o->timeToNextAction() > t; });
+    waitingList_.insert(at, object);
+  }
+  setObjectState(object, s);
+}
+
+void zuNetObjectHandler::setObjectState(zuNetObject* object, u32 state) {
+  if (state == zuNetObject::kStateCancelling || zuNetObject::isEndState(state)) unlist(object);
+  if (zuNetObject::isEndState(state)) {
+    zuStMutex hold(lock_);
+    eraseAll(cancelQueue_, object);
+    eraseAll(readyQueue_, object);
+    auto& map = object->isRequest() ? requests_ : responses_;
+    auto it = map.find(object->getId());
+    if (it != map.end() && it->second == object) map.erase(it);
+    object->setId(0);
+  }
+  // Without the lock: the completion may delete the object.
+  object->setState(state);
+}
+
+void zuNetObjectHandler::processQueues() {
+  for (;;) {
+    zuNetObject* object = nullptr;
+    {
+      zuStMutex hold(lock_);
+      if (cancelQueue_.empty()) break;
+      object = cancelQueue_.front();
+      cancelQueue_.pop_front();
+    }
+    setObjectState(object, zuNetObject::kStateCancelling);
+    sendControl(true, object->getId(), object->getType(), 0, nullptr,
+                zuNetMessageHeader::kCancelFlags);
+    setObjectState(object, zuNetObject::kStateCancelled);
+  }
+  for (;;) {
+    zuNetObject* object = nullptr;
+    {
+      zuStMutex hold(lock_);
+      if (readyQueue_.empty()) break;
+      object = readyQueue_.front();
+      readyQueue_.pop_front();
+    }
+    requeueObject(object);
+  }
+}
+
+void zuNetObjectHandler::processWaiting() {
+  // At most one pass over the list: an object that files itself back with
+  // no time to wait must not hold the thread here.
+  for (std::size_t n = waitingList_.size(); n != 0 && !waitingList_.empty(); --n) {
+    zuNetObject* object = waitingList_.front();
+    if (object->timeToNextAction() != 0) break;
+    waitingList_.pop_front();
+    requeueObject(object);
+  }
+}
+
+void zuNetObjectHandler::sendPending() {
+  if (sendQueue_.empty()) return;
+  zuNetObject* object = sendQueue_.front();
+  sendQueue_.pop_front();
+  object->incrementSendCount();
+
+  u8* const chunk = packet_.payload() + zuNetMessageHeader::kSize;
+  u16 error = 0;
+  bool last = false;
+  u32 n = 0;
+  try {
+    n = object->sendData(chunk, kChunkLimit, error, last);
+    if (error != 0) object->setErrorCode(error);
+  } catch (const std::exception& e) {
+    exceptionToError(e, object->errorMessage());
+  }
+  if (object->getErrorCode() == 0) {
+    if (n == 0 && !last) {
+      requeueObject(object);
+      return;
+    }
+    zuNetMessageHeader header;
+    header.id = object->getId();
+    header.type = object->getType();
+    header.flags =
+        zuNetMessageHeader::chunkFlags(object->isRequest(), object->getSendCount(), last);
+    header.error = 0;
+    header.write(packet_.payload());
+    const u16 status = packetLayer_.send(packet_, zuNetMessageHeader::kSize + n);
+    if (!isQuiet(status))
+      throw zuException(status, kNetworkErrorText, 'e', std::to_string(u32{status}));
+    requeueObject(object);
+    return;
+  }
+  fillDefaultText(object->errorMessage());
+  sendControl(object->isRequest(), object->getId(), object->getType(), object->getErrorCode(),
+              &object->errorMessage(), zuNetMessageHeader::kFlagLastChunk);
+  setObjectState(object, zuNetObject::kStateFailed);
+}
+
+void zuNetObjectHandler::receive(u32 wait) {
+  u32 length = 0;
+  const u16 status = packetLayer_.receive(packet_, length, wait);
+  if (status == zuErrStopped || status == zuErrTimeout || status == zuErrNoData) return;
+  if (status != 0) {
+    zuErrorMessage error(status, kNetworkErrorText, 'e', std::to_string(u32{status}));
+    if (status == zuErrConnectionBroken)
+      error.setText(kConnectionBrokenText);
+    else
+      zuLog::log(0, error);
+    throw zuException(error);
+  }
+  handleIncoming(length);
+}
+
+void zuNetObjectHandler::handleIncoming(u32 length) {
+  zuNetMessageHeader header;
+  if (header.read(packet_.payload(), length) == 0) {
+    // Not even a header: nothing to answer.
+    zuLog::logf(4, "%s: dropped a packet of %u bytes.", connectionText().c_str(), length);
+    return;
+  }
+  const u8* const body = packet_.payload() + zuNetMessageHeader::kSize;
+  const u32 bodyLength = length - zuNetMessageHeader::kSize;
+  const bool request = header.isRequest();
+  const bool abort = header.isCancel();
+  const bool last = header.isLastChunk();
+  const bool first = header.isFirstChunk();
+
+  if (header.type == zuNOT_KeepAlive) {
+    if (request) sendKeepAlive();
+    return;
+  }
+  if (header.type == zuNOT_ConnectionError) {
+    zuErrorMessage error;
+    error.clear();
+    error.setCode(header.error);
+    if (bodyLength != 0) {
+      zuNetReader reader(body, bodyLength);
+      reader.getErrorMessage(error);
+    }
+    throw zuException(error);
+  }
+
+  zuErrorMessage local;
+  local.clear();
+  zuErrorMessage* current = &local;
+  zuNetObject* object = nullptr;
+  {
+    zuStMutex hold(lock_);
+    if (request) {
+      auto it = responses_.find(header.id);
+      if (it != responses_.end()) {
+        object = it->second;
+      } else if (!abort && header.error == 0) {
+        if (!first) return;
+        try {
+          createResponse(header.id, header.type, object);
+        } catch (const std::exception& e) {
+          object = nullptr;
+          exceptionToError(e, local);
+        }
+      }
+    } else {
+      auto it = requests_.find(header.id);
+      if (it != requests_.end()) object = it->second;
+    }
+  }
+
+  if (object != nullptr) {
+    current = &object->errorMessage();
+    if (abort) {
+      if (request) {
+        // The peer cancels its request.
+        setObjectState(object, zuNetObject::kStateCancelling);
+        sendControl(false, header.id, header.type, 0, nullptr, zuNetMessageHeader::kCancelFlags);
+      }
+      setObjectState(object, zuNetObject::kStateCancelled);
+      return;
+    }
+    if (header.error != 0) {
+      if (bodyLength != 0) {
+        zuNetReader reader(body, bodyLength);
+        try {
+          reader.getErrorMessage(object->errorMessage());
+        } catch (const std::out_of_range&) {
+          // A garbled message: the header's code still fails the exchange.
+        }
+      }
+      object->setErrorCode(header.error);
+      setObjectState(object, zuNetObject::kStateFailed);
+      return;
+    }
+    try {
+      bool dropped = false;
+      const u16 result = object->deliverChunk(body, bodyLength, last, dropped);
+      // A chunk after the last one changes nothing.
+      if (dropped) return;
+      if (result != 0) object->setErrorCode(result);
+    } catch (const std::exception& e) {
+      exceptionToError(e, *current);
+    }
+  } else if (local.code() == 0) {
+    return;
+  }
+
+  if (current->code() == 0) {
+    requeueObject(object);
+    return;
+  }
+  fillDefaultText(*current);
+  if (!last || request)
+    sendControl(!request, header.id, header.type, current->code(), current,
+                zuNetMessageHeader::kFlagLastChunk);
+  if (object != nullptr) setObjectState(object, zuNetObject::kStateFailed);
+}
+
+void zuNetObjectHandler::createResponse(u16 id, u8 type, zuNetObject*& object) {
+  std::unique_ptr<zuNetObject> response;
+  auto it = factories_.find(type);
+  if (it != factories_.end() && it->second) response = it->second(type);
+  if (!response) {
+    zuErrorMessage error(zuErrUnsupportedType, kUnsupportedTypeText, 't',
+                         std::to_string(u32{type}));
+    zuLog::log(0, error);
+    throw zuException(error);
+  }
+  if (!isLoggedIn() && response->requiresAuthority())
+    throw zuException(zuErrInvalidAuthority, kInvalidAuthorityText);
+  zuNetObject* raw = response.release();
+  raw->setDeleteWhenDone();
+  raw->setHandler(this);
+  responses_[id] = raw;
+  raw->setId(id);
+  object = raw;
+}

@@ -1,0 +1,142 @@
+#pragma once
+// One connection of the netobject protocol, run on a thread of its own. It
+// owns the packet layer over the connection's endpoint, registers the
+// exchanges of both directions by message id, sends their data in chunks,
+// hands incoming chunks to them, builds a response for each new incoming
+// request from a table of factories keyed by type byte, answers failures with
+// error messages, sends keep-alives and gives up on a silent peer.
+//
+// Other threads reach a handler only through sendRequest, cancelRequest and
+// queueObject. The lock guards the two maps and the cancel and ready queues;
+// the send queue and the waiting list belong to the handler's thread. The
+// thread never holds the lock while it waits, while an object handles data,
+// or while an object's completion runs (a response's completion may join a
+// worker that is itself waiting for the lock in queueObject).
+#include <deque>
+#include <functional>
+#include <list>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "loam/base/zuErrorMessage.h"
+#include "loam/net/zuIPAddress.h"
+#include "loam/net/zuNetEndpoint.h"
+#include "loam/netobjects/zuNetBuffer.h"
+#include "loam/netobjects/zuNetObject.h"
+#include "loam/netobjects/zuNetObjectHandlerInterface.h"
+#include "loam/netobjects/zuNetPacketLayer.h"
+#include "loam/platform/zuTypes.h"
+#include "loam/threads/zuMemMutex.h"
+#include "loam/threads/zuSingleEvent.h"
+#include "loam/threads/zuThread.h"
+
+// Makes a new response for the request type byte it is given, or null.
+using zuNetResponseFactory = std::function<std::unique_ptr<zuNetObject>(u8 type)>;
+using zuNetResponseFactoryMap = std::map<u8, zuNetResponseFactory>;
+
+class zuNetObjectHandler : public zuThread, public zuNetObjectHandlerInterface {
+ public:
+  using EndCallback = std::function<void(zuNetObjectHandler*)>;
+
+  static constexpr u32 kChunkLimit = 30000;
+  static constexpr u32 kPacketSize = kChunkLimit + 6;
+  static constexpr u32 kKeepAliveInterval = 30000;
+  static constexpr u32 kInactivityLimit = 240000;
+  // Ids run 1 to kMaxId; 0 marks an unregistered object.
+  static constexpr u32 kMaxId = 65534;
+
+  // Takes ownership of the endpoint. compress: compress outgoing packets.
+  zuNetObjectHandler(zuThread* parent, std::unique_ptr<zuNetEndpoint> endpoint, bool compress);
+  // Stops and joins the thread when it still runs.
+  ~zuNetObjectHandler() override;
+
+  void setName(const std::string& name);
+  std::string name() const;
+  // name ":" peer address "(" port ")".
+  std::string connectionText() const override;
+  const zuIPAddress& peerAddress() const { return peerAddress_; }
+
+  // Set by the creator before the thread starts.
+  void setFactories(const zuNetResponseFactoryMap& factories) { factories_ = factories; }
+  const zuNetResponseFactoryMap& factories() const { return factories_; }
+  // Run on the handler's thread when it ends; returns the previous one.
+  EndCallback setEndCallback(EndCallback callback);
+  void setKeepAliveInterval(u32 ms) { keepAliveInterval_ = ms; }
+  void setInactivityLimit(u32 ms) { inactivityLimit_ = ms; }
+  u32 keepAliveInterval() const { return keepAliveInterval_; }
+  u32 inactivityLimit() const { return inactivityLimit_; }
+
+  // For a handler that is not started (too many connections): a type-5
+  // message with 1030, then the connection is closed.
+  void rejectConnection();
+  bool isConnected() const;
+
+  // Any thread. Registers the request under a new id and queues it; 773
+  // when not connected, 261 when every id is taken (the request is then in
+  // state 5).
+  virtual void sendRequest(zuNetObject* request);
+  // Any thread. 774 when the request is null, ended or not registered here,
+  // 773 when not connected.
+  virtual void cancelRequest(zuNetObject* request);
+  virtual bool isLoggedIn() const { return loggedIn_; }
+  virtual void setLoggedIn(bool loggedIn) { loggedIn_ = loggedIn; }
+  // Any thread. Ignores null, ended and unregistered objects.
+  void queueObject(zuNetObject* object) override;
+
+  // The message of a caught exception, put into error unless error already
+  // has a zuException's code.
+  static void exceptionToError(const std::exception& e, zuErrorMessage& error);
+  // Gives a message that has no text of its own the standard text of its
+  // code.
+  static void fillDefaultText(zuErrorMessage& error);
+
+ protected:
+  void run() override;
+  void onExit() override;
+  void handleException(const std::exception& e) override;
+
+  virtual void createResponse(u16 id, u8 type, zuNetObject*& object);
+  virtual void processQueues();
+  virtual void processWaiting();
+  virtual void sendPending();
+  virtual void receive(u32 wait);
+  virtual void requeueObject(zuNetObject* object);
+  virtual void cleanup();
+
+  // Writes a header (and the error message, when given) into the packet
+  // buffer and sends it; the request bit follows asRequest.
+  void sendControl(bool asRequest, u16 id, u8 type, u16 error, const zuErrorMessage* message,
+                   u8 flags);
+  void sendKeepAlive() { sendControl(false, 0, 0, 0, nullptr, 8); }
+  void setObjectState(zuNetObject* object, u32 state);
+
+  std::map<u32, zuNetObject*> requests_;
+  std::map<u32, zuNetObject*> responses_;
+  std::deque<zuNetObject*> cancelQueue_;
+  std::deque<zuNetObject*> readyQueue_;
+  std::list<zuNetObject*> sendQueue_;
+  std::list<zuNetObject*> waitingList_;
+  zuNetPacketLayer packetLayer_;
+  zuNetResponseFactoryMap factories_;
+  mutable zuMemMutex lock_;
+  zuSingleEvent wakeEvent_;
+  u32 nextId_ = 0;
+  bool loggedIn_ = false;
+
+ private:
+  // The list an object in this state is in, if any.
+  std::list<zuNetObject*>* listOf(u32 state);
+  void unlist(zuNetObject* object);
+  void rebuildConnectionText();
+  void handleIncoming(u32 length);
+
+  std::string name_;
+  zuIPAddress peerAddress_;
+  u16 peerPort_ = 0;
+  std::string connectionText_;
+  zuNetBuffer packet_{kPacketSize};
+  u32 keepAliveInterval_ = kKeepAliveInterval;
+  u32 inactivityLimit_ = kInactivityLimit;
+  EndCallback endCallback_;
+};
