@@ -448,6 +448,8 @@ TEST_F(zuConnectLookupTest, NamesAreLookedUpOnAThread) {
 
   zuTCPEndpoint other(nullptr, kBound);
   EXPECT_EQ(other.connectTo("missing.test", server.listener.localPort()), zuErrHostLookup);
+  // Port 0 is refused before any lookup (which would give 518 here).
+  EXPECT_EQ(other.connectTo("missing.test", 0), zuErrFailed);
   EXPECT_EQ(other.connectTo("", server.listener.localPort()), zuErrFailed);
   EXPECT_FALSE(other.isOpen());
 }
