@@ -321,6 +321,8 @@ u16 zuIPEndpoint::receiveRaw(void* buffer, u32* count) {
   const u32 room = *count;
   *count = 0;
   if (!isOpen()) return zuErrFailed;
+  // recv of nothing returns 0, the stream's end: it must not be asked.
+  if (room == 0) return 0;
   const zuTimer timer;
   for (;;) {
     zu::SocketAddress from;

@@ -56,6 +56,29 @@ TEST(zuIPAddressStateMachine, AcceptsFullAddressesAndWildcardsOnlyWithTheFlag) {
   }
 }
 
+// Every digit string of up to four digits in every octet place: an octet is
+// one to three digits worth at most 255, leading zeros included.
+TEST(zuIPAddressStateMachine, OctetsAreUpToThreeDigitsWorthAtMost255) {
+  for (u32 length = 1; length <= 4; ++length) {
+    u32 count = 1;
+    for (u32 i = 0; i < length; ++i) count *= 10;
+    for (u32 v = 0; v < count; ++v) {
+      std::string octet = std::to_string(v);
+      octet.insert(0, length - octet.size(), '0');
+      const bool valid = length <= 3 && v <= 255;
+      for (u32 place = 0; place < 4; ++place) {
+        std::string text;
+        for (u32 k = 0; k < 4; ++k) text += (k != 0 ? "." : "") + (k == place ? octet : "7");
+        ASSERT_EQ(accepts(text, false), valid) << text;
+        ASSERT_EQ(accepts(text, true), valid) << text;
+      }
+      zuIPAddressStateMachine partial;
+      partial.feed(bytesOf(octet), sizeOf(octet));
+      ASSERT_EQ(partial.isPartialAddress(), valid) << octet;
+    }
+  }
+}
+
 TEST(zuIPAddressStateMachine, PartialAddresses) {
   struct Case {
     const char* text;

@@ -276,6 +276,31 @@ TEST(zuIPEndpoint, UdpSendsAndReceivesDatagrams) {
   EXPECT_FALSE(tcp.setPeerAddress(kLoopback4));
 }
 
+// A receive without room neither waits nor passes for the peer's close (a
+// stream recv of nothing returns 0 just as it does at the end of the stream).
+void expectReceiveWithoutRoomIsNothing(zuNetEndpoint& sender, zuNetEndpoint& receiver) {
+  char byte = 0;
+  u32 n = 0;
+  EXPECT_EQ(receiver.receiveRaw(&byte, &n), 0);
+  EXPECT_EQ(n, 0u);
+  ASSERT_EQ(sender.sendRaw("z", 1), 0);
+  n = 1;
+  EXPECT_EQ(receiver.receiveRaw(&byte, &n), 0);
+  EXPECT_EQ(n, 1u);
+  EXPECT_EQ(byte, 'z');
+}
+
+TEST(zuIPEndpoint, ReceiveWithoutRoomLeavesTheConnectionAlone) {
+  Server server;
+  Connection c = connectTo(server, kLoopback4);
+  ASSERT_NE(c.server, nullptr);
+  expectReceiveWithoutRoomIsNothing(*c.client, *c.server);
+  zuTCPEndpoint a(nullptr, kBound);
+  zuTCPEndpoint b(nullptr, kBound);
+  ASSERT_TRUE(zuConnectEndpointPair(a, b));
+  expectReceiveWithoutRoomIsNothing(a, b);
+}
+
 TEST(zuIPEndpoint, OptionsNeedAnOpenSocket) {
   Server server;
   Connection c = connectTo(server, kLoopback4);
@@ -423,6 +448,8 @@ TEST_F(zuConnectLookupTest, NamesAreLookedUpOnAThread) {
 
   zuTCPEndpoint other(nullptr, kBound);
   EXPECT_EQ(other.connectTo("missing.test", server.listener.localPort()), zuErrHostLookup);
+  // Port 0 is refused before any lookup (which would give 518 here).
+  EXPECT_EQ(other.connectTo("missing.test", 0), zuErrFailed);
   EXPECT_EQ(other.connectTo("", server.listener.localPort()), zuErrFailed);
   EXPECT_FALSE(other.isOpen());
 }
