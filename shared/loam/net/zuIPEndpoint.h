@@ -68,9 +68,9 @@ class zuIPEndpoint : public zuNetEndpoint {
   const std::vector<u32>& socketEvents() const { return socketEvents_; }
   const std::vector<zuPlatform::Socket>& listenSockets() const { return listenSockets_; }
 
-  // Takes over a connected stream socket (closing what the endpoint had);
-  // the peer address is read from the socket when it has one. Also the way
-  // to join two endpoints in one process (zuConnectEndpointPair).
+  // Takes over a connected stream socket (closing what the endpoint had); the
+  // peer address is left unset. Also the way to join two endpoints in one
+  // process (zuConnectEndpointPair).
   bool adopt(zuPlatform::Socket socket);
 
  protected:
