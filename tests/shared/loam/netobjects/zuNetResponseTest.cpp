@@ -1,0 +1,312 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "loam/base/zuException.h"
+#include "loam/net/zuTCPEndpoint.h"
+#include "loam/netobjects/zuNetObjectErrors.h"
+#include "loam/netobjects/zuNetObjectHandler.h"
+#include "loam/netobjects/zuNetResponse.h"
+#include "loam/netobjects/zuResponseThread.h"
+#include "loam/netobjects/zuThreadedNetResponse.h"
+#include "loam/platform/zuPlatformTime.h"
+#include "loam/threads/zuLog.h"
+#include "loam/threads/zuSingleEvent.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+constexpr u32 kWait = static_cast<u32>(tw::test::kFailBound.count());
+constexpr u8 kType = 6;
+
+bool waitFor(zuEvent& event) { return !zuThread::waitForObjects(kWait, &event); }
+
+// The client's side of one exchange: sends its payload, keeps the reply.
+class Request : public zuNetObject {
+ public:
+  explicit Request(const std::string& payload) {
+    outgoing().putData(payload.data(), static_cast<u32>(payload.size()));
+    prepareSend();
+  }
+  u8 getType() const override { return kType; }
+  bool isRequest() const override { return true; }
+  u16 processData(zuNetReader& reader, u32 length) override {
+    reply.assign(reinterpret_cast<const char*>(reader.getCurrent()), length);
+    setSendState(kStateDone);
+    return 0;
+  }
+  u32 sendData(u8* buffer, u32 maximum, u16& error, bool& last) override {
+    const u32 n = zuNetObject::sendData(buffer, maximum, error, last);
+    if (last) setSendState(kStateIdle);
+    return n;
+  }
+  void onFinished() override { done.set(); }
+
+  std::string reply;
+  zuSingleEvent done;
+};
+
+// What the server's responses report back to the test.
+struct Probe {
+  std::atomic<zuThread*> workThread{nullptr};
+  std::atomic<zuThread*> handlerThread{nullptr};
+  // What the work saw of its own thread.
+  std::atomic<bool> onResponseThread{false};
+  std::string workThreadText;
+  zuSingleEvent workStarted;
+  zuSingleEvent workEnded;
+  zuSingleEvent deleted;
+  std::atomic<bool> endedBeforeDelete{false};
+  std::atomic<int> workCount{0};
+};
+
+// Answers with its request reversed.
+class ReverseResponse : public zuNetResponse {
+ public:
+  explicit ReverseResponse(Probe& probe) : probe_(probe) {}
+  ~ReverseResponse() override { probe_.deleted.set(); }
+  u8 getType() const override { return kType; }
+  const char* getName() const override { return "Reverse"; }
+  bool requiresAuthority() const override { return false; }
+  u16 processData(zuNetReader& reader, u32 length) override {
+    probe_.handlerThread = zuThread::currentThread();
+    std::string s(reinterpret_cast<const char*>(reader.getCurrent()), length);
+    outgoing().putData(std::string(s.rbegin(), s.rend()).data(), length);
+    return 0;
+  }
+
+ private:
+  Probe& probe_;
+};
+
+// Threaded work chosen by the first payload byte: 'u' upper-cases the rest,
+// 'f' fails with 772 and a message of its own, 'r' reads past the end, 'w'
+// waits for the stop event.
+class WorkResponse : public zuThreadedNetResponse {
+ public:
+  explicit WorkResponse(Probe& probe) : probe_(probe) {}
+  ~WorkResponse() override {
+    stopWork();
+    probe_.endedBeforeDelete = probe_.workEnded.isSet();
+    probe_.deleted.set();
+  }
+  u8 getType() const override { return kType; }
+  const char* getName() const override { return "Work"; }
+  bool requiresAuthority() const override { return false; }
+  u16 run(zuNetReader& reader) override {
+    zuThread* self = zuThread::currentThread();
+    probe_.workThread = self;
+    probe_.onResponseThread = self != nullptr && self == responseThread();
+    if (self) probe_.workThreadText = self->text();
+    ++probe_.workCount;
+    probe_.workStarted.set();
+    struct Ended {
+      Probe& p;
+      ~Ended() { p.workEnded.set(); }
+    } ended{probe_};
+    const u8 op = reader.getUInt8();
+    std::string rest(reinterpret_cast<const char*>(reader.getCurrent()), reader.bytesLeft());
+    switch (op) {
+      case 'u':
+        for (char& c : rest) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        outgoing().putData(rest.data(), static_cast<u32>(rest.size()));
+        return 0;
+      case 'f':
+        setError(zuErrUnexpectedData, "Bad \"$f\".", 'f', rest);
+        logError(errorMessage());
+        return zuErrUnexpectedData;
+      case 'r':
+        reader.getUInt32();
+        reader.getUInt32();
+        return 0;
+      case 'w':
+        zuThread::waitForObjects(0xFFFFFFFF, getStopEvent());
+        return isStopRequested() ? 0 : 1;
+      default:
+        return 0;
+    }
+  }
+
+ private:
+  Probe& probe_;
+};
+
+// Level-0 lines seen by the log listener.
+std::mutex g_linesMutex;
+std::vector<std::string> g_lines;
+
+bool captureLine(u32 level, const char* text) {
+  if (level != 0) return false;
+  std::lock_guard<std::mutex> hold(g_linesMutex);
+  g_lines.emplace_back(text);
+  return true;
+}
+
+std::vector<std::string> capturedLines() {
+  std::lock_guard<std::mutex> hold(g_linesMutex);
+  return g_lines;
+}
+
+class zuNetResponseTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    {
+      std::lock_guard<std::mutex> hold(g_linesMutex);
+      g_lines.clear();
+    }
+    zuLog::addListener(&captureLine);
+  }
+  void TearDown() override { zuLog::removeListener(&captureLine); }
+
+  template <typename Response>
+  void connect() {
+    auto a = std::make_unique<zuTCPEndpoint>(nullptr, kWait);
+    auto b = std::make_unique<zuTCPEndpoint>(nullptr, kWait);
+    ASSERT_TRUE(zuConnectEndpointPair(*a, *b));
+    client_ = std::make_unique<zuNetObjectHandler>(nullptr, std::move(a), false);
+    server_ = std::make_unique<zuNetObjectHandler>(nullptr, std::move(b), false);
+    zuNetResponseFactoryMap factories;
+    factories[kType] = [this](u8) { return std::make_unique<Response>(probe_); };
+    server_->setFactories(factories);
+    server_->start();
+    client_->start();
+  }
+  Request& send(const std::string& payload) {
+    Request& r = requests_.emplace_back(payload);
+    r.setHandler(client_.get());
+    client_->sendRequest(&r);
+    return r;
+  }
+
+  Probe probe_;
+  // Requests outlive the handlers, which touch them as they end.
+  std::list<Request> requests_;
+  std::unique_ptr<zuNetObjectHandler> client_;
+  std::unique_ptr<zuNetObjectHandler> server_;
+};
+
+TEST_F(zuNetResponseTest, PlainResponseAnswersOnTheHandlerThread) {
+  connect<ReverseResponse>();
+  Request& r = send("abcdef");
+  ASSERT_TRUE(waitFor(r.done));
+  EXPECT_TRUE(r.isSucceeded());
+  EXPECT_EQ(r.reply, "fedcba");
+  EXPECT_EQ(probe_.handlerThread.load(), server_.get());
+  // Its exchange over, the handler deleted it.
+  EXPECT_TRUE(waitFor(probe_.deleted));
+}
+
+TEST_F(zuNetResponseTest, ThreadedWorkRunsOnItsOwnThreadAndReplies) {
+  connect<WorkResponse>();
+  // Several chunks: the work starts only once the last has come.
+  const std::string text(70000, 'x');
+  Request& r = send("u" + text);
+  ASSERT_TRUE(waitFor(r.done));
+  EXPECT_TRUE(r.isSucceeded());
+  EXPECT_EQ(r.reply, std::string(70000, 'X'));
+  EXPECT_EQ(probe_.workCount.load(), 1);
+  EXPECT_TRUE(waitFor(probe_.deleted));
+  // Only compared: the thread went with its response.
+  EXPECT_NE(probe_.workThread.load(), nullptr);
+  EXPECT_NE(probe_.workThread.load(), server_.get());
+  EXPECT_TRUE(probe_.onResponseThread.load());
+  EXPECT_EQ(probe_.workThreadText, "Work");
+  EXPECT_TRUE(probe_.endedBeforeDelete.load());
+}
+
+TEST_F(zuNetResponseTest, FailuresAreLoggedAndSentBackWithTheirCode) {
+  connect<WorkResponse>();
+  struct Case {
+    std::string payload;
+    u16 code;
+    std::string text;  // formatted
+  } cases[] = {
+      {"fpart", zuErrUnexpectedData, "Bad \"part\"."},
+      // An exception that escapes the work becomes the thread's error.
+      {"r", 261,
+       "An unexpected exception \"zuNetReader::getData\" occurred.  Please notify Tarnwell "
+       "Technical Support."},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.payload);
+    {
+      std::lock_guard<std::mutex> hold(g_linesMutex);
+      g_lines.clear();
+    }
+    probe_.deleted.reset();
+    Request& r = send(k.payload);
+    ASSERT_TRUE(waitFor(r.done));
+    EXPECT_EQ(r.getState(), zuNetObject::kStateFailed);
+    EXPECT_EQ(r.getErrorCode(), k.code);
+    EXPECT_EQ(r.errorMessage().toString(), k.text);
+    ASSERT_TRUE(waitFor(probe_.deleted));
+    EXPECT_EQ(capturedLines(), std::vector<std::string>{"Work: " + k.text});
+  }
+}
+
+TEST_F(zuNetResponseTest, CancelMidWorkJoinsTheWorker) {
+  connect<WorkResponse>();
+  Request& r = send("w");
+  ASSERT_TRUE(waitFor(probe_.workStarted));
+  EXPECT_FALSE(probe_.workEnded.isSet());
+  client_->cancelRequest(&r);
+  ASSERT_TRUE(waitFor(probe_.deleted));
+  EXPECT_TRUE(probe_.endedBeforeDelete.load());
+  EXPECT_EQ(r.getState(), zuNetObject::kStateCancelled);
+  // Nothing was logged: a stopped work is no failure.
+  EXPECT_TRUE(capturedLines().empty());
+}
+
+TEST_F(zuNetResponseTest, HandlerEndingMidWorkJoinsTheWorker) {
+  connect<WorkResponse>();
+  send("w");
+  ASSERT_TRUE(waitFor(probe_.workStarted));
+  server_.reset();
+  EXPECT_TRUE(probe_.deleted.isSet());
+  EXPECT_TRUE(probe_.endedBeforeDelete.load());
+}
+
+class Paced : public zuNetResponse {
+ public:
+  u8 getType() const override { return kType; }
+};
+
+TEST(zuNetResponsePacing, WaitsOutTheIntervalAfterEachParking) {
+  zuPlatform::setFixedTickForTest(1000000);
+  Paced response;
+  response.setState(zuNetObject::kStateWaiting);
+  EXPECT_EQ(response.waitingCount(), 1u);
+  EXPECT_EQ(response.getSendState(), zuNetObject::kStateQueued);
+  EXPECT_EQ(response.timeToNextAction(), 500u);
+  zuPlatform::setFixedTickForTest(1000499);
+  EXPECT_EQ(response.timeToNextAction(), 1u);
+  zuPlatform::setFixedTickForTest(1000500);
+  EXPECT_EQ(response.timeToNextAction(), 0u);
+  // Parking again restarts the interval.
+  response.setState(zuNetObject::kStateWaiting);
+  EXPECT_EQ(response.waitingCount(), 2u);
+  EXPECT_EQ(response.timeToNextAction(), 500u);
+  zuPlatform::setFixedTickForTest(std::nullopt);
+}
+
+TEST(zuNetResponseLog, EmptyTextsAreNotLoggedAsErrors) {
+  {
+    std::lock_guard<std::mutex> hold(g_linesMutex);
+    g_lines.clear();
+  }
+  zuLog::addListener(&captureLine);
+  Paced response;
+  response.logError(zuMessage(""));
+  response.logMessage(0, zuMessage(""));
+  response.logError(zuMessage("lost $f", 'f', std::string("x")));
+  zuLog::removeListener(&captureLine);
+  EXPECT_EQ(capturedLines(), (std::vector<std::string>{"NetObject: ", "NetObject: lost x"}));
+}
+
+}  // namespace
