@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "loam/threads/zuLog.h"
-#include "shared/loam/base/TimeTestSupport.h"
 #include "support/TestSupport.h"
+#include "support/TimeTestSupport.h"
 
 namespace {
 
