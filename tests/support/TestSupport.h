@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tw::test {
 
@@ -61,6 +62,9 @@ void writeFile(const std::string& path, const std::string& text);
 
 // The file's bytes; empty when it cannot be read.
 std::string readFile(const std::string& path);
+
+// The names of the entries in dir, sorted.
+std::vector<std::string> folderNames(const std::string& dir);
 
 // Lowers the file-size limit for one scope, so writes past it fail (EFBIG)
 // as they would on a full disk; the signal that comes with it is ignored.

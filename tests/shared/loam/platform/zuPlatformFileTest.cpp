@@ -238,12 +238,7 @@ TEST(zuPlatformFile, ModulePathIsTheRunningProgram) {
 
 // --- whole-file read and atomic replacement ------------------------------
 
-std::vector<std::string> folderNames(const std::string& dir) {
-  std::vector<std::string> out;
-  for (const auto& e : fs::directory_iterator(dir)) out.push_back(e.path().filename().string());
-  std::sort(out.begin(), out.end());
-  return out;
-}
+using tw::test::folderNames;
 
 using tw::test::ScopedFileSizeLimit;
 

@@ -47,12 +47,7 @@ void rewriteKeepingTime(const std::string& path, const std::string& text) {
   setWriteTime(path, before.tv_sec, before.tv_nsec);
 }
 
-std::vector<std::string> folderNames(const std::string& dir) {
-  std::vector<std::string> out;
-  for (const auto& e : fs::directory_iterator(dir)) out.push_back(e.path().filename().string());
-  std::sort(out.begin(), out.end());
-  return out;
-}
+using tw::test::folderNames;
 
 class PreferencesTest : public ::testing::Test {
  protected:
