@@ -1,6 +1,8 @@
 #pragma once
 // Descriptors for driving console code in tests: pipes and a
 // pseudo-terminal, with bounded reads of what the code wrote.
+#include <termios.h>
+
 #include <chrono>
 #include <string>
 
@@ -49,5 +51,8 @@ std::string readUntil(int fd, const std::string& suffix,
                       std::chrono::milliseconds bound = kFailBound);
 // Everything that can be read from fd without waiting.
 std::string readAvailable(int fd);
+
+// True when two terminal settings agree in every mode flag and control byte.
+bool sameSettings(const termios& a, const termios& b);
 
 }  // namespace tw::test

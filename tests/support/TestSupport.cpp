@@ -1,7 +1,10 @@
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <thread>
 
@@ -34,6 +37,38 @@ ScopedEnv::~ScopedEnv() {
     ::setenv(name_.c_str(), old_->c_str(), 1);
   else
     ::unsetenv(name_.c_str());
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  ASSERT_TRUE(out) << path;
+  out << text;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> folderNames(const std::string& dir) {
+  std::vector<std::string> out;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    out.push_back(e.path().filename().string());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+ScopedFileSizeLimit::ScopedFileSizeLimit(rlim_t bytes) {
+  EXPECT_EQ(::getrlimit(RLIMIT_FSIZE, &saved_), 0);
+  oldSignal_ = ::signal(SIGXFSZ, SIG_IGN);
+  rlimit lower = saved_;
+  lower.rlim_cur = bytes;
+  EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &lower), 0);
+}
+
+ScopedFileSizeLimit::~ScopedFileSizeLimit() {
+  ::setrlimit(RLIMIT_FSIZE, &saved_);
+  ::signal(SIGXFSZ, oldSignal_);
 }
 
 bool eventually(const std::function<bool()>& pred, std::chrono::milliseconds bound) {

@@ -2,11 +2,14 @@
 // Helpers for tests: a private scratch folder per test, and bounded waits that
 // never order events with sleeps.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tw::test {
 
@@ -53,9 +56,32 @@ class PlatformRootTest : public ::testing::Test {
   ScopedEnv rootVariable_{"ZU_PLATFORM_ROOT", root_.path()};
 };
 
+// Writes text to path in binary, replacing what was there; a file that cannot
+// be opened fails the test.
+void writeFile(const std::string& path, const std::string& text);
+
+// The file's bytes; empty when it cannot be read.
+std::string readFile(const std::string& path);
+
+// The names of the entries in dir, sorted.
+std::vector<std::string> folderNames(const std::string& dir);
+
+// Lowers the file-size limit for one scope, so writes past it fail (EFBIG)
+// as they would on a full disk; the signal that comes with it is ignored.
+class ScopedFileSizeLimit {
+ public:
+  explicit ScopedFileSizeLimit(rlim_t bytes);
+  ~ScopedFileSizeLimit();
+  ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
+  ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
+
+ private:
+  rlimit saved_{};
+  sighandler_t oldSignal_ = SIG_DFL;
+};
+
 // Polls pred until it is true or the bound passes; returns pred's last value.
 // For state that has no event of its own to wait on.
-bool eventually(const std::function<bool()>& pred,
-                std::chrono::milliseconds bound = kFailBound);
+bool eventually(const std::function<bool()>& pred, std::chrono::milliseconds bound = kFailBound);
 
 }  // namespace tw::test

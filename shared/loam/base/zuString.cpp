@@ -392,6 +392,11 @@ bool zuHexDigitValue(char c, u8& out) {
   return true;
 }
 
+bool zuIsHexDigit(char c) {
+  u8 ignored = 0;
+  return zuHexDigitValue(c, ignored);
+}
+
 void zuHexEncode(std::string& out, const void* bytes, i32 count, const std::string& separator,
                  bool upperCase) {
   if (count <= 0 || !bytes) return;

@@ -109,6 +109,7 @@ void zuUIntToChars(u32 v, char* buffer);
 void zuHexToChars(u32 v, char* buffer);
 
 bool zuHexDigitValue(char c, u8& out);
+bool zuIsHexDigit(char c);  // 0-9, A-F or a-f
 // Appends separator (when not empty) and two hex digits for each byte; a
 // count of 0 or less appends nothing.
 void zuHexEncode(std::string& out, const void* bytes, i32 count, const std::string& separator,

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 
+#include "loam/base/zuString.h"
 #include "loam/platform/zuTypes.h"
 
 namespace {
@@ -27,10 +28,6 @@ constexpr std::array<u8, CryptoPP::AES::BLOCKSIZE> kVector = {
 
 constexpr size_t kMinimumLength = 9;
 constexpr size_t kLengthStep = 3;
-
-bool isHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
 
 }  // namespace
 
@@ -62,7 +59,7 @@ void zuCryptor::encrypt(const std::string& plain, std::string& out) const {
 
 void zuCryptor::decrypt(const std::string& hex, std::string& out) const {
   out.clear();
-  if (hex.empty() || !std::all_of(hex.begin(), hex.end(), isHexDigit)) return;
+  if (hex.empty() || !std::all_of(hex.begin(), hex.end(), zuIsHexDigit)) return;
   // An odd last digit is a byte with only its high nibble.
   std::string bytes;
   CryptoPP::StringSource(hex.size() % 2 ? hex + "0" : hex, true,

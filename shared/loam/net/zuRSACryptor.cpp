@@ -10,17 +10,15 @@
 #include <algorithm>
 #include <cstring>
 
-namespace {
+#include "loam/base/zuString.h"
 
-bool isHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
+namespace {
 
 // Key texts must be whole bytes of hex digits: Crypto++'s decoder would skip
 // anything else, and a peer's key text must not be read loosely.
 bool decodeKeyText(const std::string& text, CryptoPP::ByteQueue& der) {
   if (text.empty() || text.size() % 2 != 0) return false;
-  if (!std::all_of(text.begin(), text.end(), isHexDigit)) return false;
+  if (!std::all_of(text.begin(), text.end(), zuIsHexDigit)) return false;
   CryptoPP::StringSource(text, true, new CryptoPP::HexDecoder(new CryptoPP::Redirector(der)));
   return true;
 }

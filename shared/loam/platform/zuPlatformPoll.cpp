@@ -5,8 +5,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <vector>
+
+#include "loam/platform/zuPlatformWait.h"
 
 namespace zuPlatform {
 
@@ -14,7 +15,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr u32 kForever = 0xFFFFFFFF;
 constexpr u32 kSetLimit = 64;
 
 // The events select() puts a descriptor in each set for.
@@ -72,14 +72,6 @@ u16 readyKinds(const Watched& w) {
   return kinds;
 }
 
-// poll() takes an int of milliseconds; longer waits are made in slices.
-int sliceOf(u32 ms, Clock::time_point end) {
-  if (ms == kForever) return -1;
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
-  if (left <= 0) return 0;
-  return static_cast<int>(std::min<long long>(left, INT_MAX));
-}
-
 }  // namespace
 
 u16 pollSockets(std::span<PollEntry> entries, u32 ms) {
@@ -90,7 +82,7 @@ u16 pollSockets(std::span<PollEntry> entries, u32 ms) {
   for (const Watched& w : watched) fds.push_back(w.fd);
   const Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
   for (;;) {
-    const int slice = sliceOf(ms, end);
+    const int slice = pollSlice(ms, end);
     const int n = ::poll(fds.data(), fds.size(), slice);
     if (n < 0 && errno != EINTR) return kPollFailed;
     if (n > 0) {
@@ -112,7 +104,7 @@ u16 pollSockets(std::span<PollEntry> entries, u32 ms) {
       }
       if (result != 0) return result;
     }
-    if (ms != kForever && Clock::now() >= end) return 0;
+    if (ms != kWaitForever && Clock::now() >= end) return 0;
   }
 }
 

@@ -161,14 +161,6 @@ bool toLinuxOption(u32 level, u32 name, int& linuxLevel, int& linuxName) {
 
 using Clock = std::chrono::steady_clock;
 
-// poll() takes an int of milliseconds; longer waits are made in slices.
-int sliceOf(u32 ms, Clock::time_point end) {
-  if (ms == kWaitForever) return -1;
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
-  if (left <= 0) return 0;
-  return static_cast<int>(std::min<long long>(left, INT_MAX));
-}
-
 // Only what the caller waits for: POLLOUT is level-triggered, so asking for
 // it during a read wait would end every wait at once.
 short pollEventsFor(u32 wanted) {
@@ -573,7 +565,7 @@ i32 waitForSockets(std::span<SocketWaitEntry> sockets, std::span<const Handle> h
   };
   const Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
   for (;;) {
-    const int n = ::poll(fds.data(), fds.size(), sliceOf(ms, end));
+    const int n = ::poll(fds.data(), fds.size(), pollSlice(ms, end));
     if (n < 0) {
       if (errno == EINTR) continue;
       noteErrno();

@@ -14,15 +14,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// poll() takes an int of milliseconds; longer waits are made in slices.
-int sliceOf(u32 ms, Clock::time_point end) {
+}  // namespace
+
+int pollSlice(u32 ms, Clock::time_point end) {
   if (ms == kWaitForever) return -1;
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
   if (left <= 0) return 0;
   return static_cast<int>(std::min<long long>(left, INT_MAX));
 }
-
-}  // namespace
 
 i32 waitForAny(std::span<const Handle> handles, u32 ms) {
   std::vector<pollfd> entries(handles.size());
@@ -38,7 +37,7 @@ i32 waitForAny(std::span<const Handle> handles, u32 ms) {
   }
   const Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
   for (;;) {
-    const int slice = sliceOf(ms, end);
+    const int slice = pollSlice(ms, end);
     const int n = ::poll(entries.data(), entries.size(), slice);
     if (n < 0) {
       if (errno == EINTR) continue;

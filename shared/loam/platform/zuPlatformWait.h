@@ -1,6 +1,7 @@
 #pragma once
 // Waiting on several waitable handles at once: one poll() over their
 // descriptors.
+#include <chrono>
 #include <span>
 
 #include "loam/platform/zuPlatformHandle.h"
@@ -19,6 +20,11 @@ inline constexpr i32 kWaitFailed = -2;
 // handles only, just waits out the time (and fails for kWaitForever, which
 // would never return).
 i32 waitForAny(std::span<const Handle> handles, u32 ms);
+
+// poll()'s time-out for the next slice of a wait of ms that ends at end:
+// poll() takes an int of milliseconds, so longer waits are made in slices.
+// -1 for kWaitForever, otherwise what is left, from 0 to INT_MAX.
+int pollSlice(u32 ms, std::chrono::steady_clock::time_point end);
 
 // The one-handle form: true when the handle is signalled within ms.
 bool waitForOne(Handle handle, u32 ms);

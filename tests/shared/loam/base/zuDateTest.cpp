@@ -3,8 +3,8 @@
 #include <chrono>
 #include <string>
 
-#include "TimeTestSupport.h"
 #include "loam/base/zuDate.h"
+#include "support/TimeTestSupport.h"
 
 namespace {
 

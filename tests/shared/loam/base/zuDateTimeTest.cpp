@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "TimeTestSupport.h"
 #include "loam/base/zuDateTime.h"
+#include "support/TimeTestSupport.h"
 
 namespace {
 

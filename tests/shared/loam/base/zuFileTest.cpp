@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <regex>
 #include <set>
@@ -42,18 +41,8 @@ class ScopedCwd {
   fs::path saved_;
 };
 
-void writeFile(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  ASSERT_TRUE(out) << path;
-  out << text;
-}
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using tw::test::readFile;
+using tw::test::writeFile;
 
 unsigned modeOf(const std::string& path) {
   struct stat st {};

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "TimeTestSupport.h"
 #include "loam/base/zuTimeOfDay.h"
+#include "support/TimeTestSupport.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <thread>
 #include <vector>
 
-#include "TimeTestSupport.h"
 #include "loam/base/zuTimer.h"
 #include "support/TestSupport.h"
+#include "support/TimeTestSupport.h"
 
 namespace {
 

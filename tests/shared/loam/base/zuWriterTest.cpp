@@ -11,10 +11,7 @@
 
 namespace {
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using tw::test::readFile;
 
 struct NewLinesCase {
   std::vector<u32> calls;

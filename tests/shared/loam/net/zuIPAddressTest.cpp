@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 
+#include "NetTestSupport.h"
 #include "loam/net/zuIPAddress.h"
 #include "loam/net/zuIPAddressText.h"
 
@@ -16,12 +17,7 @@ namespace {
 
 #include "zuIPAddressReverseFixture.inc"
 
-// Builds the address with inet_pton so that these tests do not lean on our parser.
-zuIPAddress ip(const char* text) {
-  u8 bytes[16] = {};
-  EXPECT_EQ(inet_pton(AF_INET6, text, bytes), 1) << text;
-  return zuIPAddress(bytes);
-}
+using tw::test::ip;
 
 TEST(zuIPAddress, IPv4FormHoldsTheMappedLayout) {
   const zuIPAddress a(zuIPv4Address(192, 0, 2, 1));

@@ -9,15 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "NetTestSupport.h"
 #include "loam/net/zuIPAddressText.h"
 
 namespace {
 
-zuIPAddress ip(const char* text) {
-  u8 bytes[16] = {};
-  EXPECT_EQ(inet_pton(AF_INET6, text, bytes), 1) << text;
-  return zuIPAddress(bytes);
-}
+using tw::test::ip;
 
 zuIPAddress ip4(u8 a, u8 b, u8 c, u8 d) { return zuIPAddress(zuIPv4Address(a, b, c, d)); }
 

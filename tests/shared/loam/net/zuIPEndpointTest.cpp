@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "NetTestSupport.h"
 #include "loam/net/zuConnectLookupThread.h"
 #include "loam/net/zuIPEndpoint.h"
 #include "loam/net/zuSocket.h"
@@ -26,12 +27,7 @@ constexpr u32 kBound = static_cast<u32>(tw::test::kFailBound.count());
 const zuIPAddress kLoopback4("127.0.0.1");
 const zuIPAddress kLoopback6("::1");
 
-std::string readExactly(zuNetEndpoint& endpoint, u32 n, u16* status = nullptr) {
-  std::string out(n, '\0');
-  const u16 s = endpoint.read(out.data(), n);
-  if (status) *status = s;
-  return s == 0 ? out : std::string();
-}
+using tw::test::readExactly;
 
 // A listening TCP endpoint on a loopback address and a free port.
 struct Server {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "NetTestSupport.h"
 #include "loam/net/zuRSACryptor.h"
 #include "loam/net/zuScriptedEndpoint.h"
 #include "loam/net/zuSecureTCPEndpoint.h"
@@ -52,12 +53,7 @@ Options ownOptions(const zuSecureTCPEndpoint& e) {
   return {e.option(4), e.option(5), e.option(6), e.option(7)};
 }
 
-std::string readExactly(zuNetEndpoint& endpoint, u32 n, u16* status = nullptr) {
-  std::string out(n, '\0');
-  const u16 s = endpoint.read(out.data(), n);
-  if (status) *status = s;
-  return s == 0 ? out : std::string();
-}
+using tw::test::readExactly;
 
 u16 sendBytes(zuNetEndpoint& endpoint, const std::string& bytes) {
   return endpoint.sendRaw(bytes.data(), static_cast<u32>(bytes.size()));

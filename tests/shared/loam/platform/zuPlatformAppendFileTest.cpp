@@ -1,19 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "loam/platform/zuPlatformAppendFile.h"
 #include "support/TestSupport.h"
 
 namespace {
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
+using tw::test::readFile;
 
 TEST(PlatformAppendFile, CreatesAppendsAndReportsFailure) {
   tw::test::ScratchDir dir;

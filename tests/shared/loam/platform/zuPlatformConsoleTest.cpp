@@ -18,10 +18,7 @@ using zuPlatform::ConsoleRedirect;
 constexpr int kEnd = ConsoleKeyReader::kEnd;
 constexpr int kDrop = ConsoleKeyReader::kDropped;
 
-bool sameSettings(const termios& a, const termios& b) {
-  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
-         a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
-}
+using tw::test::sameSettings;
 
 struct LineCase {
   const char* name;

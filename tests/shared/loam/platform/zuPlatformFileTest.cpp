@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,8 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,11 +23,7 @@ using namespace zuPlatform;
 
 namespace {
 
-void writeFile(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  ASSERT_TRUE(out) << path;
-  out << text;
-}
+using tw::test::writeFile;
 
 std::vector<std::string> names(const std::vector<FindData>& entries) {
   std::vector<std::string> out;
@@ -245,40 +238,9 @@ TEST(zuPlatformFile, ModulePathIsTheRunningProgram) {
 
 // --- whole-file read and atomic replacement ------------------------------
 
-std::string contents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using tw::test::folderNames;
 
-std::vector<std::string> folderNames(const std::string& dir) {
-  std::vector<std::string> out;
-  for (const auto& e : fs::directory_iterator(dir)) out.push_back(e.path().filename().string());
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
-// Lowers the file-size limit for one scope, so writes past it fail (EFBIG)
-// as they would on a full disk; the signal that comes with it is ignored.
-class ScopedFileSizeLimit {
- public:
-  explicit ScopedFileSizeLimit(rlim_t bytes) {
-    EXPECT_EQ(::getrlimit(RLIMIT_FSIZE, &saved_), 0);
-    oldSignal_ = ::signal(SIGXFSZ, SIG_IGN);
-    rlimit lower = saved_;
-    lower.rlim_cur = bytes;
-    EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &lower), 0);
-  }
-  ~ScopedFileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &saved_);
-    ::signal(SIGXFSZ, oldSignal_);
-  }
-  ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
-  ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
-
- private:
-  rlimit saved_{};
-  sighandler_t oldSignal_ = SIG_DFL;
-};
+using tw::test::ScopedFileSizeLimit;
 
 TEST(zuPlatformFile, ReadFile) {
   tw::test::ScratchDir scratch;
@@ -308,7 +270,7 @@ TEST(zuPlatformFile, WriteAtomicallyReplacesAndKeepsTheMode) {
   ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
   FileTime written;
   ASSERT_EQ(writeFileAtomically(path, "new", &written), 0u);
-  EXPECT_EQ(contents(path), "new");
+  EXPECT_EQ(tw::test::readFile(path), "new");
   struct stat st {};
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777u, 0640u);
@@ -329,7 +291,7 @@ TEST(zuPlatformFile, WriteAtomicallyFollowsALink) {
   fs::create_symlink("real/prefs.cfg", scratch.file("link.cfg"));
   ASSERT_EQ(writeFileAtomically(scratch.file("link.cfg"), "new"), 0u);
   EXPECT_TRUE(fs::is_symlink(scratch.file("link.cfg")));
-  EXPECT_EQ(contents(scratch.file("real/prefs.cfg")), "new");
+  EXPECT_EQ(tw::test::readFile(scratch.file("real/prefs.cfg")), "new");
   EXPECT_EQ(folderNames(scratch.file("real")), std::vector<std::string>{"prefs.cfg"});
 }
 
@@ -348,7 +310,7 @@ TEST(zuPlatformFile, WriteAtomicallyRefusals) {
       {"", kFileErrorPathNotFound},
   };
   for (const auto& [path, err] : cases) EXPECT_EQ(writeFileAtomically(path, "new"), err) << path;
-  EXPECT_EQ(contents(scratch.file("readonly")), "kept");
+  EXPECT_EQ(tw::test::readFile(scratch.file("readonly")), "kept");
   EXPECT_EQ(folderNames(scratch.path()), (std::vector<std::string>{"fifo", "folder", "readonly"}));
 }
 
@@ -360,7 +322,7 @@ TEST(zuPlatformFile, WriteRefusedHalfwayLeavesTheOldFileWhole) {
     ScopedFileSizeLimit limit(4096);
     EXPECT_NE(writeFileAtomically(path, std::string(64 * 1024, 'x')), 0u);
   }
-  EXPECT_EQ(contents(path), "old");
+  EXPECT_EQ(tw::test::readFile(path), "old");
   EXPECT_EQ(folderNames(scratch.path()), std::vector<std::string>{"prefs.cfg"});
 }
 

@@ -6,34 +6,11 @@
 #include <string>
 
 #include "loam/platform/zuPlatformTime.h"
+#include "support/TimeTestSupport.h"
 
 namespace {
 
-class zuPlatformTimeTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const char* tz = getenv("TZ");
-    if (tz != nullptr) savedZone_ = tz;
-  }
-  void TearDown() override {
-    if (savedZone_) {
-      setenv("TZ", savedZone_->c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-    zuPlatform::setNowForTest(std::nullopt);
-    zuPlatform::setFixedTickForTest(std::nullopt);
-    zuPlatform::setTickOffsetForTest(0);
-  }
-  static void setZone(const char* tz) {
-    setenv("TZ", tz, 1);
-    tzset();
-  }
-
- private:
-  std::optional<std::string> savedZone_;
-};
+class zuPlatformTimeTest : public tw::test::ClockSeamTest {};
 
 std::string text(const zuPlatform::LocalTime& t) {
   char buffer[64];

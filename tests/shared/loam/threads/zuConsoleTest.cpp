@@ -205,10 +205,7 @@ TEST(Console, HiddenReadAtEndOfInput) {
   }
 }
 
-bool sameSettings(const termios& a, const termios& b) {
-  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
-         a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
-}
+using tw::test::sameSettings;
 
 // A person at a terminal: the keys are typed once the prompt shows.
 TEST(Console, HiddenReadOnTerminalTable) {

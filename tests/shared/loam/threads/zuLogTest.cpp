@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "loam/threads/zuLog.h"
-#include "shared/loam/base/TimeTestSupport.h"
 #include "support/TestSupport.h"
+#include "support/TimeTestSupport.h"
 
 namespace {
 
@@ -85,12 +85,7 @@ class StderrCapture {
   int saved_ = -1;
 };
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
+using tw::test::readFile;
 
 // Puts the log back as it was and fixes the clock at 12:34:56 UTC on 5 Jan.
 class zuLogTest : public tw::test::LocalClockTest {

@@ -1,14 +1,10 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <thread>
@@ -28,16 +24,8 @@ namespace zp = zuPlatform;
 constexpr i64 kBase = 1700000000;
 constexpr long kMs = 1000000;  // nanoseconds
 
-void writeFile(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  ASSERT_TRUE(out) << path;
-  out << text;
-}
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using tw::test::readFile;
+using tw::test::writeFile;
 
 void setWriteTime(const std::string& path, i64 seconds, long nanoseconds) {
   const timespec times[2] = {{static_cast<time_t>(seconds), nanoseconds},
@@ -59,12 +47,7 @@ void rewriteKeepingTime(const std::string& path, const std::string& text) {
   setWriteTime(path, before.tv_sec, before.tv_nsec);
 }
 
-std::vector<std::string> folderNames(const std::string& dir) {
-  std::vector<std::string> out;
-  for (const auto& e : fs::directory_iterator(dir)) out.push_back(e.path().filename().string());
-  std::sort(out.begin(), out.end());
-  return out;
-}
+using tw::test::folderNames;
 
 class PreferencesTest : public ::testing::Test {
  protected:
@@ -248,28 +231,7 @@ TEST_F(PreferencesTest, WithoutAutoSaveOnlyLockedSaveWrites) {
   EXPECT_EQ(readFile(path), "<b value=\"2\"/>\n");
 }
 
-// Lowers the file-size limit for one scope, so writes past it fail as they
-// would on a full disk; the signal that comes with that is ignored.
-class ScopedFileSizeLimit {
- public:
-  explicit ScopedFileSizeLimit(rlim_t bytes) {
-    EXPECT_EQ(::getrlimit(RLIMIT_FSIZE, &saved_), 0);
-    oldSignal_ = ::signal(SIGXFSZ, SIG_IGN);
-    rlimit lower = saved_;
-    lower.rlim_cur = bytes;
-    EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &lower), 0);
-  }
-  ~ScopedFileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &saved_);
-    ::signal(SIGXFSZ, oldSignal_);
-  }
-  ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
-  ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
-
- private:
-  rlimit saved_{};
-  sighandler_t oldSignal_ = SIG_DFL;
-};
+using tw::test::ScopedFileSizeLimit;
 
 TEST_F(PreferencesTest, RefusedSaveLeavesTheOldFileWhole) {
   const std::string text = "<arguments value=\"-p 1\"/>\n";

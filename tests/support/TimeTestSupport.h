@@ -1,6 +1,6 @@
 #pragma once
-// A fixture for tests of the time values: it fixes the time zone and "now"
-// and puts every clock seam back afterwards.
+// Fixtures for tests of time: they put the time zone and every clock seam
+// back afterwards.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <time.h>
@@ -13,12 +13,12 @@
 
 namespace tw::test {
 
-class LocalClockTest : public ::testing::Test {
+// Restores TZ and the clock seams after each test; the zone is left as found.
+class ClockSeamTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const char* tz = getenv("TZ");
     if (tz != nullptr) savedZone_ = tz;
-    setZone("UTC");
   }
 
   void TearDown() override {
@@ -38,6 +38,18 @@ class LocalClockTest : public ::testing::Test {
     tzset();
   }
 
+ private:
+  std::optional<std::string> savedZone_;
+};
+
+// For tests of the time values: the zone starts as UTC and "now" can be fixed.
+class LocalClockTest : public ClockSeamTest {
+ protected:
+  void SetUp() override {
+    ClockSeamTest::SetUp();
+    setZone("UTC");
+  }
+
   // Fixes "now" at a UTC wall-clock time.
   static void setNowUtc(int year, unsigned month, unsigned day, long hour, long minute, long second,
                         long millisecond = 0) {
@@ -47,9 +59,6 @@ class LocalClockTest : public ::testing::Test {
         hours{hour} + minutes{minute} + seconds{second} + milliseconds{millisecond};
     zuPlatform::setNowForTest(duration_cast<milliseconds>(t.time_since_epoch()).count());
   }
-
- private:
-  std::optional<std::string> savedZone_;
 };
 
 }  // namespace tw::test
