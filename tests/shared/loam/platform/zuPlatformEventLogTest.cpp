@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <ctime>
 #include <fstream>
 #include <string>
@@ -25,11 +26,15 @@ class EventLogTest : public tw::test::PlatformRootTest {
 TEST_F(EventLogTest, ReportedEventIsReadBackAndFormattedWithItsMessage) {
   const zp::EventSourceHandle source = zp::registerEventSource("Tarnwell Update Agent");
   ASSERT_NE(source, zp::kEventSourceNone);
-  const std::time_t before = std::time(nullptr);
+  // std::time reads the coarse clock, which may lag the record's precise one.
+  const auto now = [] {
+    return std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  };
+  const std::time_t before = now();
   const char* strings[] = {"Tarnwell Update Agent"};
   ASSERT_TRUE(zp::reportEvent(source, zp::kEventLogInformationType, 0, 100, 1, strings));
   ASSERT_TRUE(zp::reportEvent(source, zp::kEventLogErrorType, 3, 103, 0, nullptr));
-  const std::time_t after = std::time(nullptr);
+  const std::time_t after = now();
 
   const std::vector<zp::EventRecord> log = records();
   ASSERT_EQ(log.size(), 2u);
