@@ -258,6 +258,9 @@ TEST_F(zuNetResponseTest, CancelMidWorkJoinsTheWorker) {
   client_->cancelRequest(&r);
   ASSERT_TRUE(waitFor(probe_.deleted));
   EXPECT_TRUE(probe_.endedBeforeDelete.load());
+  // The client's request ends when the peer's acknowledgement arrives, which
+  // may come after the server side has deleted its response.
+  ASSERT_TRUE(waitFor(r.done));
   EXPECT_EQ(r.getState(), zuNetObject::kStateCancelled);
   // Nothing was logged: a stopped work is no failure.
   EXPECT_TRUE(capturedLines().empty());
