@@ -1,11 +1,12 @@
-// Entry point of the update agent. Until the agent server exists this reports
-// which libraries the build produced.
-#include <cstdio>
+// The update agent's entry: one agent server, run with the command line.
+#include "update_agent/uaServer.h"
 
-int main() {
-  std::puts("Tarnwell Update Agent: foundation build.");
-  std::puts("Built libraries: loam_platform loam_base loam_threads loam_net loam_netobjects "
-            "loam_service loam_dns sshlib loam_terminal update_agent_lib");
-  std::puts("The agent server is not built yet; nothing to run.");
-  return 0;
+int main(int argc, char** argv) {
+  try {
+    uaServer server;
+    return static_cast<int>(server.run(static_cast<u32>(argc), argv));
+  } catch (...) {
+    // The server has been destroyed by now; the process still ends on it.
+    throw;
+  }
 }

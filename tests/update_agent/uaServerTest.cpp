@@ -1,0 +1,355 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <fstream>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "loam/base/zuFile.h"
+#include "loam/base/zuPath.h"
+#include "loam/net/zuSecureTCPEndpoint.h"
+#include "loam/netobjects/zuNetObjectErrors.h"
+#include "loam/netobjects/zuNetObjectHandler.h"
+#include "loam/netobjects/zuNetObjectTypes.h"
+#include "loam/platform/zuPlatformRoot.h"
+#include "loam/threads/zuExec.h"
+#include "loam/threads/zuLog.h"
+#include "loam/threads/zuMainThread.h"
+#include "loam/threads/zuOSInfo.h"
+#include "loam/threads/zuSingleEvent.h"
+#include "support/TestSupport.h"
+#include "update_agent/uaServer.h"
+
+namespace {
+
+constexpr u32 kWait = static_cast<u32>(tw::test::kFailBound.count());
+const zuIPAddress kLoopback("127.0.0.1");
+const std::string kVersion = "6.2 x64 [31019][1.0]";
+
+bool waitFor(zuEvent& event) { return !zuThread::waitForObjects(kWait, &event); }
+
+// --- the log -------------------------------------------------------------------
+
+struct Line {
+  u32 level;
+  std::string text;
+};
+
+std::mutex g_linesLock;
+std::condition_variable g_linesChanged;
+std::vector<Line> g_lines;
+
+bool takeLine(u32 level, const char* text) {
+  {
+    std::lock_guard<std::mutex> hold(g_linesLock);
+    g_lines.push_back({level, text});
+  }
+  g_linesChanged.notify_all();
+  return true;
+}
+
+bool hasLine(u32 level, const std::string& text) {
+  std::lock_guard<std::mutex> hold(g_linesLock);
+  return std::any_of(g_lines.begin(), g_lines.end(),
+                     [&](const Line& l) { return l.level == level && l.text == text; });
+}
+
+std::string waitForLine(const std::string& prefix) {
+  std::unique_lock<std::mutex> hold(g_linesLock);
+  std::string found;
+  g_linesChanged.wait_for(hold, tw::test::kFailBound, [&] {
+    for (const Line& l : g_lines) {
+      if (l.text.rfind(prefix, 0) == 0) {
+        found = l.text;
+        return true;
+      }
+    }
+    return false;
+  });
+  return found;
+}
+
+// --- the server ----------------------------------------------------------------
+
+// The agent with its program folder moved to one the test owns, listening on
+// a free loopback port.
+class TestAgent : public uaServer {
+ public:
+  explicit TestAgent(std::string folder) : folder_(std::move(folder)) {
+    setPort(0);
+    setBindAddress(kLoopback);
+  }
+  std::string realProgramFolder() const { return uaServer::programFolder(); }
+
+ protected:
+  std::string programFolder() const override { return folder_; }
+
+ private:
+  std::string folder_;
+};
+
+// The console run on a thread of its own.
+class AgentRun {
+ public:
+  AgentRun(uaServer& server, std::vector<std::string> args) : server_(server) {
+    args.insert(args.begin(), {"update_agent", "-debug"});
+    args_ = std::move(args);
+    thread_ = std::thread([this] {
+      std::vector<char*> argv;
+      for (std::string& arg : args_) argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      result_ = server_.run(static_cast<u32>(args_.size()), argv.data());
+      ended_.set();
+    });
+  }
+  ~AgentRun() { stop(); }
+
+  u16 waitListening() {
+    const std::string prefix = "Listening started on port [";
+    const std::string line = waitForLine(prefix);
+    return line.empty() ? 0 : static_cast<u16>(std::stoul(line.substr(prefix.size())));
+  }
+  bool waitEnded() { return waitFor(ended_); }
+  u32 stop() {
+    if (thread_.joinable()) {
+      server_.stop();
+      if (!waitFor(ended_)) ADD_FAILURE() << "the run did not end";
+      thread_.join();
+    }
+    return result_;
+  }
+
+ private:
+  uaServer& server_;
+  std::vector<std::string> args_;
+  std::thread thread_;
+  zuSingleEvent ended_;
+  u32 result_ = 0xFFFFFFFF;
+};
+
+// --- the client ----------------------------------------------------------------
+
+class Request : public zuNetObject {
+ public:
+  explicit Request(u8 type) : type_(type) {}
+  u8 getType() const override { return type_; }
+  bool isRequest() const override { return true; }
+  u16 processData(zuNetReader& reader, u32 length) override {
+    reply.assign(reinterpret_cast<const char*>(reader.getCurrent()), length);
+    setSendState(kStateDone);
+    return 0;
+  }
+  u32 sendData(u8* buffer, u32 maximum, u16& error, bool& last) override {
+    const u32 n = zuNetObject::sendData(buffer, maximum, error, last);
+    if (last) setSendState(kStateIdle);
+    return n;
+  }
+  void onFinished() override { done.set(); }
+
+  std::string reply;
+  zuSingleEvent done;
+
+ private:
+  u8 type_;
+};
+
+class Client {
+ public:
+  explicit Client(u16 port) {
+    auto endpoint = std::make_unique<zuSecureTCPEndpoint>(nullptr, kWait, true);
+    status = endpoint->connect(kLoopback, port);
+    const bool compress = endpoint->compressionAgreed();
+    handler = std::make_unique<zuNetObjectHandler>(nullptr, std::move(endpoint), compress);
+    if (status == 0) handler->start();
+  }
+  ~Client() {
+    handler->stop();
+    handler->wait();
+  }
+  Request& ask(u8 type, const std::string& payload) {
+    Request& r = requests_.emplace_back(type);
+    r.outgoing().putData(payload.data(), static_cast<u32>(payload.size()));
+    r.prepareSend();
+    r.setHandler(handler.get());
+    handler->sendRequest(&r);
+    EXPECT_TRUE(waitFor(r.done));
+    return r;
+  }
+
+  u16 status = 0;
+  // Requests outlive the handler, which touches them as it ends.
+  std::list<Request> requests_;
+  std::unique_ptr<zuNetObjectHandler> handler;
+};
+
+std::vector<zuOption> optionsOf(const std::vector<std::string>& words) {
+  std::vector<zuOption> out;
+  for (const std::string& w : words) out.emplace_back(w);
+  return out;
+}
+
+void writeText(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  ASSERT_TRUE(out) << path;
+  out << text;
+}
+
+class AgentTest : public tw::test::PlatformRootTest {
+ protected:
+  void SetUp() override {
+    {
+      std::lock_guard<std::mutex> hold(g_linesLock);
+      g_lines.clear();
+    }
+    zuMainThread::instance().stopEvent()->reset();
+    zuLog::addListener(takeLine);
+    zuLog::setLogLevel(5);
+  }
+  void TearDown() override {
+    zuLog::removeListener(takeLine);
+    zuLog::setLogLevel(3);
+    zuMainThread::instance().stopEvent()->reset();
+  }
+  std::string defaultDataPath() {
+    std::string common;
+    EXPECT_EQ(zuPlatform::commonAppDataFolder(common, true), 0u);
+    return zuAppendPath(zuAppendPath(common, "Tarnwell"), "Update Agent");
+  }
+
+  tw::test::ScratchDir programFolder_;
+  tw::test::ScratchDir dataFolder_;
+};
+
+// --- tests ---------------------------------------------------------------------
+
+TEST_F(AgentTest, VersionDescriptionAndDefaults) {
+  uaServer server;
+  EXPECT_EQ(server.versionText(), kVersion);
+  EXPECT_EQ(server.serviceDescription(),
+            "Allows the Tarnwell Suite to perform automatic updated.  If this service is stopped, "
+            "the Tarnwell Suite will not be able to perform automatic updates.");
+  EXPECT_EQ(server.port(), 4152);
+  EXPECT_EQ(server.maxConnections(), 100u);
+  EXPECT_TRUE(server.factories().empty());
+  // Without the seam the program folder is the running program's.
+  EXPECT_EQ(TestAgent("").realProgramFolder(), zuGetModuleDirectory());
+}
+
+TEST_F(AgentTest, ConsoleRunAnswersConnectAndRefusesOtherTypes) {
+  TestAgent server(programFolder_.path());
+  AgentRun run(server, {"-D", dataFolder_.path()});
+  const u16 port = run.waitListening();
+  ASSERT_NE(port, 0);
+  EXPECT_TRUE(hasLine(5, "Starting Tarnwell Update Agent, version " + kVersion));
+
+  {
+    Client client(port);
+    ASSERT_EQ(client.status, 0);
+    const std::string os = zuGetOSDescription();
+    const std::string expected = std::string("\x01\x00\x01\x08", 4) + os +
+                                 std::string("\0\x02", 2) + "6.2" + std::string("\0\0", 2);
+    Request& connect = client.ask(zuNOT_Connect, "");
+    EXPECT_TRUE(connect.isSucceeded());
+    EXPECT_EQ(connect.getErrorCode(), 0);
+    EXPECT_TRUE(connect.reply == expected) << connect.reply.size();
+
+    // The library's own upgrade request and unknown types are not served;
+    // the connection goes on.
+    for (const u8 type : {u8{zuNOT_Upgrade}, u8{9}}) {
+      SCOPED_TRACE(int{type});
+      Request& refused = client.ask(type, "x");
+      EXPECT_EQ(refused.getState(), zuNetObject::kStateFailed);
+      EXPECT_EQ(refused.getErrorCode(), zuErrUnsupportedType);
+    }
+    EXPECT_TRUE(client.ask(zuNOT_Connect, "again").isSucceeded());
+  }
+  EXPECT_EQ(run.stop(), 0u);
+}
+
+TEST_F(AgentTest, DataPathRule) {
+  struct Case {
+    const char* name;
+    bool fileBesideProgram;
+    bool dashD;
+    enum { kProgram, kOption, kCommon } expected;
+  } cases[] = {
+      {"program folder wins over -D", true, true, Case::kProgram},
+      {"program folder without -D", true, false, Case::kProgram},
+      {"-D", false, true, Case::kOption},
+      {"common folder, created", false, false, Case::kCommon},
+  };
+  const std::string besideProgram = programFolder_.file("preferences.cfg");
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    if (k.fileBesideProgram) {
+      writeText(besideProgram, "<arguments value=\"-P 4300\"/>\n");
+    } else {
+      zuDeleteFile(besideProgram);
+    }
+    const std::string common = defaultDataPath();
+    zuRemoveDirectoryTree(common);
+
+    TestAgent server(programFolder_.path());
+    std::vector<zuOption> options = optionsOf(
+        k.dashD ? std::vector<std::string>{"-D", dataFolder_.path()} : std::vector<std::string>{});
+    ASSERT_TRUE(server.parseArguments(options));
+    server.initialize();
+    const std::string expected = k.expected == Case::kProgram  ? programFolder_.path()
+                                 : k.expected == Case::kOption ? dataFolder_.path()
+                                                               : common;
+    EXPECT_EQ(server.dataPath(), expected);
+    EXPECT_EQ(server.preferences().fileName(), zuAppendPath(expected, "preferences.cfg"));
+    // The preference file that was chosen is the one read.
+    EXPECT_EQ(server.port(), k.fileBesideProgram ? 4300 : 0);
+    EXPECT_EQ(zuIsDirectory(common), k.expected == Case::kCommon);
+    EXPECT_EQ(server.factories().count(zuNOT_Connect), 1u);
+  }
+}
+
+TEST_F(AgentTest, DataFolderFailureEndsTheRun) {
+  // The common folder's "Tarnwell" is a file: the folder cannot be made.
+  std::string common;
+  ASSERT_EQ(zuPlatform::commonAppDataFolder(common, true), 0u);
+  writeText(common + "/Tarnwell", "x");
+  TestAgent server(programFolder_.path());
+  AgentRun run(server, {});
+  ASSERT_TRUE(run.waitEnded());
+  EXPECT_EQ(run.stop(), 1u);
+  EXPECT_TRUE(hasLine(0, "Error creating directory \"" + zuAppendPath(common, "Tarnwell") + "\"."));
+  EXPECT_TRUE(server.factories().empty());
+}
+
+// --- the program -----------------------------------------------------------------
+
+TEST_F(AgentTest, ProgramCommandActions) {
+  struct Case {
+    const char* arguments;
+    u32 exitCode;
+    std::vector<std::string> firstLines;
+  } cases[] = {
+      {"-v", 0, {"Tarnwell Update Agent, version " + kVersion}},
+      {"-h", 0, {"", "Tarnwell Update Agent, version " + kVersion + " -- Tarnwell Update Agent."}},
+      {"-nosuchoption", 87, {}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.arguments);
+    zuExec child;
+    std::ostringstream out;
+    ASSERT_TRUE(child.runCapture(TW_UPDATE_AGENT, k.arguments, out, kWait, nullptr));
+    EXPECT_EQ(child.status(), k.exitCode);
+    std::istringstream lines(out.str());
+    for (const std::string& expected : k.firstLines) {
+      std::string line;
+      ASSERT_TRUE(std::getline(lines, line)) << out.str();
+      EXPECT_EQ(line, expected) << out.str();
+    }
+  }
+}
+
+}  // namespace
