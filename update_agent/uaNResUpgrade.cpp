@@ -1,0 +1,248 @@
+#include "update_agent/uaNResUpgrade.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+
+#include "loam/base/zuFile.h"
+#include "loam/base/zuMessage.h"
+#include "loam/base/zuPath.h"
+#include "loam/base/zuString.h"
+#include "loam/netobjects/zuNetObjectErrors.h"
+#include "loam/netobjects/zuNetObjectTypes.h"
+#include "loam/service/zuServiceManager.h"
+#include "loam/threads/zuExec.h"
+#include "loam/threads/zuLog.h"
+#include "loam/threads/zuSingleEvent.h"
+#include "loam/threads/zuThread.h"
+#include "update_agent/uaVerifyUpgradeFile.h"
+
+namespace {
+
+constexpr u16 kCodeFileWrite = 1541;
+
+std::mutex& verifierLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+uaNResUpgrade::Verifier& verifierSlot() {
+  static uaNResUpgrade::Verifier verifier;
+  return verifier;
+}
+
+bool verifyFile(const std::string& path, const std::string& signature) {
+  uaNResUpgrade::Verifier verifier;
+  {
+    std::lock_guard<std::mutex> hold(verifierLock());
+    verifier = verifierSlot();
+  }
+  return verifier ? verifier(path, signature) : uaVerifyUpgradeFile(path, signature);
+}
+
+std::string errnoText(int error) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(error));
+  return text;
+}
+
+}  // namespace
+
+uaNResUpgrade::Verifier uaNResUpgrade::setVerifier(Verifier verifier) {
+  std::lock_guard<std::mutex> hold(verifierLock());
+  Verifier previous = std::move(verifierSlot());
+  verifierSlot() = std::move(verifier);
+  return previous;
+}
+
+uaNResUpgrade::uaNResUpgrade() = default;
+
+uaNResUpgrade::~uaNResUpgrade() {
+  // The work reads the paths below; it must be over before they go.
+  stopWork();
+  if (!receivedPath_.empty()) zuDeleteFile(receivedPath_);
+  if (!placeholderPath_.empty()) zuDeleteFile(placeholderPath_);
+  if (!workFolder_.empty()) zuRemoveDirectoryTree(workFolder_);
+}
+
+u8 uaNResUpgrade::getType() const { return zuNOT_Login; }
+
+const char* uaNResUpgrade::getTypeName() const { return "zuNOT_Login"; }
+
+const char* uaNResUpgrade::getName() const { return "Upgrade"; }
+
+bool uaNResUpgrade::requiresAuthority() const { return false; }
+
+u16 uaNResUpgrade::fail(u16 code, const char* text) {
+  setError(code, text);
+  logError(errorMessage());
+  return code;
+}
+
+u16 uaNResUpgrade::fail(u16 code, const char* text, char key, const std::string& value) {
+  setError(code, text, key, value);
+  logError(errorMessage());
+  return code;
+}
+
+u16 uaNResUpgrade::run(zuNetReader& reader) {
+  const u8 kind = reader.getUInt8();
+  const std::string fileName = reader.getStdString();
+  const std::string argument = reader.getStdString();
+  const std::string signature = reader.getStdString();
+  const u32 size = reader.getUInt32();
+  zuLog::log(3, zuMessage("Upgrade request from [$d].", 'd', peerAddressText()));
+
+  if (size > kMaxFileSize)
+    return fail(zuErrUnexpectedData, "Error updating file \"$f\". File is to large.", 'f',
+                fileName);
+  // The name becomes part of a path: nothing from the network may lead
+  // outside the temporary folder.
+  if (!zuIsPlainFileName(fileName)) {
+    setUnexpectedDataError();
+    logError(errorMessage());
+    return zuErrUnexpectedData;
+  }
+
+  const u16 stored = storeFile(reader, kind, fileName, size);
+  if (stored != 0) return stored;
+  zuLog::logf(5, "uaUpgradeThread: Upgrading <%s:%lu> to <%s>", fileName.c_str(),
+              static_cast<unsigned long>(size), receivedPath_.c_str());
+
+  if (!verifyFile(receivedPath_, signature))
+    return fail(kCodeFileWrite, "Error updating file \"$f\". Verification failed.", 'f',
+                receivedPath_);
+
+  zuEvent* stop = getStopEvent();
+  switch (kind) {
+    case kKindInstaller:
+      runInstaller(argument, stop);
+      return 0;
+    case kKindService:
+      return replaceServiceExecutable(argument, stop);
+    default:
+      runProgram(argument, stop);
+      return 0;
+  }
+}
+
+u16 uaNResUpgrade::storeFile(zuNetReader& reader, u8 kind, const std::string& fileName, u32 size) {
+  const std::string tempFolder = zuGetTempPath();
+  std::string path;
+  if (kind == kKindProgram) {
+    path = zuAppendPath(tempFolder, fileName);
+    if (zuFileExists(path)) path.clear();
+  }
+  if (path.empty()) {
+    placeholderPath_ = zuGetTempFileName(tempFolder);
+    if (placeholderPath_.empty()) {
+      // No unique name could be had: nothing to store the file under.
+      setFileOpenError(zuAppendPath(tempFolder, fileName), errnoText(errno));
+      logError(errorMessage());
+      return zuErrFileOpen;
+    }
+    path = placeholderPath_ + fileName;
+  }
+  receivedPath_ = path;
+
+  errno = 0;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"),
+                                                       &std::fclose);
+  if (!file) {
+    setFileOpenError(path, errnoText(errno));
+    logError(errorMessage());
+    return zuErrFileOpen;
+  }
+  if (reader.bytesLeft() != size) {
+    setUnexpectedDataError();
+    logError(errorMessage());
+    return zuErrUnexpectedData;
+  }
+  const bool written = size == 0 || std::fwrite(reader.getCurrent(), 1, size, file.get()) == size;
+  const bool closed = std::fclose(file.release()) == 0;
+  if (!written || !closed) return fail(kCodeFileWrite, "Error writing to file \"$f\".", 'f', path);
+  return 0;
+}
+
+void uaNResUpgrade::runInstaller(const std::string& argument, zuEvent* stop) {
+  std::string runs[2];
+  u32 count = 0;
+  if (!argument.empty()) runs[count++] = "/qn /x " + argument;
+  runs[count++] = "/qn /i " + zuQuote(receivedPath_);
+  for (u32 i = 0; i < count; ++i) {
+    zuExec exec;
+    if (!exec.runAndWait("msiexec", runs[i], stop) || exec.status() != 0)
+      zuLog::logf(0, "Execution of msiexec \"%s\" failed with exit code %lu.", runs[i].c_str(),
+                  static_cast<unsigned long>(exec.status()));
+  }
+}
+
+u16 uaNResUpgrade::replaceServiceExecutable(const std::string& serviceName, zuEvent* stop) {
+  zuServiceManager manager;
+  const zuPlatform::QueryServiceConfig* config = manager.queryConfig(serviceName);
+  if (!config)
+    return fail(kzuCodeServiceFailed, "Unable to locate service \"$s\".", 's', serviceName);
+  const std::string executable =
+      zuUnquote(config->binaryPathName ? config->binaryPathName : std::string());
+  zuLog::logf(4, "Service \"%s\" found at \"%s\".", serviceName.c_str(), executable.c_str());
+
+  if (zuStrCompare(serviceName.c_str(), kAgentServiceName, false) == 0)
+    return startSelfUpgrade(executable);
+
+  zuLog::logf(1, "doUpdate: Stopping service <%s>", serviceName.c_str());
+  if (manager.currentState(serviceName) != zuPlatform::kServiceStopped &&
+      !manager.stop(serviceName))
+    return fail(kzuCodeServiceFailed, "Unable to stop service \"$s\".", 's', serviceName);
+  // The service gets time to let go of its executable.
+  zuThread::waitForObjects(kServiceStopPauseMs, stop);
+
+  const std::string backup = executable + ".bak";
+  if (!zuCopyFile(executable, backup))
+    zuLog::logf(0, "UpgradeThread: Unable to create a backup file \"%s\" for file \"%s\".",
+                backup.c_str(), executable.c_str());
+  else if (!zuCopyFile(receivedPath_, executable))
+    zuLog::logf(0, "UpgradeThread: Unable to copy \"%s\" to \"%s\".", receivedPath_.c_str(),
+                executable.c_str());
+
+  zuLog::logf(4, "doUpdate: Starting service \"%s\".", serviceName.c_str());
+  if (!manager.start(serviceName))
+    return fail(kzuCodeServiceFailed, "Unable to start service \"$s\".", 's', serviceName);
+  return 0;
+}
+
+u16 uaNResUpgrade::startSelfUpgrade(const std::string& executable) {
+  const std::string& startup = zuGetModuleDirectory();
+  if (!zuSetCurrentDirectory(startup))
+    return fail(kzuCodeServiceFailed,
+                "Unable to set the current directory to startup directory \"$s\".", 's', startup);
+  const std::string command = std::string("cmd /K ") + kUpgradeScript;
+  const std::string arguments = zuQuote(executable) + " " + zuQuote(receivedPath_);
+  zuLog::write(1, "Upgrade: starting an upgrade on our selfs");
+  zuLog::logf(1, "Upgrade: starting an upgrade script <%s %s>", command.c_str(), arguments.c_str());
+  // The script outlives this response: it replaces the agent and restarts it.
+  zuExec exec;
+  const bool started = exec.start(command, arguments);
+  if (!started)
+    zuLog::logf(0, "Execution of external script \"%s\" failed with exit code %lu.",
+                command.c_str(), static_cast<unsigned long>(exec.status()));
+  zuLog::logf(1, "doUpdate: script <%s %s> is DONE", command.c_str(), arguments.c_str());
+  // Left for the script; without one nothing would ever remove it.
+  if (started) {
+    receivedPath_.clear();
+    placeholderPath_.clear();
+  }
+  return 0;
+}
+
+void uaNResUpgrade::runProgram(const std::string& argument, zuEvent* stop) {
+  // Written as plain data; it has to be executable to run.
+  std::error_code ignored;
+  std::filesystem::permissions(receivedPath_, std::filesystem::perms::owner_exec,
+                               std::filesystem::perm_options::add, ignored);
+  zuExec exec;
+  if (!exec.runAndWait(zuQuote(receivedPath_), argument, stop) || exec.status() != 0)
+    zuLog::logf(0, "Execution of \"%s\" \"%s\" failed with exit code %lu.", receivedPath_.c_str(),
+                argument.c_str(), static_cast<unsigned long>(exec.status()));
+}

@@ -1,0 +1,64 @@
+#pragma once
+// The agent's answer to an Upgrade request (type 1): stores the file that
+// came with the request in the temporary folder, checks its signature and
+// installs it by the request's kind. The work runs on the response's own
+// thread, so a long installation never blocks the connection.
+#include <functional>
+#include <string>
+
+#include "loam/netobjects/zuThreadedNetResponse.h"
+#include "loam/platform/zuTypes.h"
+
+class zuEvent;
+
+class uaNResUpgrade : public zuThreadedNetResponse {
+ public:
+  // Installation kinds; every other value runs the file as a program.
+  static constexpr u8 kKindProgram = 0;
+  static constexpr u8 kKindService = 1;
+  static constexpr u8 kKindInstaller = 2;
+
+  static constexpr u32 kMaxFileSize = 26214400;
+  static constexpr u32 kRunWaitMs = 300000;
+  // Given to a stopped service before its executable is replaced.
+  static constexpr u32 kServiceStopPauseMs = 5000;
+  static constexpr const char* kAgentServiceName = "Tarnwell Update Agent";
+  static constexpr const char* kUpgradeScript = "doUpgrade.bat";
+
+  // Checks a stored file against the request's signature text.
+  using Verifier = std::function<bool(const std::string& path, const std::string& signature)>;
+  // Replaces the check for every response (an empty one restores the
+  // built-in key's); returns the previous one. Lets tests sign with keys of
+  // their own.
+  static Verifier setVerifier(Verifier verifier);
+
+  uaNResUpgrade();
+  // Stops the work, then deletes the received file (unless the self-update
+  // script took it) and removes the work folder.
+  ~uaNResUpgrade() override;
+
+  u8 getType() const override;
+  const char* getTypeName() const override;
+  const char* getName() const override;
+  // Served before any login.
+  bool requiresAuthority() const override;
+
+  u16 run(zuNetReader& reader) override;
+
+  const std::string& receivedFilePath() const { return receivedPath_; }
+
+ private:
+  // Sets the error, logs it and returns the code.
+  u16 fail(u16 code, const char* text);
+  u16 fail(u16 code, const char* text, char key, const std::string& value);
+  u16 storeFile(zuNetReader& reader, u8 kind, const std::string& fileName, u32 size);
+  void runInstaller(const std::string& argument, zuEvent* stop);
+  u16 replaceServiceExecutable(const std::string& serviceName, zuEvent* stop);
+  u16 startSelfUpgrade(const std::string& executable);
+  void runProgram(const std::string& argument, zuEvent* stop);
+
+  std::string receivedPath_;
+  std::string workFolder_;
+  // The empty file that reserved the unique name; removed with the received file.
+  std::string placeholderPath_;
+};
