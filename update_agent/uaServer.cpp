@@ -7,6 +7,7 @@
 #include "loam/base/zuString.h"
 #include "loam/netobjects/zuNetObjectTypes.h"
 #include "update_agent/uaNResConnect.h"
+#include "update_agent/uaNResUpgrade.h"
 
 uaServer::uaServer() : zuServer(kDefaultPort, kMaxConnections) {
   versionText_ += "[" + zuUIntToString(kVersionMajor) + "." + zuUIntToString(kVersionMinor) + "]";
@@ -32,9 +33,13 @@ void uaServer::initialize() {
   zuServer::initialize();
 
   factories_[zuNOT_Connect] = &uaServer::createNResConnect;
-  // type 1: Upgrade (uaNResUpgrade), added with the Upgrade response
+  factories_[zuNOT_Login] = &uaServer::createNResUpgrade;
 }
 
 std::unique_ptr<zuNetObject> uaServer::createNResConnect(u8) {
   return std::unique_ptr<zuNetObject>(new (std::nothrow) uaNResConnect());
+}
+
+std::unique_ptr<zuNetObject> uaServer::createNResUpgrade(u8) {
+  return std::unique_ptr<zuNetObject>(new (std::nothrow) uaNResUpgrade());
 }

@@ -28,6 +28,7 @@ class uaServer : public zuServer {
   void initialize() override;
 
   static std::unique_ptr<zuNetObject> createNResConnect(u8 type);
+  static std::unique_ptr<zuNetObject> createNResUpgrade(u8 type);
 
  protected:
   // The program file's folder. A seam for tests, whose program folder is

@@ -309,6 +309,7 @@ TEST_F(AgentTest, DataPathRule) {
     EXPECT_EQ(server.port(), k.fileBesideProgram ? 4300 : 0);
     EXPECT_EQ(zuIsDirectory(common), k.expected == Case::kCommon);
     EXPECT_EQ(server.factories().count(zuNOT_Connect), 1u);
+    EXPECT_EQ(server.factories().count(zuNOT_Login), 1u);  // Upgrade
   }
 }
 
