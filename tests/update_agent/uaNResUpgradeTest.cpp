@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "loam/base/zuFile.h"
-#include "loam/net/zuTCPEndpoint.h"
 #include "loam/netobjects/zuNetObjectHandler.h"
 #include "loam/netobjects/zuNetReader.h"
 #include "loam/service/zuServiceManager.h"
@@ -23,6 +22,7 @@
 #include "loam/threads/zuSingleEvent.h"
 #include "loam/threads/zuThread.h"
 #include "support/ExternalTool.h"
+#include "support/NetObjectTestSupport.h"
 #include "support/TestSupport.h"
 #include "update_agent/uaNResUpgrade.h"
 #include "update_agent/uaVerifyUpgradeFile.h"
@@ -31,27 +31,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using tw::test::ErrorLines;
 using tw::test::readFileBytes;
+using tw::test::ReplyRequest;
 using tw::test::runTool;
 using tw::test::shellQuote;
 using tw::test::writeFileBytes;
 
 constexpr u32 kWait = static_cast<u32>(tw::test::kFailBound.count());
-
-std::mutex g_linesMutex;
-std::vector<std::string> g_lines;
-
-bool captureLine(u32 level, const char* text) {
-  if (level != 0) return false;
-  std::lock_guard<std::mutex> hold(g_linesMutex);
-  g_lines.emplace_back(text);
-  return true;
-}
-
-std::vector<std::string> capturedLines() {
-  std::lock_guard<std::mutex> hold(g_linesMutex);
-  return g_lines;
-}
 
 std::string toHex(const std::string& bytes) {
   std::string text;
@@ -85,29 +72,6 @@ std::vector<std::string> filesIn(const std::string& dir) {
   return names;
 }
 
-// The client's side of one Upgrade exchange.
-class UpgradeRequest : public zuNetObject {
- public:
-  explicit UpgradeRequest(const std::string& data) {
-    outgoing().putData(data.data(), static_cast<u32>(data.size()));
-    prepareSend();
-  }
-  u8 getType() const override { return 1; }
-  bool isRequest() const override { return true; }
-  u16 processData(zuNetReader&, u32) override {
-    setSendState(kStateDone);
-    return 0;
-  }
-  u32 sendData(u8* buffer, u32 maximum, u16& error, bool& last) override {
-    const u32 n = zuNetObject::sendData(buffer, maximum, error, last);
-    if (last) setSendState(kStateIdle);
-    return n;
-  }
-  void onFinished() override { done.set(); }
-
-  zuSingleEvent done;
-};
-
 class UpgradeTest : public tw::test::PlatformRootTest {
  protected:
   static void SetUpTestSuite() {
@@ -132,14 +96,11 @@ class UpgradeTest : public tw::test::PlatformRootTest {
     fs::create_directory(bin_);
     writeStandIn("msiexec", "case \"$2\" in /x) exit 3;; esac\n");
     writeStandIn("cmd", "");
-    {
-      std::lock_guard<std::mutex> hold(g_linesMutex);
-      g_lines.clear();
-    }
-    zuLog::addListener(&captureLine);
+    ErrorLines::clear();
+    zuLog::addListener(&ErrorLines::capture);
   }
   void TearDown() override {
-    zuLog::removeListener(&captureLine);
+    zuLog::removeListener(&ErrorLines::capture);
     uaNResUpgrade::setVerifier(previous_);
   }
 
@@ -230,10 +191,7 @@ TEST_F(UpgradeTest, RefusedRequestsSetLogAndReturnTheirCode) {
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.what);
-    {
-      std::lock_guard<std::mutex> hold(g_linesMutex);
-      g_lines.clear();
-    }
+    ErrorLines::clear();
     std::string path;
     {
       uaNResUpgrade response;
@@ -243,7 +201,7 @@ TEST_F(UpgradeTest, RefusedRequestsSetLogAndReturnTheirCode) {
       if (const size_t at = text.find("%p"); at != std::string::npos) text.replace(at, 2, path);
       EXPECT_EQ(response.getErrorCode(), k.code);
       EXPECT_EQ(response.errorMessage().toString(), text);
-      EXPECT_EQ(capturedLines(), std::vector<std::string>{"Upgrade: " + text});
+      EXPECT_EQ(ErrorLines::lines(), std::vector<std::string>{"Upgrade: " + text});
       EXPECT_EQ(!path.empty() && zuFileExists(path), k.fileMade);
     }
     // The response takes its files with it; nothing was run.
@@ -267,7 +225,7 @@ TEST_F(UpgradeTest, FileThatCannotBeCreatedFailsWith1538) {
   EXPECT_EQ(runOn(response, signedPayload(0, "a.exe", "", bytes)), 1538);
   const std::string text = "Error opening file \"" + temp_.file("missing") + "/a.exe\" error: 0x2.";
   EXPECT_EQ(response.errorMessage().toString(), text);
-  EXPECT_EQ(capturedLines(), std::vector<std::string>{"Upgrade: " + text});
+  EXPECT_EQ(ErrorLines::lines(), std::vector<std::string>{"Upgrade: " + text});
 }
 
 TEST_F(UpgradeTest, LargestFileIsAccepted) {
@@ -286,10 +244,7 @@ TEST_F(UpgradeTest, InstallerRemovesTheProductFirstAndInstallsEvenWhenThatFails)
   for (const Case& k : cases) {
     SCOPED_TRACE(k.argument);
     fs::remove(record("msiexec"));
-    {
-      std::lock_guard<std::mutex> hold(g_linesMutex);
-      g_lines.clear();
-    }
+    ErrorLines::clear();
     std::string path;
     {
       uaNResUpgrade response;
@@ -312,7 +267,7 @@ TEST_F(UpgradeTest, InstallerRemovesTheProductFirstAndInstallsEvenWhenThatFails)
     expected.push_back(path);
     expected.push_back("--");
     EXPECT_EQ(linesOf(record("msiexec")), expected);
-    EXPECT_EQ(capturedLines(), logged);
+    EXPECT_EQ(ErrorLines::lines(), logged);
     EXPECT_FALSE(zuFileExists(path));
     EXPECT_TRUE(filesIn(temp_.path()).empty());
   }
@@ -334,7 +289,7 @@ TEST_F(UpgradeTest, ProgramRunsWithItsArgumentsUnderItsOwnNameThenTheUniqueForm)
     EXPECT_EQ(fs::path(second.receivedFilePath()).filename().string().rfind("tmp", 0), 0u);
   }
   EXPECT_EQ(filesIn(temp_.path()), std::vector<std::string>{"update.exe"});
-  EXPECT_TRUE(capturedLines().empty());
+  EXPECT_TRUE(ErrorLines::lines().empty());
 }
 
 TEST_F(UpgradeTest, OtherKindsRunTheProgramAndOnlyLogItsFailure) {
@@ -342,7 +297,7 @@ TEST_F(UpgradeTest, OtherKindsRunTheProgramAndOnlyLogItsFailure) {
   uaNResUpgrade response;
   EXPECT_EQ(runOn(response, signedPayload(9, "fail.exe", "-x", program)), 0);
   EXPECT_EQ(response.getErrorCode(), 0);
-  EXPECT_EQ(capturedLines(),
+  EXPECT_EQ(ErrorLines::lines(),
             std::vector<std::string>{"Execution of \"" + response.receivedFilePath() +
                                      "\" \"-x\" failed with exit code 7."});
 }
@@ -369,7 +324,7 @@ TEST_F(UpgradeTest, AgentServiceInAnyCaseHandsTheFileToTheUpgradeScript) {
   // The script gets the file; the response leaves it.
   EXPECT_EQ(fs::path(path).parent_path().string() + "/", tempDir());
   EXPECT_EQ(readFileBytes(path), "new");
-  EXPECT_TRUE(capturedLines().empty());
+  EXPECT_TRUE(ErrorLines::lines().empty());
 }
 
 TEST_F(UpgradeTest, OtherServiceGetsTheFileAfterABackupOfItsExecutable) {
@@ -387,11 +342,10 @@ TEST_F(UpgradeTest, OtherServiceGetsTheFileAfterABackupOfItsExecutable) {
 }
 
 TEST_F(UpgradeTest, RepliesOverAConnection) {
-  auto a = std::make_unique<zuTCPEndpoint>(nullptr, kWait);
-  auto b = std::make_unique<zuTCPEndpoint>(nullptr, kWait);
-  ASSERT_TRUE(zuConnectEndpointPair(*a, *b));
-  zuNetObjectHandler client(nullptr, std::move(a), false);
-  zuNetObjectHandler server(nullptr, std::move(b), false);
+  tw::test::HandlerPair pair = tw::test::connectHandlerPair();
+  ASSERT_TRUE(pair.server);
+  zuNetObjectHandler& client = *pair.client;
+  zuNetObjectHandler& server = *pair.server;
   zuNetResponseFactoryMap factories;
   factories[1] = [](u8) { return std::make_unique<uaNResUpgrade>(); };
   server.setFactories(factories);
@@ -399,13 +353,12 @@ TEST_F(UpgradeTest, RepliesOverAConnection) {
   client.start();
 
   const std::string bytes = "package";
-  std::list<UpgradeRequest> requests;
-  UpgradeRequest& good = requests.emplace_back(signedPayload(2, "p.msi", "", bytes));
-  UpgradeRequest& bad = requests.emplace_back(
-      payload(2, "p.msi", "", sign("else"), static_cast<u32>(bytes.size()), bytes));
-  for (UpgradeRequest* r : {&good, &bad}) {
-    r->setHandler(&client);
-    client.sendRequest(r);
+  std::list<ReplyRequest> requests;
+  ReplyRequest& good = requests.emplace_back(u8{1}, signedPayload(2, "p.msi", "", bytes));
+  ReplyRequest& bad = requests.emplace_back(
+      u8{1}, payload(2, "p.msi", "", sign("else"), static_cast<u32>(bytes.size()), bytes));
+  for (ReplyRequest* r : {&good, &bad}) {
+    tw::test::sendOn(client, *r);
     ASSERT_TRUE(!zuThread::waitForObjects(kWait, &r->done));
   }
   EXPECT_TRUE(good.isSucceeded());

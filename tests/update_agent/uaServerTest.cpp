@@ -23,57 +23,19 @@
 #include "loam/threads/zuMainThread.h"
 #include "loam/threads/zuOSInfo.h"
 #include "loam/threads/zuSingleEvent.h"
+#include "support/NetObjectTestSupport.h"
+#include "support/ServerTestSupport.h"
 #include "support/TestSupport.h"
 #include "update_agent/uaServer.h"
 
 namespace {
 
+using tw::test::hasLine;
+using tw::test::takeLine;
+
 constexpr u32 kWait = static_cast<u32>(tw::test::kFailBound.count());
 const zuIPAddress kLoopback("127.0.0.1");
 const std::string kVersion = "6.2 x64 [31019][1.0]";
-
-bool waitFor(zuEvent& event) { return !zuThread::waitForObjects(kWait, &event); }
-
-// --- the log -------------------------------------------------------------------
-
-struct Line {
-  u32 level;
-  std::string text;
-};
-
-std::mutex g_linesLock;
-std::condition_variable g_linesChanged;
-std::vector<Line> g_lines;
-
-bool takeLine(u32 level, const char* text) {
-  {
-    std::lock_guard<std::mutex> hold(g_linesLock);
-    g_lines.push_back({level, text});
-  }
-  g_linesChanged.notify_all();
-  return true;
-}
-
-bool hasLine(u32 level, const std::string& text) {
-  std::lock_guard<std::mutex> hold(g_linesLock);
-  return std::any_of(g_lines.begin(), g_lines.end(),
-                     [&](const Line& l) { return l.level == level && l.text == text; });
-}
-
-std::string waitForLine(const std::string& prefix) {
-  std::unique_lock<std::mutex> hold(g_linesLock);
-  std::string found;
-  g_linesChanged.wait_for(hold, tw::test::kFailBound, [&] {
-    for (const Line& l : g_lines) {
-      if (l.text.rfind(prefix, 0) == 0) {
-        found = l.text;
-        return true;
-      }
-    }
-    return false;
-  });
-  return found;
-}
 
 // --- the server ----------------------------------------------------------------
 
@@ -95,97 +57,19 @@ class TestAgent : public uaServer {
 };
 
 // The console run on a thread of its own.
-class AgentRun {
+class AgentRun : public tw::test::ServerRun {
  public:
-  AgentRun(uaServer& server, std::vector<std::string> args) : server_(server) {
-    args.insert(args.begin(), {"update_agent", "-debug"});
-    args_ = std::move(args);
-    thread_ = std::thread([this] {
-      std::vector<char*> argv;
-      for (std::string& arg : args_) argv.push_back(arg.data());
-      argv.push_back(nullptr);
-      result_ = server_.run(static_cast<u32>(args_.size()), argv.data());
-      ended_.set();
-    });
-  }
-  ~AgentRun() { stop(); }
-
-  u16 waitListening() {
-    const std::string prefix = "Listening started on port [";
-    const std::string line = waitForLine(prefix);
-    return line.empty() ? 0 : static_cast<u16>(std::stoul(line.substr(prefix.size())));
-  }
-  bool waitEnded() { return waitFor(ended_); }
-  u32 stop() {
-    if (thread_.joinable()) {
-      server_.stop();
-      if (!waitFor(ended_)) ADD_FAILURE() << "the run did not end";
-      thread_.join();
-    }
-    return result_;
-  }
-
- private:
-  uaServer& server_;
-  std::vector<std::string> args_;
-  std::thread thread_;
-  zuSingleEvent ended_;
-  u32 result_ = 0xFFFFFFFF;
+  AgentRun(uaServer& server, std::vector<std::string> args)
+      : tw::test::ServerRun(server, std::move(args), "update_agent") {}
 };
 
 // --- the client ----------------------------------------------------------------
 
-class Request : public zuNetObject {
+using Request = tw::test::ReplyRequest;
+
+class Client : public tw::test::SecureClient {
  public:
-  explicit Request(u8 type) : type_(type) {}
-  u8 getType() const override { return type_; }
-  bool isRequest() const override { return true; }
-  u16 processData(zuNetReader& reader, u32 length) override {
-    reply.assign(reinterpret_cast<const char*>(reader.getCurrent()), length);
-    setSendState(kStateDone);
-    return 0;
-  }
-  u32 sendData(u8* buffer, u32 maximum, u16& error, bool& last) override {
-    const u32 n = zuNetObject::sendData(buffer, maximum, error, last);
-    if (last) setSendState(kStateIdle);
-    return n;
-  }
-  void onFinished() override { done.set(); }
-
-  std::string reply;
-  zuSingleEvent done;
-
- private:
-  u8 type_;
-};
-
-class Client {
- public:
-  explicit Client(u16 port) {
-    auto endpoint = std::make_unique<zuSecureTCPEndpoint>(nullptr, kWait, true);
-    status = endpoint->connect(kLoopback, port);
-    const bool compress = endpoint->compressionAgreed();
-    handler = std::make_unique<zuNetObjectHandler>(nullptr, std::move(endpoint), compress);
-    if (status == 0) handler->start();
-  }
-  ~Client() {
-    handler->stop();
-    handler->wait();
-  }
-  Request& ask(u8 type, const std::string& payload) {
-    Request& r = requests_.emplace_back(type);
-    r.outgoing().putData(payload.data(), static_cast<u32>(payload.size()));
-    r.prepareSend();
-    r.setHandler(handler.get());
-    handler->sendRequest(&r);
-    EXPECT_TRUE(waitFor(r.done));
-    return r;
-  }
-
-  u16 status = 0;
-  // Requests outlive the handler, which touches them as it ends.
-  std::list<Request> requests_;
-  std::unique_ptr<zuNetObjectHandler> handler;
+  explicit Client(u16 port) : SecureClient(kLoopback, port) {}
 };
 
 std::vector<zuOption> optionsOf(const std::vector<std::string>& words) {
@@ -203,10 +87,7 @@ void writeText(const std::string& path, const std::string& text) {
 class AgentTest : public tw::test::PlatformRootTest {
  protected:
   void SetUp() override {
-    {
-      std::lock_guard<std::mutex> hold(g_linesLock);
-      g_lines.clear();
-    }
+    tw::test::clearLines();
     zuMainThread::instance().stopEvent()->reset();
     zuLog::addListener(takeLine);
     zuLog::setLogLevel(5);

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "loam/base/zuException.h"
-#include "loam/net/zuTCPEndpoint.h"
 #include "loam/netobjects/zuNetObjectErrors.h"
 #include "loam/netobjects/zuNetObjectHandler.h"
 #include "loam/netobjects/zuNetResponse.h"
@@ -18,39 +17,21 @@
 #include "loam/platform/zuPlatformTime.h"
 #include "loam/threads/zuLog.h"
 #include "loam/threads/zuSingleEvent.h"
+#include "support/NetObjectTestSupport.h"
 #include "support/TestSupport.h"
 
 namespace {
+
+using tw::test::connectHandlerPair;
+using tw::test::ErrorLines;
+using tw::test::HandlerPair;
+using tw::test::ReplyRequest;
+using tw::test::sendOn;
 
 constexpr u32 kWait = static_cast<u32>(tw::test::kFailBound.count());
 constexpr u8 kType = 6;
 
 bool waitFor(zuEvent& event) { return !zuThread::waitForObjects(kWait, &event); }
-
-// The client's side of one exchange: sends its payload, keeps the reply.
-class Request : public zuNetObject {
- public:
-  explicit Request(const std::string& payload) {
-    outgoing().putData(payload.data(), static_cast<u32>(payload.size()));
-    prepareSend();
-  }
-  u8 getType() const override { return kType; }
-  bool isRequest() const override { return true; }
-  u16 processData(zuNetReader& reader, u32 length) override {
-    reply.assign(reinterpret_cast<const char*>(reader.getCurrent()), length);
-    setSendState(kStateDone);
-    return 0;
-  }
-  u32 sendData(u8* buffer, u32 maximum, u16& error, bool& last) override {
-    const u32 n = zuNetObject::sendData(buffer, maximum, error, last);
-    if (last) setSendState(kStateIdle);
-    return n;
-  }
-  void onFinished() override { done.set(); }
-
-  std::string reply;
-  zuSingleEvent done;
-};
 
 // What the server's responses report back to the test.
 struct Probe {
@@ -137,63 +118,42 @@ class WorkResponse : public zuThreadedNetResponse {
   Probe& probe_;
 };
 
-// Level-0 lines seen by the log listener.
-std::mutex g_linesMutex;
-std::vector<std::string> g_lines;
-
-bool captureLine(u32 level, const char* text) {
-  if (level != 0) return false;
-  std::lock_guard<std::mutex> hold(g_linesMutex);
-  g_lines.emplace_back(text);
-  return true;
-}
-
-std::vector<std::string> capturedLines() {
-  std::lock_guard<std::mutex> hold(g_linesMutex);
-  return g_lines;
-}
-
 class zuNetResponseTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    {
-      std::lock_guard<std::mutex> hold(g_linesMutex);
-      g_lines.clear();
-    }
-    zuLog::addListener(&captureLine);
+    ErrorLines::clear();
+    zuLog::addListener(&ErrorLines::capture);
   }
-  void TearDown() override { zuLog::removeListener(&captureLine); }
+  void TearDown() override { zuLog::removeListener(&ErrorLines::capture); }
 
   template <typename Response>
   void connect() {
-    auto a = std::make_unique<zuTCPEndpoint>(nullptr, kWait);
-    auto b = std::make_unique<zuTCPEndpoint>(nullptr, kWait);
-    ASSERT_TRUE(zuConnectEndpointPair(*a, *b));
-    client_ = std::make_unique<zuNetObjectHandler>(nullptr, std::move(a), false);
-    server_ = std::make_unique<zuNetObjectHandler>(nullptr, std::move(b), false);
+    HandlerPair pair = connectHandlerPair();
+    ASSERT_TRUE(pair.server);
+    client_ = std::move(pair.client);
+    server_ = std::move(pair.server);
     zuNetResponseFactoryMap factories;
     factories[kType] = [this](u8) { return std::make_unique<Response>(probe_); };
     server_->setFactories(factories);
     server_->start();
     client_->start();
   }
-  Request& send(const std::string& payload) {
-    Request& r = requests_.emplace_back(payload);
-    r.setHandler(client_.get());
-    client_->sendRequest(&r);
+  ReplyRequest& send(const std::string& payload) {
+    ReplyRequest& r = requests_.emplace_back(kType, payload);
+    sendOn(*client_, r);
     return r;
   }
 
   Probe probe_;
   // Requests outlive the handlers, which touch them as they end.
-  std::list<Request> requests_;
+  std::list<ReplyRequest> requests_;
   std::unique_ptr<zuNetObjectHandler> client_;
   std::unique_ptr<zuNetObjectHandler> server_;
 };
 
 TEST_F(zuNetResponseTest, PlainResponseAnswersOnTheHandlerThread) {
   connect<ReverseResponse>();
-  Request& r = send("abcdef");
+  ReplyRequest& r = send("abcdef");
   ASSERT_TRUE(waitFor(r.done));
   EXPECT_TRUE(r.isSucceeded());
   EXPECT_EQ(r.reply, "fedcba");
@@ -206,7 +166,7 @@ TEST_F(zuNetResponseTest, ThreadedWorkRunsOnItsOwnThreadAndReplies) {
   connect<WorkResponse>();
   // Several chunks: the work starts only once the last has come.
   const std::string text(70000, 'x');
-  Request& r = send("u" + text);
+  ReplyRequest& r = send("u" + text);
   ASSERT_TRUE(waitFor(r.done));
   EXPECT_TRUE(r.isSucceeded());
   EXPECT_EQ(r.reply, std::string(70000, 'X'));
@@ -235,24 +195,21 @@ TEST_F(zuNetResponseTest, FailuresAreLoggedAndSentBackWithTheirCode) {
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.payload);
-    {
-      std::lock_guard<std::mutex> hold(g_linesMutex);
-      g_lines.clear();
-    }
+    ErrorLines::clear();
     probe_.deleted.reset();
-    Request& r = send(k.payload);
+    ReplyRequest& r = send(k.payload);
     ASSERT_TRUE(waitFor(r.done));
     EXPECT_EQ(r.getState(), zuNetObject::kStateFailed);
     EXPECT_EQ(r.getErrorCode(), k.code);
     EXPECT_EQ(r.errorMessage().toString(), k.text);
     ASSERT_TRUE(waitFor(probe_.deleted));
-    EXPECT_EQ(capturedLines(), std::vector<std::string>{"Work: " + k.text});
+    EXPECT_EQ(ErrorLines::lines(), std::vector<std::string>{"Work: " + k.text});
   }
 }
 
 TEST_F(zuNetResponseTest, CancelMidWorkJoinsTheWorker) {
   connect<WorkResponse>();
-  Request& r = send("w");
+  ReplyRequest& r = send("w");
   ASSERT_TRUE(waitFor(probe_.workStarted));
   EXPECT_FALSE(probe_.workEnded.isSet());
   client_->cancelRequest(&r);
@@ -263,7 +220,7 @@ TEST_F(zuNetResponseTest, CancelMidWorkJoinsTheWorker) {
   ASSERT_TRUE(waitFor(r.done));
   EXPECT_EQ(r.getState(), zuNetObject::kStateCancelled);
   // Nothing was logged: a stopped work is no failure.
-  EXPECT_TRUE(capturedLines().empty());
+  EXPECT_TRUE(ErrorLines::lines().empty());
 }
 
 TEST_F(zuNetResponseTest, HandlerEndingMidWorkJoinsTheWorker) {
@@ -299,17 +256,14 @@ TEST(zuNetResponsePacing, WaitsOutTheIntervalAfterEachParking) {
 }
 
 TEST(zuNetResponseLog, EmptyTextsAreNotLoggedAsErrors) {
-  {
-    std::lock_guard<std::mutex> hold(g_linesMutex);
-    g_lines.clear();
-  }
-  zuLog::addListener(&captureLine);
+  ErrorLines::clear();
+  zuLog::addListener(&ErrorLines::capture);
   Paced response;
   response.logError(zuMessage(""));
   response.logMessage(0, zuMessage(""));
   response.logError(zuMessage("lost $f", 'f', std::string("x")));
-  zuLog::removeListener(&captureLine);
-  EXPECT_EQ(capturedLines(), (std::vector<std::string>{"NetObject: ", "NetObject: lost x"}));
+  zuLog::removeListener(&ErrorLines::capture);
+  EXPECT_EQ(ErrorLines::lines(), (std::vector<std::string>{"NetObject: ", "NetObject: lost x"}));
 }
 
 }  // namespace

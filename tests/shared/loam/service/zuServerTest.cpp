@@ -30,11 +30,19 @@
 #include "loam/threads/zuLog.h"
 #include "loam/threads/zuMainThread.h"
 #include "loam/threads/zuSingleEvent.h"
+#include "support/NetObjectTestSupport.h"
+#include "support/ServerTestSupport.h"
 #include "support/TestSupport.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+
+using tw::test::countLines;
+using tw::test::countPrefix;
+using tw::test::hasLine;
+using tw::test::takeLine;
+using tw::test::waitForLine;
 
 constexpr u32 kWait = static_cast<u32>(tw::test::kFailBound.count());
 constexpr u8 kEcho = 2;
@@ -42,61 +50,6 @@ const zuIPAddress kLoopback4("127.0.0.1");
 const zuIPAddress kLoopback6("::1");
 
 bool waitFor(zuEvent& event) { return !zuThread::waitForObjects(kWait, &event); }
-
-// --- the log, as the tests see it -------------------------------------------
-
-struct Line {
-  u32 level;
-  std::string text;
-};
-
-std::mutex g_linesLock;
-std::condition_variable g_linesChanged;
-std::vector<Line> g_lines;
-
-bool takeLine(u32 level, const char* text) {
-  {
-    std::lock_guard<std::mutex> hold(g_linesLock);
-    g_lines.push_back({level, text});
-  }
-  g_linesChanged.notify_all();
-  return true;
-}
-
-u32 countLines(const std::string& text) {
-  std::lock_guard<std::mutex> hold(g_linesLock);
-  return static_cast<u32>(
-      std::count_if(g_lines.begin(), g_lines.end(), [&](const Line& l) { return l.text == text; }));
-}
-
-u32 countPrefix(const std::string& prefix) {
-  std::lock_guard<std::mutex> hold(g_linesLock);
-  return static_cast<u32>(std::count_if(
-      g_lines.begin(), g_lines.end(), [&](const Line& l) { return l.text.rfind(prefix, 0) == 0; }));
-}
-
-bool hasLine(u32 level, const std::string& text) {
-  std::lock_guard<std::mutex> hold(g_linesLock);
-  return std::any_of(g_lines.begin(), g_lines.end(),
-                     [&](const Line& l) { return l.level == level && l.text == text; });
-}
-
-// Waits for the count-th line that begins with prefix; returns it, or "".
-std::string waitForLine(const std::string& prefix, u32 count = 1) {
-  std::unique_lock<std::mutex> hold(g_linesLock);
-  std::string found;
-  g_linesChanged.wait_for(hold, tw::test::kFailBound, [&] {
-    u32 seen = 0;
-    for (const Line& l : g_lines) {
-      if (l.text.rfind(prefix, 0) == 0 && ++seen == count) {
-        found = l.text;
-        return true;
-      }
-    }
-    return false;
-  });
-  return found;
-}
 
 // --- the server's side -------------------------------------------------------
 
@@ -175,107 +128,25 @@ class TestServer : public zuServer {
 };
 
 // The server's console run on a thread of its own.
-class ServerRun {
+class ServerRun : public tw::test::ServerRun {
  public:
-  ServerRun(zuServer& server, std::vector<std::string> args) : server_(server) {
-    args.insert(args.begin(), {"program", "-debug"});
-    args_ = std::move(args);
-    thread_ = std::thread([this] {
-      std::vector<char*> argv;
-      for (std::string& arg : args_) argv.push_back(arg.data());
-      argv.push_back(nullptr);
-      result_ = server_.run(static_cast<u32>(args_.size()), argv.data());
-      ended_.set();
-    });
-  }
-  ~ServerRun() { stop(); }
-
-  // The port, once listening; 0 when the run never got there.
-  u16 waitListening() {
-    const std::string line = waitForLine("Listening started on port [");
-    if (line.empty()) return 0;
-    return static_cast<u16>(
-        std::stoul(line.substr(std::string("Listening started on port [").size())));
-  }
-  // Waits for the run to end by itself.
-  bool waitEnded() { return waitFor(ended_); }
-  u32 stop() {
-    if (thread_.joinable()) {
-      server_.stop();
-      if (!waitFor(ended_)) ADD_FAILURE() << "the run did not end";
-      thread_.join();
-    }
-    return result_;
-  }
-
- private:
-  zuServer& server_;
-  std::vector<std::string> args_;
-  std::thread thread_;
-  zuSingleEvent ended_;
-  u32 result_ = 0xFFFFFFFF;
+  ServerRun(zuServer& server, std::vector<std::string> args)
+      : tw::test::ServerRun(server, std::move(args), "program") {}
 };
 
 // --- the client's side -------------------------------------------------------
 
-class TestRequest : public zuNetObject {
+using TestRequest = tw::test::ReplyRequest;
+
+// A secure client to the server that also echoes.
+class Client : public tw::test::SecureClient {
  public:
-  explicit TestRequest(u8 type) : type_(type) {}
-  u8 getType() const override { return type_; }
-  bool isRequest() const override { return true; }
-  u16 processData(zuNetReader& reader, u32 length) override {
-    reply.assign(reinterpret_cast<const char*>(reader.getCurrent()), length);
-    setSendState(kStateDone);
-    return 0;
-  }
-  u32 sendData(u8* buffer, u32 maximum, u16& error, bool& last) override {
-    const u32 n = zuNetObject::sendData(buffer, maximum, error, last);
-    if (last) setSendState(kStateIdle);
-    return n;
-  }
-  void onFinished() override { done.set(); }
-
-  std::string reply;
-  zuSingleEvent done;
-
- private:
-  u8 type_;
-};
-
-// A client handler over a secure connection to the server.
-class Client {
- public:
-  Client(const zuIPAddress& at, u16 port) {
-    auto endpoint = std::make_unique<zuSecureTCPEndpoint>(nullptr, kWait, true);
-    status = endpoint->connect(at, port);
-    const bool compress = endpoint->compressionAgreed();
-    handler = std::make_unique<zuNetObjectHandler>(nullptr, std::move(endpoint), compress);
-    if (status == 0) handler->start();
-  }
-  ~Client() {
-    handler->stop();
-    handler->wait();
-  }
-  // The request's end state and error code; reply holds what came back.
-  TestRequest& ask(u8 type, const std::string& payload) {
-    TestRequest& r = requests_.emplace_back(type);
-    r.outgoing().putData(payload.data(), static_cast<u32>(payload.size()));
-    r.prepareSend();
-    r.setHandler(handler.get());
-    handler->sendRequest(&r);
-    EXPECT_TRUE(waitFor(r.done));
-    return r;
-  }
+  using SecureClient::SecureClient;
   std::string echo(const std::string& payload) {
     TestRequest& r = ask(kEcho, payload);
     EXPECT_EQ(r.getErrorCode(), 0);
     return r.reply;
   }
-
-  u16 status = 0;
-  // Requests outlive the handler, which touches them as it ends.
-  std::list<TestRequest> requests_;
-  std::unique_ptr<zuNetObjectHandler> handler;
 };
 
 std::string connectionLine(const char* peer, u32 open) {
@@ -298,10 +169,7 @@ std::vector<zuOption> optionsOf(const std::vector<std::string>& words) {
 class ServerTest : public tw::test::PlatformRootTest {
  protected:
   void SetUp() override {
-    {
-      std::lock_guard<std::mutex> hold(g_linesLock);
-      g_lines.clear();
-    }
+    tw::test::clearLines();
     zuMainThread::instance().stopEvent()->reset();
     zuLog::addListener(takeLine);
     zuLog::setLogLevel(5);
@@ -367,11 +235,8 @@ TEST_F(ServerTest, StopEndsTheLoopAndJoinsEveryHandler) {
   for (int i = 0; i < 3; ++i) {
     Client& c = clients.emplace_back(kLoopback6, port);
     ASSERT_EQ(c.status, 0);
-    TestRequest& r = pending.emplace_back(kEcho);
-    r.outgoing().putData("wait", 4);
-    r.prepareSend();
-    r.setHandler(c.handler.get());
-    c.handler->sendRequest(&r);
+    TestRequest& r = pending.emplace_back(kEcho, "wait");
+    tw::test::sendOn(*c.handler, r);
   }
   ASSERT_NE(waitForLine("Starting net handler for [::1].", 3), "");
   EXPECT_TRUE(hasLine(3, connectionLine("::1", 2)));
@@ -447,10 +312,7 @@ TEST_F(ServerTest, ListenFailureEndsTheRunWithEndpointError) {
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
-    {
-      std::lock_guard<std::mutex> hold(g_linesLock);
-      g_lines.clear();
-    }
+    tw::test::clearLines();
     TestServer server(k.at);
     server.setPort(k.port);
     std::vector<std::string> args = k.args;
@@ -493,10 +355,7 @@ TEST_F(ServerTest, ServerOptions) {
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.words[0] + (k.words.size() > 1 ? " " + k.words[1] : ""));
-    {
-      std::lock_guard<std::mutex> hold(g_linesLock);
-      g_lines.clear();
-    }
+    tw::test::clearLines();
     zuServer server;
     std::vector<zuOption> options = optionsOf(k.words);
     EXPECT_EQ(server.parseArguments(options), k.result);

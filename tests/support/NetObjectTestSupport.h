@@ -1,0 +1,131 @@
+#pragma once
+// Client-side pieces for tests that talk to net object responses: a request
+// that keeps its reply, a pair of handlers over a loopback connection, a
+// secure client, and a capture of level-0 log lines. Header-only, so each
+// test program links the libraries it already uses.
+#include <gtest/gtest.h>
+
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "loam/net/zuIPAddress.h"
+#include "loam/net/zuSecureTCPEndpoint.h"
+#include "loam/net/zuTCPEndpoint.h"
+#include "loam/netobjects/zuNetObjectHandler.h"
+#include "loam/threads/zuSingleEvent.h"
+#include "loam/threads/zuThread.h"
+#include "support/TestSupport.h"
+
+namespace tw::test {
+
+inline constexpr u32 kNetWait = static_cast<u32>(kFailBound.count());
+
+// The client's side of one exchange: sends its payload, keeps the reply.
+class ReplyRequest : public zuNetObject {
+ public:
+  explicit ReplyRequest(u8 type, const std::string& payload = std::string()) : type_(type) {
+    outgoing().putData(payload.data(), static_cast<u32>(payload.size()));
+    prepareSend();
+  }
+  u8 getType() const override { return type_; }
+  bool isRequest() const override { return true; }
+  u16 processData(zuNetReader& reader, u32 length) override {
+    reply.assign(reinterpret_cast<const char*>(reader.getCurrent()), length);
+    setSendState(kStateDone);
+    return 0;
+  }
+  u32 sendData(u8* buffer, u32 maximum, u16& error, bool& last) override {
+    const u32 n = zuNetObject::sendData(buffer, maximum, error, last);
+    if (last) setSendState(kStateIdle);
+    return n;
+  }
+  void onFinished() override { done.set(); }
+
+  std::string reply;
+  zuSingleEvent done;
+
+ private:
+  u8 type_;
+};
+
+// Hands the request to the handler that carries it.
+inline void sendOn(zuNetObjectHandler& handler, zuNetObject& request) {
+  request.setHandler(&handler);
+  handler.sendRequest(&request);
+}
+
+// Two handlers, not yet started, over a connected loopback pair; both empty
+// when the pair could not be connected.
+struct HandlerPair {
+  std::unique_ptr<zuNetObjectHandler> client;
+  std::unique_ptr<zuNetObjectHandler> server;
+};
+
+inline HandlerPair connectHandlerPair() {
+  auto a = std::make_unique<zuTCPEndpoint>(nullptr, kNetWait);
+  auto b = std::make_unique<zuTCPEndpoint>(nullptr, kNetWait);
+  if (!zuConnectEndpointPair(*a, *b)) return {};
+  HandlerPair pair;
+  pair.client = std::make_unique<zuNetObjectHandler>(nullptr, std::move(a), false);
+  pair.server = std::make_unique<zuNetObjectHandler>(nullptr, std::move(b), false);
+  return pair;
+}
+
+// A client handler over a secure connection to a server.
+class SecureClient {
+ public:
+  SecureClient(const zuIPAddress& at, u16 port) {
+    auto endpoint = std::make_unique<zuSecureTCPEndpoint>(nullptr, kNetWait, true);
+    status = endpoint->connect(at, port);
+    const bool compress = endpoint->compressionAgreed();
+    handler = std::make_unique<zuNetObjectHandler>(nullptr, std::move(endpoint), compress);
+    if (status == 0) handler->start();
+  }
+  ~SecureClient() {
+    handler->stop();
+    handler->wait();
+  }
+  SecureClient(const SecureClient&) = delete;
+  SecureClient& operator=(const SecureClient&) = delete;
+
+  // Sends and waits; the request's state, error code and reply tell the rest.
+  ReplyRequest& ask(u8 type, const std::string& payload) {
+    ReplyRequest& r = requests_.emplace_back(type, payload);
+    sendOn(*handler, r);
+    EXPECT_TRUE(!zuThread::waitForObjects(kNetWait, &r.done));
+    return r;
+  }
+
+  u16 status = 0;
+  // Requests outlive the handler, which touches them as it ends.
+  std::list<ReplyRequest> requests_;
+  std::unique_ptr<zuNetObjectHandler> handler;
+};
+
+// Level-0 log lines; install capture with zuLog::addListener.
+class ErrorLines {
+ public:
+  static void clear() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    lines_.clear();
+  }
+  static bool capture(u32 level, const char* text) {
+    if (level != 0) return false;
+    std::lock_guard<std::mutex> hold(mutex_);
+    lines_.emplace_back(text);
+    return true;
+  }
+  static std::vector<std::string> lines() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return lines_;
+  }
+
+ private:
+  static inline std::mutex mutex_;
+  static inline std::vector<std::string> lines_;
+};
+
+}  // namespace tw::test
