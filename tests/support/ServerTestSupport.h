@@ -13,6 +13,8 @@
 
 #include "loam/platform/zuTypes.h"
 #include "loam/service/zuServer.h"
+#include "loam/threads/zuLog.h"
+#include "loam/threads/zuMainThread.h"
 #include "loam/threads/zuSingleEvent.h"
 #include "loam/threads/zuThread.h"
 #include "support/TestSupport.h"
@@ -125,6 +127,23 @@ class ServerRun {
   std::thread thread_;
   zuSingleEvent ended_;
   u32 result_ = 0xFFFFFFFF;
+};
+
+// A private platform root, every log line captured at level 5 and the
+// process stop signal clear, for tests that run a server.
+class ServerLogTest : public PlatformRootTest {
+ protected:
+  void SetUp() override {
+    clearLines();
+    zuMainThread::instance().stopEvent()->reset();
+    zuLog::addListener(takeLine);
+    zuLog::setLogLevel(5);
+  }
+  void TearDown() override {
+    zuLog::removeListener(takeLine);
+    zuLog::setLogLevel(3);
+    zuMainThread::instance().stopEvent()->reset();
+  }
 };
 
 }  // namespace tw::test

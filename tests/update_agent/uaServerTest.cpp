@@ -84,19 +84,8 @@ void writeText(const std::string& path, const std::string& text) {
   out << text;
 }
 
-class AgentTest : public tw::test::PlatformRootTest {
+class AgentTest : public tw::test::ServerLogTest {
  protected:
-  void SetUp() override {
-    tw::test::clearLines();
-    zuMainThread::instance().stopEvent()->reset();
-    zuLog::addListener(takeLine);
-    zuLog::setLogLevel(5);
-  }
-  void TearDown() override {
-    zuLog::removeListener(takeLine);
-    zuLog::setLogLevel(3);
-    zuMainThread::instance().stopEvent()->reset();
-  }
   std::string defaultDataPath() {
     std::string common;
     EXPECT_EQ(zuPlatform::commonAppDataFolder(common, true), 0u);

@@ -3,6 +3,7 @@
 // helper program run as a service or as a second process.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "loam/platform/zuPlatformService.h"
 #include "support/TestSupport.h"
 
 extern char** environ;
@@ -39,6 +41,21 @@ inline pid_t spawnHelper(const std::vector<std::string>& args) {
   pid_t pid = 0;
   if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return 0;
   return pid;
+}
+
+// Kills the process of the named stand-in service, if one runs, and waits for
+// it: no service process outlives its test's root.
+inline void killServiceProcess(const char* name) {
+  const zuPlatform::ScHandle manager = zuPlatform::openScManager(zuPlatform::kScManagerConnect);
+  const zuPlatform::ScHandle h =
+      zuPlatform::openService(manager, name, zuPlatform::kServiceQueryStatus);
+  zuPlatform::ServiceStatusProcess s;
+  if (zuPlatform::queryServiceStatusEx(h, &s) && s.processId != 0) {
+    ::kill(static_cast<pid_t>(s.processId), SIGKILL);
+    waitForExit(static_cast<pid_t>(s.processId));
+  }
+  zuPlatform::closeServiceHandle(h);
+  zuPlatform::closeServiceHandle(manager);
 }
 
 // The helper's exit code, or -1 when it did not start or end in time.

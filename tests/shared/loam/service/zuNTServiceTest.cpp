@@ -112,18 +112,7 @@ std::string configValue(const std::string& key, const std::string& name) {
 
 class NTServiceTest : public tw::test::PlatformRootTest {
  protected:
-  void TearDown() override {
-    // No service process outlives its test's root.
-    const zp::ScHandle manager = zp::openScManager(zp::kScManagerConnect);
-    const zp::ScHandle h = zp::openService(manager, kName, zp::kServiceQueryStatus);
-    zp::ServiceStatusProcess s;
-    if (zp::queryServiceStatusEx(h, &s) && s.processId != 0) {
-      ::kill(static_cast<pid_t>(s.processId), SIGKILL);
-      tw::test::waitForExit(static_cast<pid_t>(s.processId));
-    }
-    zp::closeServiceHandle(h);
-    zp::closeServiceHandle(manager);
-  }
+  void TearDown() override { tw::test::killServiceProcess(kName); }
 
   static bool reaches(u32 state) {
     return tw::test::eventually([&] { return zuServiceManager().currentState(kName) == state; });

@@ -166,19 +166,8 @@ std::vector<zuOption> optionsOf(const std::vector<std::string>& words) {
   return out;
 }
 
-class ServerTest : public tw::test::PlatformRootTest {
+class ServerTest : public tw::test::ServerLogTest {
  protected:
-  void SetUp() override {
-    tw::test::clearLines();
-    zuMainThread::instance().stopEvent()->reset();
-    zuLog::addListener(takeLine);
-    zuLog::setLogLevel(5);
-  }
-  void TearDown() override {
-    zuLog::removeListener(takeLine);
-    zuLog::setLogLevel(3);
-    zuMainThread::instance().stopEvent()->reset();
-  }
   std::string commonFolder() {
     std::string common;
     EXPECT_EQ(zuPlatform::commonAppDataFolder(common, true), 0u);
