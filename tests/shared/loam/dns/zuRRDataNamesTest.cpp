@@ -3,17 +3,13 @@
 
 #include <string>
 
+#include "DnsTestSupport.h"
 #include "loam/dns/zuRRDataNames.h"
 #include "loam/dns/zuRRType.h"
 
 namespace {
 
-// "|" stands for the TAB between rdata fields.
-std::string tabs(std::string s) {
-  for (char& c : s)
-    if (c == '|') c = '\t';
-  return s;
-}
+using tw::test::tabs;
 
 struct StripCase {
   const char* origin;
