@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "DnsTestSupport.h"
@@ -13,6 +14,13 @@
 namespace {
 
 using tw::test::tabs;
+
+// An aging text in the enabled flag's place must not compile into "enabled".
+static_assert(!std::is_constructible_v<zuResourceRecord, zuRecordCollection*, const char*,
+                                       const char*, u32, const char*, const char*, const char*>);
+static_assert(std::is_constructible_v<zuResourceRecord, zuRecordCollection*, const char*,
+                                      const char*, u32, const char*, const char*, const char*,
+                                      bool>);
 
 TEST(zuResourceRecord, EmptyRecord) {
   const zuResourceRecord r;
