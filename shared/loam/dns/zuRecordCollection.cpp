@@ -8,9 +8,6 @@
 
 namespace {
 
-constexpr u32 kTypeTTL = 300;
-constexpr u32 kTypeSOA = 6;
-
 i32 keyOf(u32 type) { return static_cast<i32>(type); }
 
 bool equalsNoCase(const std::string& a, const std::string& b) {
@@ -23,7 +20,7 @@ zuRecordCollection::zuRecordCollection(const char* origin)
     : zuRecordCollection(std::string(origin ? origin : "")) {}
 
 zuRecordCollection::zuRecordCollection(const std::string& origin) : origin_(origin) {
-  ttlRecord_.setType(kTypeTTL);
+  ttlRecord_.setType(zuRRType::kTTL);
 }
 
 zuRecordCollection::zuRecordCollection(const zuRecordCollection& other)
@@ -53,7 +50,7 @@ zuRecordCollection::Position zuRecordCollection::insert(const zuResourceRecord& 
 }
 
 zuResourceRecord* zuRecordCollection::add(const zuResourceRecord& record, u32 tag) {
-  if (record.type() == kTypeTTL) {
+  if (record.type() == zuRRType::kTTL) {
     setTTLRecord(record);
     return nullptr;
   }

@@ -48,6 +48,12 @@ class zuRecordCollection {
   zuResourceRecord* addRecord(const std::string& name, const std::string& ttl, u32 type,
                               const std::string& rdata, const std::string& comment,
                               const std::string& aging, bool enabled);
+  // A text literal as aging would otherwise pick the tagged form below.
+  zuResourceRecord* addRecord(const std::string& name, const std::string& ttl, u32 type,
+                              const std::string& rdata, const std::string& comment,
+                              const char* aging, bool enabled) {
+    return addRecord(name, ttl, type, rdata, comment, std::string(aging ? aging : ""), enabled);
+  }
   zuResourceRecord* addRecord(const std::string& name, const std::string& ttl, u32 type,
                               const std::string& rdata, const std::string& comment, bool enabled,
                               u32 tag);

@@ -17,11 +17,6 @@
 
 namespace {
 
-constexpr u32 kTypeSOA = 6;
-constexpr u32 kFormatNumberAndName = 3;  // MX, AFSDB
-constexpr u32 kFormatIPv4 = 6;           // A
-constexpr u32 kFormatSRV = 10;
-
 struct FieldKey {
   std::string_view text;
   u32 number = 0;
@@ -31,10 +26,10 @@ struct FieldKey {
 // preference, the SRV priority, weight and port, the A address.
 bool isNumericField(u32 format, u32 index) {
   switch (format) {
-    case kFormatNumberAndName:
-    case kFormatIPv4:
+    case zuRRFormat::kNumberName:
+    case zuRRFormat::kIPv4:
       return index == 0;
-    case kFormatSRV:
+    case zuRRFormat::kSRV:
       return index <= 2;
     default:
       return false;
@@ -42,11 +37,11 @@ bool isNumericField(u32 format, u32 index) {
 }
 
 bool hasNumericFields(u32 format) {
-  return format == kFormatNumberAndName || format == kFormatIPv4 || format == kFormatSRV;
+  return format == zuRRFormat::kNumberName || format == zuRRFormat::kIPv4 || format == zuRRFormat::kSRV;
 }
 
 u32 numberOf(u32 format, std::string_view text) {
-  if (format == kFormatIPv4) {
+  if (format == zuRRFormat::kIPv4) {
     zuIPv4Address address;
     address.parse(text.data(), static_cast<u32>(text.size()));  // zero when it does not parse
     return address.hostValue();
@@ -146,7 +141,7 @@ void zuRecordCollection::sort(u32 key, bool descending) {
     const zuResourceRecord& r = e.record;
     Key k;
     k.tag = e.tag;
-    k.soa = r.type() == kTypeSOA;
+    k.soa = r.type() == zuRRType::kSOA;
     k.commentLine = r.name().empty() && r.type() == 0;
     k.name = r.name();
     k.rank = zuRRTypeRank(r.type());
