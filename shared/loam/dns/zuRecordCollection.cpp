@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "loam/base/zuString.h"
+#include "loam/dns/zuDNSName.h"
 #include "loam/dns/zuRRDataNames.h"
 #include "loam/dns/zuRRType.h"
 
@@ -75,10 +76,6 @@ zuResourceRecord* zuRecordCollection::addRecord(const std::string& name, const s
                                                 const std::string& comment, bool enabled,
                                                 u32 tag) {
   return add(zuResourceRecord(nullptr, name, ttl, type, rdata, comment, enabled), tag);
-}
-
-void zuRecordCollection::eraseFromOutput(Position position) {
-  output_.erase(std::find(output_.begin(), output_.end(), position));
 }
 
 void zuRecordCollection::remove(const zuResourceRecord* record) {
@@ -315,6 +312,16 @@ void zuRecordCollection::setTTLRecord(const zuResourceRecord& record) {
 void zuRecordCollection::setZoneTTL(const std::string& ttl) { ttlRecord_.setTTL(ttl); }
 
 const std::string& zuRecordCollection::zoneTTL() const { return ttlRecord_.TTL(); }
+
+u32 zuRecordCollection::incrementSerial() {
+  const auto it = store_.lower_bound(keyOf(zuRRType::kSOA));  // the first in store order
+  if (it == store_.end() || it->first != keyOf(zuRRType::kSOA)) return 0;
+  zuResourceRecord& soa = it->second.record;
+  constexpr u32 kSerialField = 2;
+  const u32 next = zuNextSerial(zuStrToUInt32Or(soa.field(kSerialField).c_str(), 0));
+  soa.setField(kSerialField, zuUIntToString(next));
+  return next;
+}
 
 void zuRecordCollection::merge(const zuRecordCollection& other) {
   if (&other == this) return;

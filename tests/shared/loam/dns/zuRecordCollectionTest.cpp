@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "loam/dns/zuDNSName.h"
 #include "loam/dns/zuRRType.h"
 #include "loam/dns/zuRecordCollection.h"
 #include "loam/dns/zuResourceRecord.h"
@@ -316,6 +317,30 @@ TEST(zuRecordCollection, SetOriginRenormalises) {
   zone.setOrigin(std::string("example.com."), true);
   EXPECT_EQ(namesInOrder(zone)[0], "www");
   EXPECT_EQ(zone.recordAt(0, zuRRType::kCNAME, 0)->data(), "host");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(zuRecordCollection, IncrementSerialAdvancesTheFirstSOA) {
+  zuRecordCollection zone("example.com.");
+  zone.add(rr("", zuRRType::kNS, "ns1"), 1);
+  EXPECT_EQ(zone.incrementSerial(), 0u);
+  EXPECT_EQ(zone.recordAt(0, zuRRType::kNS, 0)->data(), "ns1");
+
+  zuResourceRecord* first = zone.add(rr("", zuRRType::kSOA, "ns1|host|5|3600|600|86400|300"), 1);
+  zuResourceRecord* second = zone.add(rr("", zuRRType::kSOA, "ns1|host|7"), 2);
+  EXPECT_EQ(zone.incrementSerial(), 6u);
+  EXPECT_EQ(first->data(), tabs("ns1|host|6|3600|600|86400|300"));
+  EXPECT_EQ(second->data(), tabs("ns1|host|7"));
+
+  // A serial that is no number counts as 0, which starts today's date series.
+  first->setField(2, "x");
+  const u32 next = zone.incrementSerial();
+  EXPECT_EQ(next, zuNextSerial(0));
+  EXPECT_EQ(next % 100, 1u);
+  EXPECT_EQ(first->field(2), std::to_string(next));
 }
 
 }  // namespace
