@@ -6,6 +6,7 @@
 #include "loam/base/zuMessageTexts.h"
 #include "loam/base/zuString.h"
 #include "loam/dns/zuDNSErrors.h"
+#include "loam/dns/zuDNSName.h"
 #include "loam/dns/zuNetStringList.h"
 #include "loam/dns/zuTextChecks.h"
 #include "loam/net/zuIPAddressText.h"
@@ -17,14 +18,10 @@ namespace {
 constexpr u32 kNumberOnly = zuFieldNumber;
 constexpr u32 kTextOnly = zuFieldText;
 constexpr u32 kTextOrChoice = zuFieldText | zuFieldChoice;
-constexpr u32 kSimpleTypes = zuFieldFreeText | zuFieldAddressOrName | zuFieldAddress |
-                             zuFieldBoolean;
+constexpr u32 kSimpleTypes =
+    zuFieldFreeText | zuFieldAddressOrName | zuFieldAddress | zuFieldBoolean;
 
-bool equalsNoCase(const std::string& a, const char* b) {
-  return zuStrCompare(a.c_str(), b, false) == 0;
-}
-
-bool isInherited(const std::string& value) { return equalsNoCase(value, "inherited"); }
+bool isInherited(const std::string& value) { return zuEqualsNoCase(value.c_str(), "inherited"); }
 
 bool isIPAddressText(const std::string& value) {
   u32 v4 = 0;
@@ -55,8 +52,8 @@ void appendSeparated(std::string& text, const std::string& piece, char separator
 }  // namespace
 
 zuFieldInfo::zuFieldInfo(const std::string& name, const std::string& label,
-                         const std::string& description, const std::string& defaultValue,
-                         bool flag, bool mandatory, bool textFlag, bool requireFQDN,
+                         const std::string& description, const std::string& defaultValue, bool flag,
+                         bool mandatory, bool textFlag, bool requireFQDN,
                          const std::vector<std::string>* allowedValues)
     : name_(name), type_(zuFieldText), label_(label), description_(description) {
   setDefaultValue(defaultValue);
@@ -68,8 +65,8 @@ zuFieldInfo::zuFieldInfo(const std::string& name, const std::string& label,
 }
 
 zuFieldInfo::zuFieldInfo(zuFieldType type, const std::string& name, const std::string& label,
-                         const std::string& description, const std::string& defaultValue,
-                         bool flag, bool mandatory)
+                         const std::string& description, const std::string& defaultValue, bool flag,
+                         bool mandatory)
     : name_(name), type_(type), label_(label), description_(description) {
   // Only the types without further settings fit this form; one at a time.
   if ((type & (type - 1u)) != 0) type_ = 0;
@@ -80,8 +77,8 @@ zuFieldInfo::zuFieldInfo(zuFieldType type, const std::string& name, const std::s
 }
 
 zuFieldInfo::zuFieldInfo(const std::string& name, const std::string& label,
-                         const std::string& description, const std::string& defaultValue,
-                         bool flag, bool mandatory, i32 minimum, i32 maximum)
+                         const std::string& description, const std::string& defaultValue, bool flag,
+                         bool mandatory, i32 minimum, i32 maximum)
     : name_(name), type_(zuFieldNumber), label_(label), description_(description) {
   setDefaultValue(defaultValue);
   setFlag(flag);
@@ -92,8 +89,7 @@ zuFieldInfo::zuFieldInfo(const std::string& name, const std::string& label,
 
 zuFieldInfo::zuFieldInfo(const std::string& name, const std::string& label,
                          const std::vector<std::string>& allowedValues,
-                         const std::string& description, const std::string& defaultValue,
-                         bool flag)
+                         const std::string& description, const std::string& defaultValue, bool flag)
     : name_(name), type_(zuFieldChoice), label_(label), description_(description) {
   setAllowedValues(allowedValues);
   setDefaultValue(defaultValue);
@@ -185,8 +181,7 @@ void zuFieldInfo::validate(const std::string& value, bool checkMandatory) const 
     case zuFieldText:
     case zuFieldChoice:
       if (!allowedValues_.empty()) {
-        if (std::find(allowedValues_.begin(), allowedValues_.end(), value) ==
-            allowedValues_.end())
+        if (std::find(allowedValues_.begin(), allowedValues_.end(), value) == allowedValues_.end())
           throw zuException(zuErrValueOutOfRange, "Value $v is not valid for $n.", 'n',
                             zuQuote(label_), 'v', zuQuote(value));
         return;
@@ -231,8 +226,8 @@ void zuFieldInfo::validateNumber(const std::string& value) const {
   u32 number = 0;
   if (!zuStrToUInt32(value.c_str(), number)) refuse(*this, "Value for $n is not a valid number.");
   if (number < low || number > high)
-    throw zuException(zuErrValueOutOfRange, kRange, 'n', zuQuote(label_), 'a',
-                      zuUIntToString(low), 'b', zuUIntToString(high));
+    throw zuException(zuErrValueOutOfRange, kRange, 'n', zuQuote(label_), 'a', zuUIntToString(low),
+                      'b', zuUIntToString(high));
 }
 
 bool zuFieldInfo::composeValue(u32& descriptorPos, const std::vector<zuFieldInfo>& descriptors,
@@ -252,7 +247,7 @@ bool zuFieldInfo::composeValue(u32& descriptorPos, const std::vector<zuFieldInfo
   bool differs = false;
   if (type_ == zuFieldBoolean)
     differs = resolveInherited ? !isInherited(value)
-                               : zuStrCompare(value.c_str(), defaultValue_.c_str(), false) != 0;
+                               : !zuEqualsNoCase(value.c_str(), defaultValue_.c_str());
   else
     differs = !value.empty();
   if (differs) out = value;
@@ -269,7 +264,7 @@ bool zuFieldInfo::composeStruct(u32& descriptorPos, const std::vector<zuFieldInf
     const zuFieldInfo& member = descriptors[++descriptorPos];
     std::size_t found = valuePos;
     while (found < values.size() &&
-           zuStrCompare(values[found].name.c_str(), member.name_.c_str(), false) != 0)
+           !zuEqualsNoCase(values[found].name.c_str(), member.name_.c_str()))
       ++found;
     if (found >= values.size()) continue;  // contributes nothing
     std::string value = values[found].value;
@@ -285,7 +280,7 @@ bool zuFieldInfo::composeStruct(u32& descriptorPos, const std::vector<zuFieldInf
     appendSeparated(out, value, ' ');
     appendSeparated(groupDefault, member.defaultValue_, ' ');
   }
-  const bool differs = zuStrCompare(out.c_str(), groupDefault.c_str(), false) != 0;
+  const bool differs = !zuEqualsNoCase(out.c_str(), groupDefault.c_str());
   if (differs && usedInherited)
     throw zuException(zuErrValueOutOfRange,
                       "Cannot set value as inherited in struct with non-default values.");
@@ -301,9 +296,9 @@ std::string zuFieldInfo::stripIndexSuffix(const std::string& name) {
 
 bool zuFieldInfo::parseBoolean(const std::string& text, bool& out) {
   for (const char* word : {"true", "on", "1"})
-    if (equalsNoCase(text, word)) return out = true, true;
+    if (zuEqualsNoCase(text.c_str(), word)) return out = true, true;
   for (const char* word : {"false", "off", "0"})
-    if (equalsNoCase(text, word)) return out = false, true;
+    if (zuEqualsNoCase(text.c_str(), word)) return out = false, true;
   return false;
 }
 

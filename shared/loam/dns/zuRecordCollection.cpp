@@ -11,10 +11,6 @@ namespace {
 
 i32 keyOf(u32 type) { return static_cast<i32>(type); }
 
-bool equalsNoCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && zuStrCompare(a.c_str(), b.c_str(), false) == 0;
-}
-
 }  // namespace
 
 zuRecordCollection::zuRecordCollection(const char* origin)
@@ -73,8 +69,7 @@ zuResourceRecord* zuRecordCollection::addRecord(const std::string& name, const s
 
 zuResourceRecord* zuRecordCollection::addRecord(const std::string& name, const std::string& ttl,
                                                 u32 type, const std::string& rdata,
-                                                const std::string& comment, bool enabled,
-                                                u32 tag) {
+                                                const std::string& comment, bool enabled, u32 tag) {
   return add(zuResourceRecord(nullptr, name, ttl, type, rdata, comment, enabled), tag);
 }
 
@@ -150,8 +145,7 @@ u32 zuRecordCollection::count(u32 type, u32 tag) const {
   return cached - 1;
 }
 
-const zuRecordCollection::Entry* zuRecordCollection::entryAt(u32 index, u32 type,
-                                                             u32 tag) const {
+const zuRecordCollection::Entry* zuRecordCollection::entryAt(u32 index, u32 type, u32 tag) const {
   if (type == kAnyType && tag == kAnyTag)
     return index < output_.size() ? &output_[index]->second : nullptr;
   auto it = store_.begin();
@@ -235,7 +229,9 @@ bool zuRecordCollection::find(const std::string& name, u32 type, const std::stri
   const u32 n = count(type, tag);
   for (u32 i = 0; i < n; ++i) {
     const zuResourceRecord* r = recordAt(i, type, tag);
-    if (r && equalsNoCase(r->name(), name) && equalsNoCase(r->data(), rdata)) return true;
+    if (r && zuEqualsNoCase(r->name().c_str(), name.c_str()) &&
+        zuEqualsNoCase(r->data().c_str(), rdata.c_str()))
+      return true;
   }
   return false;
 }
@@ -278,7 +274,7 @@ u32 zuRecordCollection::select(zuRecordCollection* destination, const char* name
   u32 counter = 0;
   for (; it != last; ++it) {
     const Entry& e = it->second;
-    if (name && !equalsNoCase(e.record.name(), relative)) continue;
+    if (name && !zuEqualsNoCase(e.record.name().c_str(), relative.c_str())) continue;
     if (tag != kAnyTag && e.tag != tag) continue;
     ++counter;
     if (destination) {
@@ -325,7 +321,7 @@ u32 zuRecordCollection::incrementSerial() {
 
 void zuRecordCollection::merge(const zuRecordCollection& other) {
   if (&other == this) return;
-  if (equalsNoCase(origin_, other.origin_)) {
+  if (zuEqualsNoCase(origin_.c_str(), other.origin_.c_str())) {
     // Already relative to this origin: stored as they are.
     for (const Position& p : other.output_) insert(p->second.record, p->second.tag);
   } else {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "DnsTestSupport.h"
 #include "loam/base/zuString.h"
 #include "loam/dns/zuRRType.h"
 #include "loam/dns/zuRRTypeRank.h"
@@ -14,18 +15,8 @@
 
 namespace {
 
-std::string tabs(std::string s) {
-  for (char& c : s)
-    if (c == '|') c = '\t';
-  return s;
-}
-
-std::vector<const zuResourceRecord*> outputOrder(const zuRecordCollection& zone) {
-  std::vector<const zuResourceRecord*> out;
-  for (u32 i = 0; i < zone.count(zuRRType::kAny, 0); ++i)
-    out.push_back(zone.recordAt(i, zuRRType::kAny, 0));
-  return out;
-}
+using dnstest::outputOrder;
+using dnstest::tabs;
 
 std::vector<std::string> dataInOrder(const zuRecordCollection& zone) {
   std::vector<std::string> out;
@@ -46,9 +37,12 @@ bool isCommentLine(const zuResourceRecord& r) { return r.name().empty() && r.typ
 // mixed-case names, sorted every way: nothing runs off the array, the
 // leading keys are in order, and a second sort changes nothing.
 TEST(zuRecordCollectionSort, RandomZonesSortIntoKeyOrder) {
-  const u32 types[] = {zuRRType::kSOA,   0,           zuRRType::kA,     zuRRType::kMX,
-                       zuRRType::kSRV,   zuRRType::kAFSDB, zuRRType::kNAPTR, zuRRType::kTXT,
-                       zuRRType::kNS,    zuRRType::kRRSIG, zuRRType::kWINS,  zuRRType::kNSEC3};
+  const u32 types[] = {zuRRType::kSOA,   0,
+                       zuRRType::kA,     zuRRType::kMX,
+                       zuRRType::kSRV,   zuRRType::kAFSDB,
+                       zuRRType::kNAPTR, zuRRType::kTXT,
+                       zuRRType::kNS,    zuRRType::kRRSIG,
+                       zuRRType::kWINS,  zuRRType::kNSEC3};
   const char* names[] = {"", "a", "A", "b", "www", "Www", "z"};
   const char* fields[] = {"", "10", "9", "x", "X", "10.0.0.9", "10.0.0.10", "abc"};
   for (u32 seed = 1; seed <= 40; ++seed) {
@@ -71,8 +65,8 @@ TEST(zuRecordCollectionSort, RandomZonesSortIntoKeyOrder) {
 
     for (u32 key : {zuRecordCollection::kSortByName, zuRecordCollection::kSortByType}) {
       for (bool descending : {false, true}) {
-        SCOPED_TRACE(testing::Message() << "seed " << seed << " key " << key << " descending "
-                                        << descending);
+        SCOPED_TRACE(testing::Message()
+                     << "seed " << seed << " key " << key << " descending " << descending);
         zone.sort(key, descending);
         const std::vector<const zuResourceRecord*> order = outputOrder(zone);
         std::vector<const zuResourceRecord*> same = order;
@@ -97,8 +91,8 @@ TEST(zuRecordCollectionSort, RandomZonesSortIntoKeyOrder) {
                           : static_cast<int>(zuRRTypeRank(a.type())) -
                                 static_cast<int>(zuRRTypeRank(b.type()));
           if (descending) first = -first;
-          ASSERT_LE(first, 0) << i << ": " << a.name() << "/" << a.type() << " then "
-                              << b.name() << "/" << b.type();
+          ASSERT_LE(first, 0) << i << ": " << a.name() << "/" << a.type() << " then " << b.name()
+                              << "/" << b.type();
         }
         zone.sort(key, descending);
         EXPECT_EQ(outputOrder(zone), order);
@@ -114,7 +108,8 @@ TEST(zuRecordCollectionSort, NumbersAndAddressesCompareAsNumbers) {
     std::vector<std::string> ascending;
   };
   const std::vector<Case> cases = {
-      {zuRRType::kA, {"10.0.0.10", "9.0.0.1", "10.0.0.9", "bad"},
+      {zuRRType::kA,
+       {"10.0.0.10", "9.0.0.1", "10.0.0.9", "bad"},
        {"bad", "9.0.0.1", "10.0.0.9", "10.0.0.10"}},
       {zuRRType::kMX, {"10|a", "5|z", "10|B", "x|a"}, {"x|a", "5|z", "10|a", "10|B"}},
       {zuRRType::kSRV,
@@ -162,18 +157,18 @@ TEST(zuRecordCollectionSort, SOAFirstCommentsLastWithinEachTag) {
     return out;
   };
   zone.sort(zuRecordCollection::kSortByName, false);
-  EXPECT_EQ(order(), (std::vector<std::string>{"/6", "zz/6", "/2", "/1", "a/2", "a/15", "/0",
-                                               "/6", "b/1", "/0"}));
+  EXPECT_EQ(order(), (std::vector<std::string>{"/6", "zz/6", "/2", "/1", "a/2", "a/15", "/0", "/6",
+                                               "b/1", "/0"}));
   zone.sort(zuRecordCollection::kSortByName, true);
-  EXPECT_EQ(order(), (std::vector<std::string>{"zz/6", "/6", "a/15", "a/2", "/1", "/2", "/0",
-                                               "/6", "b/1", "/0"}));
+  EXPECT_EQ(order(), (std::vector<std::string>{"zz/6", "/6", "a/15", "a/2", "/1", "/2", "/0", "/6",
+                                               "b/1", "/0"}));
   zone.sort(zuRecordCollection::kSortByType, false);
-  EXPECT_EQ(order(), (std::vector<std::string>{"/6", "zz/6", "/2", "a/2", "a/15", "/1", "/0",
-                                               "/6", "b/1", "/0"}));
+  EXPECT_EQ(order(), (std::vector<std::string>{"/6", "zz/6", "/2", "a/2", "a/15", "/1", "/0", "/6",
+                                               "b/1", "/0"}));
   // Descending by type: rank, then owner, then rdata.
   zone.sort(zuRecordCollection::kSortByType, true);
-  EXPECT_EQ(order(), (std::vector<std::string>{"zz/6", "/6", "/1", "a/15", "a/2", "/2", "/0",
-                                               "/6", "b/1", "/0"}));
+  EXPECT_EQ(order(), (std::vector<std::string>{"zz/6", "/6", "/1", "a/15", "a/2", "/2", "/0", "/6",
+                                               "b/1", "/0"}));
 }
 
 TEST(zuRecordCollectionSort, OtherKeysOnlyDropTheCursor) {

@@ -100,9 +100,8 @@ TEST(zuResourceRecordWire, EveryTypeInBothFormsAndBack) {
 
     zuDynamicNetWriter streamForm;
     streamForm << r;
-    EXPECT_EQ(bytesOf(streamForm), str("www") + str("1h") + fromHex(c.typeBytes) +
-                                       str(c.rdata) + str("note") + str("40") +
-                                       fromHex("00 01020304"));
+    EXPECT_EQ(bytesOf(streamForm), str("www") + str("1h") + fromHex(c.typeBytes) + str(c.rdata) +
+                                       str("note") + str("40") + fromHex("00 01020304"));
     zuNetReader streamReader(streamForm.getStart(), streamForm.size());
     zuResourceRecord streamed;
     streamReader >> streamed;
@@ -114,8 +113,8 @@ TEST(zuResourceRecordWire, EveryTypeInBothFormsAndBack) {
 }
 
 TEST(zuResourceRecordWire, StreamFormIntoACollectionRecordNormalisesAndKeepsTheLink) {
-  const zuResourceRecord r(nullptr, "www.example.com.", "", zuRRType::kMX,
-                           "10\tmail.example.com.", "", true);
+  const zuResourceRecord r(nullptr, "www.example.com.", "", zuRRType::kMX, "10\tmail.example.com.",
+                           "", true);
   zuDynamicNetWriter w;
   w << r;
   zuRecordCollection zone("example.com.");
