@@ -1,5 +1,5 @@
 #pragma once
-// Helpers for the zone data tests.
+// Helpers shared by the DNS zone data tests.
 #include <string>
 #include <vector>
 
@@ -7,16 +7,16 @@
 #include "loam/dns/zuRecordCollection.h"
 #include "loam/dns/zuResourceRecord.h"
 
-namespace dnstest {
+namespace tw::test {
 
-// "a|b" gives "a", TAB, "b": rdata fields readable in a test table.
+// Rdata texts in tests write "|" for the TAB between fields.
 inline std::string tabs(std::string s) {
   for (char& c : s)
     if (c == '|') c = '\t';
   return s;
 }
 
-// The records in output order.
+// The records of a collection in output order.
 inline std::vector<const zuResourceRecord*> outputOrder(const zuRecordCollection& zone) {
   std::vector<const zuResourceRecord*> out;
   for (u32 i = 0; i < zone.count(zuRRType::kAny, 0); ++i)
@@ -24,4 +24,4 @@ inline std::vector<const zuResourceRecord*> outputOrder(const zuRecordCollection
   return out;
 }
 
-}  // namespace dnstest
+}  // namespace tw::test

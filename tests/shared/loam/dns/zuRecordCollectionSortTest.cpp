@@ -15,8 +15,8 @@
 
 namespace {
 
-using dnstest::outputOrder;
-using dnstest::tabs;
+using tw::test::outputOrder;
+using tw::test::tabs;
 
 std::vector<std::string> dataInOrder(const zuRecordCollection& zone) {
   std::vector<std::string> out;

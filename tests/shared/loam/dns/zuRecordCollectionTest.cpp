@@ -15,8 +15,8 @@
 
 namespace {
 
-using dnstest::outputOrder;
-using dnstest::tabs;
+using tw::test::outputOrder;
+using tw::test::tabs;
 
 zuResourceRecord rr(const std::string& name, u32 type, const std::string& rdata) {
   return zuResourceRecord(nullptr, name, "", type, tabs(rdata), "", true);

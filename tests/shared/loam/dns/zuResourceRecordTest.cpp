@@ -5,17 +5,14 @@
 #include <string>
 #include <utility>
 
+#include "DnsTestSupport.h"
 #include "loam/dns/zuRRType.h"
 #include "loam/dns/zuRecordCollection.h"
 #include "loam/dns/zuResourceRecord.h"
 
 namespace {
 
-std::string tabs(std::string s) {
-  for (char& c : s)
-    if (c == '|') c = '\t';
-  return s;
-}
+using tw::test::tabs;
 
 TEST(zuResourceRecord, EmptyRecord) {
   const zuResourceRecord r;
