@@ -126,6 +126,8 @@ TEST(zuRecordCollection, RecordAtWalksByTypeAndTagAndResumes) {
   const std::vector<std::pair<u32, zuResourceRecord*>> walk = {
       {0, tag1[0]}, {1, tag1[1]}, {1, tag1[1]}, {2, tag1[2]},
       {0, tag1[0]}, {2, tag1[2]}, {3, nullptr}, {1, tag1[1]}};
+  for (const auto& [index, expected] : walk)
+    EXPECT_EQ(zone.recordAt(index, zuRRType::kA, 1), expected) << index;
   for (const auto& [index, expected] : walk) {
     EXPECT_EQ(zone.recordAt(index, zuRRType::kA, 1), expected) << index;
     zone.recordAt(index, zuRRType::kA, 2);
