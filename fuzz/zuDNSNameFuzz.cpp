@@ -25,7 +25,8 @@ void check(bool condition) {
 u32 len(const std::string& s) { return static_cast<u32>(s.size()); }
 
 bool endsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 void fuzzLabelForms(const std::string& bytes, const std::string& name) {

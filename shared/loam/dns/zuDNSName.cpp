@@ -89,7 +89,8 @@ u32 zuCommonSuffixLabels(const char* a, const char* b) {
   const std::string_view y = viewOf(b);
   std::size_t i = x.size();
   std::size_t j = y.size();
-  while (i > 0 && j > 0 && zuToUpper(static_cast<u8>(x[i - 1])) == zuToUpper(static_cast<u8>(y[j - 1]))) {
+  while (i > 0 && j > 0 &&
+         zuToUpper(static_cast<u8>(x[i - 1])) == zuToUpper(static_cast<u8>(y[j - 1]))) {
     --i;
     --j;
   }
@@ -164,7 +165,8 @@ char* zuDottedToLabels(char* buffer, u32 size) {
   if (buffer == nullptr || size == 0) return nullptr;
   const void* nul = std::memchr(buffer, '\0', size);
   if (nul == nullptr) return nullptr;
-  const std::string dotted(buffer, static_cast<std::size_t>(static_cast<const char*>(nul) - buffer));
+  const std::string dotted(buffer,
+                           static_cast<std::size_t>(static_cast<const char*>(nul) - buffer));
   if (dotted.empty()) return buffer;
   const std::string labels = zuDottedToLabels(dotted);
   // The final zero length is the C string's NUL.
@@ -180,8 +182,10 @@ std::string zuTimeSpanText(u32 seconds) {
     const char* one;
     const char* many;
   };
-  static constexpr Part kParts[] = {
-      {86400, "day", "days"}, {3600, "hour", "hours"}, {60, "minute", "minutes"}, {1, "second", "seconds"}};
+  static constexpr Part kParts[] = {{86400, "day", "days"},
+                                    {3600, "hour", "hours"},
+                                    {60, "minute", "minutes"},
+                                    {1, "second", "seconds"}};
   std::string out;
   u32 left = seconds;
   for (const Part& p : kParts) {

@@ -71,10 +71,17 @@ TEST(zuLastLabels, RootCountsAsOneLabel) {
     const char* expected;
   };
   const Case cases[] = {
-      {"b.c.", 0, ""},       {"b.c.", 1, "."},      {"b.c.", 2, "c."},
-      {"b.c.", 3, "b.c."},   {"b.c.", 9, "b.c."},   {"a.b.c.", 3, "b.c."},
-      {"www.example.com", 1, "com"}, {"www.example.com", 2, "example.com"},
-      {"www.example.com", 3, "www.example.com"}, {".", 1, "."}, {"", 1, ""},
+      {"b.c.", 0, ""},
+      {"b.c.", 1, "."},
+      {"b.c.", 2, "c."},
+      {"b.c.", 3, "b.c."},
+      {"b.c.", 9, "b.c."},
+      {"a.b.c.", 3, "b.c."},
+      {"www.example.com", 1, "com"},
+      {"www.example.com", 2, "example.com"},
+      {"www.example.com", 3, "www.example.com"},
+      {".", 1, "."},
+      {"", 1, ""},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(zuLastLabels(std::string(c.name), c.n), c.expected) << c.name << " " << c.n;
@@ -158,10 +165,17 @@ TEST(zuLabelForms, RoundTripAndLimits) {
 
 TEST(zuLabelForms, LengthBytesAreNeverTrustedPastTheEnd) {
   const std::string cases[] = {
-      std::string("\x05" "ab", 3),              // label runs past the end
-      std::string("\x01" "a", 2),               // no zero length
-      std::string(),                            // nothing
-      std::string("\x02" "a\0" "\0", 4),        // NUL inside a label
+      std::string("\x05"
+                  "ab",
+                  3),  // label runs past the end
+      std::string("\x01"
+                  "a",
+                  2),  // no zero length
+      std::string(),   // nothing
+      std::string("\x02"
+                  "a\0"
+                  "\0",
+                  4),  // NUL inside a label
       std::string("\x40", 1) + std::string(64, 'x') + std::string(1, '\0'),
   };
   for (const std::string& c : cases) {
@@ -211,7 +225,7 @@ TEST(zuTimeSpanText, PartsAndPlurals) {
   EXPECT_STREQ(out, "49710 days, 6 hours, 28 minutes, 15 seconds");
   char small[8];
   EXPECT_EQ(zuTimeSpanText(86400 * 2, small, sizeof small), small);  // "2 days" fits,
-  EXPECT_EQ(zuTimeSpanText(90000, small, sizeof small), nullptr);  // "1 day, 1 hour" not
+  EXPECT_EQ(zuTimeSpanText(90000, small, sizeof small), nullptr);    // "1 day, 1 hour" not
   EXPECT_STREQ(small, "");
 }
 
@@ -231,12 +245,12 @@ TEST(zuNextSerial, WithAFixedToday) {
       {2023123105, t * 100 + 1},      // an older date restarts at today
       {t, t * 100 + 1},               // an eight-digit date serial
       {19991231, t * 100 + 1},
-      {19700100, 19700101},           // just below the date range
-      {t + 1, t + 2},                 // a date in the future is only a number
-      {t * 10 + 3, t * 10 + 4},       // nine digits: one-digit count
+      {19700100, 19700101},      // just below the date range
+      {t + 1, t + 2},            // a date in the future is only a number
+      {t * 10 + 3, t * 10 + 4},  // nine digits: one-digit count
       {200001015, t * 10 + 1},
       {t * 10 + 9, t * 10 + 10},
-      {2099010101, 2099010102},       // tomorrow and later: counts on
+      {2099010101, 2099010102},  // tomorrow and later: counts on
       {0xFFFFFFFFu, 0},
   };
   for (const Case& c : cases) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "DnsTestSupport.h"
@@ -13,6 +14,13 @@
 namespace {
 
 using tw::test::tabs;
+
+// An aging text in the enabled flag's place must not compile into "enabled".
+static_assert(!std::is_constructible_v<zuResourceRecord, zuRecordCollection*, const char*,
+                                       const char*, u32, const char*, const char*, const char*>);
+static_assert(std::is_constructible_v<zuResourceRecord, zuRecordCollection*, const char*,
+                                      const char*, u32, const char*, const char*, const char*,
+                                      bool>);
 
 TEST(zuResourceRecord, EmptyRecord) {
   const zuResourceRecord r;
@@ -44,8 +52,8 @@ TEST(zuResourceRecord, ConstructionUnderAnOriginHoldsNamesRelative) {
     EXPECT_EQ(r.name(), c.expected) << c.owner;
     EXPECT_EQ(r.collection(), &zone);
   }
-  const zuResourceRecord mx(&zone, "@x", "", zuRRType::kMX, tabs("10|mail.example.com."),
-                            "c", "[AGE:1]", false);
+  const zuResourceRecord mx(&zone, "@x", "", zuRRType::kMX, tabs("10|mail.example.com."), "c",
+                            "[AGE:1]", false);
   EXPECT_EQ(mx.data(), tabs("10|mail"));
   EXPECT_EQ(mx.aging(), "[AGE:1]");
   EXPECT_FALSE(mx.enabled());
@@ -134,8 +142,7 @@ TEST(zuResourceRecord, Fields) {
 TEST(zuResourceRecord, CopiesAreFreeAndAssignmentKeepsTheTargetsCollection) {
   zuRecordCollection a("a.example.");
   zuRecordCollection b("b.example.");
-  zuResourceRecord source(&a, "www.a.example.", "60", zuRRType::kA, "192.0.2.1", "c", "age",
-                          false);
+  zuResourceRecord source(&a, "www.a.example.", "60", zuRRType::kA, "192.0.2.1", "c", "age", false);
   source.setId(7);
   source.properties().set("Key", "v");
 
@@ -188,8 +195,8 @@ TEST(zuResourceRecord, Equality) {
        true},
       {zuResourceRecord(nullptr, "www", "1h", 1, "192.0.2.1", "Old", true), false, false, false,
        false},
-      {zuResourceRecord(nullptr, "www", "3600", 28, "192.0.2.1", "Old", true), false, false,
-       false, false},
+      {zuResourceRecord(nullptr, "www", "3600", 28, "192.0.2.1", "Old", true), false, false, false,
+       false},
       {zuResourceRecord(nullptr, "www", "3600", 1, "192.0.2.2", "Old", true), false, false, false,
        false},
       // Aging and id take no part.

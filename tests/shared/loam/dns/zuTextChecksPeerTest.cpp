@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "loam/dns/zuTextChecks.h"
 #include "support/ExternalTool.h"
 #include "support/TestSupport.h"
-#include "loam/dns/zuTextChecks.h"
 
 namespace {
 
@@ -38,11 +38,13 @@ std::vector<std::string> timeSpanCorpus() {
   std::mt19937 rng(20240315);
   const auto pick = [&rng](u32 n) { return static_cast<u32>(rng() % n); };
   const std::vector<std::string> numbers = {
-      "0", "1", "7", "59", "60", "3550", "3551", "24855", "24856", "596523", "596524",
-      "35791394", "35791395", "2147483647", "2147483648", "4294967295", "4294967296", "007"};
+      "0",        "1",          "7",          "59",         "60",         "3550",
+      "3551",     "24855",      "24856",      "596523",     "596524",     "35791394",
+      "35791395", "2147483647", "2147483648", "4294967295", "4294967296", "007"};
   const std::string units = "wWdDhHmMsS";
-  std::vector<std::string> corpus = {"1h1h", "24855d", "24856d", "3550w", "3551w", "2147483647",
-                                     "2147483648", "1h0", "1h00", "0", "1W2D", "h", "1x"};
+  std::vector<std::string> corpus = {"1h1h",       "24855d",     "24856d", "3550w", "3551w",
+                                     "2147483647", "2147483648", "1h0",    "1h00",  "0",
+                                     "1W2D",       "h",          "1x"};
   for (int i = 0; i < 3000; ++i) {
     std::string text;
     const u32 shape = pick(10);
@@ -50,7 +52,9 @@ std::vector<std::string> timeSpanCorpus() {
       for (u32 d = 0, n = 1 + pick(12); d < n; ++d) text += static_cast<char>('0' + pick(10));
     } else {
       for (u32 k = 0, n = 1 + pick(4); k < n; ++k) {
-        if (pick(20) != 0) text += pick(3) == 0 ? std::to_string(pick(100000)) : numbers[pick(static_cast<u32>(numbers.size()))];
+        if (pick(20) != 0)
+          text += pick(3) == 0 ? std::to_string(pick(100000))
+                               : numbers[pick(static_cast<u32>(numbers.size()))];
         text += pick(30) == 0 ? 'x' : units[pick(static_cast<u32>(units.size()))];
       }
       if (pick(8) == 0) text += pick(2) == 0 ? "0" : std::to_string(1 + pick(99));
@@ -125,8 +129,9 @@ TEST(zuTextChecksPeer, TimeSpansAgreeWithDnspython) {
 std::vector<std::string> addressCorpus() {
   std::mt19937 rng(1918);
   const auto pick = [&rng](u32 n) { return static_cast<u32>(rng() % n); };
-  std::vector<std::string> corpus = {"0.0.0.0", "255.255.255.255", "01.2.3.4", "1.2.3.04",
-                                     "*", "10.*", "1.2.3.*", "1.2.3.4.*", "", "1.2.3.4."};
+  std::vector<std::string> corpus = {
+      "0.0.0.0", "255.255.255.255", "01.2.3.4",  "1.2.3.04", "*",
+      "10.*",    "1.2.3.*",         "1.2.3.4.*", "",         "1.2.3.4."};
   const std::string odd = "x -+:/*";
   for (int i = 0; i < 20000; ++i) {
     std::string text;
@@ -224,8 +229,8 @@ TEST(zuTextChecksPeer, IPv4TextAgreesWithInetPton) {
 
 struct LocRecord {
   std::vector<std::pair<u32, std::string>> fields;  // kind, text
-  bool bindAccepts;  // what named-checkzone is expected to say
-  const char* why;   // for an intended difference: why ours differs
+  bool bindAccepts;                                 // what named-checkzone is expected to say
+  const char* why;                                  // for an intended difference: why ours differs
 };
 
 std::string recordText(const LocRecord& r) {
@@ -284,8 +289,8 @@ std::vector<LocRecord> locCorpus() {
   for (const char* alt : {"0", "-24m", "-100000", "-100000m", "-100000.01", "42849672.95m",
                           "42849672.96", "10.5", "12.25m", ".5", "-.5m", "5.", "1000000"})
     corpus.push_back(record("42 N", "71 W", alt));
-  for (const char* size : {"0", "1m", "30m", ".5m", "0.01", "90000000", "90000000m",
-                           "10000000m", "1.5", "-1", "99999999"}) {
+  for (const char* size : {"0", "1m", "30m", ".5m", "0.01", "90000000", "90000000m", "10000000m",
+                           "1.5", "-1", "99999999"}) {
     corpus.push_back(record("42 N", "71 W", "0", {size}));
     corpus.push_back(record("42 N", "71 W", "0", {"1m", size}));
     corpus.push_back(record("42 N", "71 W", "0", {"1m", "10000m", size}));
@@ -294,14 +299,14 @@ std::vector<LocRecord> locCorpus() {
   // Intended differences.
   corpus.push_back(differs(record("42 21 54 n", "71 06 18 w", "0"),
                            "hemisphere letters pass in either case here; BIND wants capitals"));
-  corpus.push_back(differs(record("42 N", "71 W", "0M"),
-                           "the metre unit passes as M too here; BIND wants m"));
+  corpus.push_back(
+      differs(record("42 N", "71 W", "0M"), "the metre unit passes as M too here; BIND wants m"));
   corpus.push_back(differs(record("42 21 54.1234 N", "71 W", "0"),
                            "seconds take any decimals here; BIND at most three"));
   corpus.push_back(differs(record("42 N", "71 W", "-24.123m"),
                            "metres take any decimals here; BIND at most two"));
-  corpus.push_back(differs(record("42 +21 N", "71 W", "0"),
-                           "stream extraction takes a + sign; BIND does not"));
+  corpus.push_back(
+      differs(record("42 +21 N", "71 W", "0"), "stream extraction takes a + sign; BIND does not"));
   corpus.push_back(differs(record("42 21 1e1 N", "71 W", "0"),
                            "stream extraction takes an exponent; BIND does not"));
   corpus.push_back(differs(record("42 N", "71 W", "0", {"1e3"}),
@@ -341,9 +346,9 @@ TEST(zuTextChecksPeer, LocFieldsAgreeWithNamedCheckzone) {
     const LocRecord& r = corpus[i];
     const u32 lineNo = firstLine + static_cast<u32>(i);
     const bool bind = refused.count(lineNo) == 0;
-    EXPECT_EQ(bind, r.bindAccepts) << "LOC" << recordText(r)
-                                   << (r.why ? std::string(" (") + r.why + ")" : "")
-                                   << (bind ? "" : "\n" + refused[lineNo]);
+    EXPECT_EQ(bind, r.bindAccepts)
+        << "LOC" << recordText(r) << (r.why ? std::string(" (") + r.why + ")" : "")
+        << (bind ? "" : "\n" + refused[lineNo]);
     accepted += bind ? 1 : 0;
   }
   EXPECT_GT(accepted, 100u);

@@ -108,9 +108,15 @@ TEST(zuIsValidDNSTextAndText, StrictAndRelaxed) {
     bool relaxed;
   };
   const Case cases[] = {
-      {"www.example.com.", true, true}, {"a_b", true, true},  {"-a", false, true},
-      {"a-", false, true},              {"a/b", true, true},  {"a b", false, false},
-      {"a..b", false, false},           {"*.a", true, true},  {"", false, false},
+      {"www.example.com.", true, true},
+      {"a_b", true, true},
+      {"-a", false, true},
+      {"a-", false, true},
+      {"a/b", true, true},
+      {"a b", false, false},
+      {"a..b", false, false},
+      {"*.a", true, true},
+      {"", false, false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(zuIsValidDNSText(c.text, len(c.text)), c.strict) << c.text;
@@ -128,12 +134,18 @@ TEST(zuIsValidIPAddressText, StrictAndLoose) {
     bool loose;
   };
   const Case cases[] = {
-      {"192.0.2.1", true, true},     {"001.002.003.004", true, true},
-      {"255.255.255.255", true, true}, {"256.0.0.1", false, false},
-      {"1.2.3", false, false},       {"1.2.3.4.", false, false},
-      {"10.*", false, true},         {"*", false, true},
-      {"1.2.3.*", false, true},      {"1.2.3.4.*", false, false},
-      {"4.3.2.1.in-addr.arpa.", false, false}, {"", false, false},
+      {"192.0.2.1", true, true},
+      {"001.002.003.004", true, true},
+      {"255.255.255.255", true, true},
+      {"256.0.0.1", false, false},
+      {"1.2.3", false, false},
+      {"1.2.3.4.", false, false},
+      {"10.*", false, true},
+      {"*", false, true},
+      {"1.2.3.*", false, true},
+      {"1.2.3.4.*", false, false},
+      {"4.3.2.1.in-addr.arpa.", false, false},
+      {"", false, false},
       {"::1", false, false},
   };
   for (const Case& c : cases) {
@@ -209,7 +221,8 @@ TEST(zuIsValidLocText, ReadsInTheClassicLocaleWhateverTheGlobalOne) {
     char do_thousands_sep() const override { return '.'; }
     std::string do_grouping() const override { return "\3"; }
   };
-  const std::locale previous = std::locale::global(std::locale(std::locale::classic(), new CommaNumbers));
+  const std::locale previous =
+      std::locale::global(std::locale(std::locale::classic(), new CommaNumbers));
   const bool dot = zuIsValidLocText(kZuLocAltitude, "-24.5m", 6, false);
   const bool comma = zuIsValidLocText(kZuLocAltitude, "-24,5m", 6, false);
   std::locale::global(previous);
