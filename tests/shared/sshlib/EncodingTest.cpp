@@ -6,35 +6,15 @@
 #include <functional>
 
 #include "sshlib/Err.h"
+#include "SSHTestSupport.h"
 
 namespace {
 
 using CryptoPP::ByteQueue;
 using CryptoPP::Integer;
-
-std::string contents(const ByteQueue& q) {
-  std::string out(static_cast<size_t>(q.MaxRetrievable()), '\0');
-  q.Peek(reinterpret_cast<CryptoPP::byte*>(out.data()), out.size());
-  return out;
-}
-
-ByteQueue queueOf(const std::string& bytes) {
-  ByteQueue q;
-  q.Put(reinterpret_cast<const CryptoPP::byte*>(bytes.data()), bytes.size());
-  return q;
-}
-
-// The description of the CauseToDisconnect that f throws ("" when none).
-std::string disconnectOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const SSH::CauseToDisconnect& e) {
-    EXPECT_EQ(e.reason(), 2u);
-    EXPECT_EQ(e.language(), "en");
-    return e.description();
-  }
-  return "";
-}
+using sshtest::contents;
+using sshtest::disconnectOf;
+using sshtest::queueOf;
 
 // The values of the RFC's table are hexadecimal (its "-1234" is -0x1234).
 TEST(SSHEncoding, MPIntExamplesOfRfc4251) {

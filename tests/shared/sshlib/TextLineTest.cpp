@@ -4,14 +4,11 @@
 #include <gtest/gtest.h>
 
 #include "sshlib/Err.h"
+#include "SSHTestSupport.h"
 
 namespace {
 
-CryptoPP::ByteQueue queueOf(const std::string& bytes) {
-  CryptoPP::ByteQueue q;
-  q.Put(reinterpret_cast<const CryptoPP::byte*>(bytes.data()), bytes.size());
-  return q;
-}
+using sshtest::queueOf;
 
 TEST(SSHTextLine, ReadLineKeepsTheCarriageReturnForTrimRight) {
   auto q = queueOf("abc\r\nnext");
