@@ -125,6 +125,9 @@ PublicKeyInfo readPublicKey(CryptoPP::BufferedTransformation& in) {
       getNonNegativeMPInt(blob, second);  // n
       info.bits = second.BitCount();
     } else {
+      getNonNegativeMPInt(blob, second);  // q, g and y must be there too
+      getNonNegativeMPInt(blob, second);
+      getNonNegativeMPInt(blob, second);
       info.bits = first.BitCount();
     }
   } catch (const CauseToDisconnect&) {
