@@ -19,7 +19,9 @@ namespace SSH {
 
 namespace {
 
-constexpr unsigned kLineLength = 72;
+// RFC 1421 lines of 64: OpenSSL (and so OpenSSH) cannot read the body of an
+// encrypted PEM key in longer lines.
+constexpr unsigned kLineLength = 64;
 constexpr size_t kPeekSize = 59;
 
 bool startsWith(const std::string& text, const char* prefix) {

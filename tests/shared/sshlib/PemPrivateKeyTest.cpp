@@ -36,9 +36,9 @@ TEST(SSHPemPrivateKey, PlainLayout) {
   const std::string end = "-----END RSA PRIVATE KEY-----\n";
   ASSERT_GE(text.size(), end.size());
   EXPECT_EQ(text.substr(text.size() - end.size()), end);
-  // Body lines of 72 characters, the last one shorter, each ended by LF.
+  // Body lines of 64 characters, the last one shorter, each ended by LF.
   const size_t first = text.find('\n') + 1;
-  EXPECT_EQ(text.find('\n', first) - first, 72u);
+  EXPECT_EQ(text.find('\n', first) - first, 64u);
   EXPECT_NE(text.substr(0, text.size() - end.size()).back(), '\r');
   EXPECT_EQ(text.find("\n\n"), std::string::npos);
 }
