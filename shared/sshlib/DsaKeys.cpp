@@ -4,6 +4,7 @@
 
 #include "sshlib/Encoding.h"
 #include "sshlib/Err.h"
+#include "sshlib/KeyBlobs.h"
 
 namespace SSH {
 
@@ -31,9 +32,11 @@ void decodeDsaPrivateKey(CryptoPP::DSA::PrivateKey& key, CryptoPP::BufferedTrans
   y.BERDecode(seq);
   x.BERDecode(seq);
   seq.MessageEnd();
-  // Exponentiation needs an odd modulus above 1; the rest keeps x and y honest.
-  if (version != 0 || p <= CryptoPP::Integer::One() || p.IsEven() || q.IsZero() || g.IsZero() ||
-      x.IsZero() || x >= q || y.IsZero() || y >= p)
+  // Exponentiation needs an odd modulus above 1; the size bounds keep the
+  // check of y cheap; the rest keeps x and y honest.
+  if (version != 0 || p <= CryptoPP::Integer::One() || p.IsEven() ||
+      p.BitCount() > kMaxDsaModulusBits || q.IsZero() || q.BitCount() > kMaxDsaSubgroupBits ||
+      g.IsZero() || x.IsZero() || x >= q || y.IsZero() || y >= p)
     throw Err(Err::kInvalidArgument, "invalid DSA private key");
   CryptoPP::DSA::PrivateKey read;
   read.Initialize(p, q, g, x);
