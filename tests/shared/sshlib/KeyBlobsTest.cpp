@@ -12,17 +12,8 @@ namespace {
 using sshtest::bytes;
 using sshtest::contents;
 
-std::string rsaBlob() {
-  CryptoPP::ByteQueue q;
-  SSH::encodeRsaPublicKeyBlob(sshtest::rsaKey(), q);
-  return contents(q);
-}
-
-std::string dsaBlob() {
-  CryptoPP::ByteQueue q;
-  SSH::encodeDsaPublicKeyBlob(sshtest::dsaKey(), q);
-  return contents(q);
-}
+using sshtest::dsaBlob;
+using sshtest::rsaBlob;
 
 std::string rsaSignatureBlob(const std::string& data, const std::string& name = "ssh-rsa") {
   const CryptoPP::RSASS<CryptoPP::PKCS1v15, CryptoPP::SHA1>::Signer signer(sshtest::rsaKey());

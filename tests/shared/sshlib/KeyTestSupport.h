@@ -3,10 +3,13 @@
 // sanitizers) and the peer tools the key tests run.
 #include <cryptopp/dsa.h>
 #include <cryptopp/osrng.h>
+#include <cryptopp/queue.h>
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "sshlib/Encoding.h"
+#include "sshlib/KeyBlobs.h"
 #include "sshlib/RSAPrivateKey.h"
 #include "support/ExternalTool.h"
 
@@ -29,6 +32,19 @@ inline const CryptoPP::DSA::PrivateKey& dsaKey() {
     return k;
   }();
   return key;
+}
+
+// Their public key blobs.
+inline std::string rsaBlob() {
+  CryptoPP::ByteQueue q;
+  SSH::encodeRsaPublicKeyBlob(rsaKey(), q);
+  return SSH::takeAllBytes(q);
+}
+
+inline std::string dsaBlob() {
+  CryptoPP::ByteQueue q;
+  SSH::encodeDsaPublicKeyBlob(dsaKey(), q);
+  return SSH::takeAllBytes(q);
 }
 
 inline const CryptoPP::byte* bytes(const std::string& s) {
