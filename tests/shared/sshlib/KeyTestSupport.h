@@ -47,7 +47,7 @@ inline std::string dsaBlob() {
   return SSH::takeAllBytes(q);
 }
 
-inline const CryptoPP::byte* bytes(const std::string& s) {
+inline const CryptoPP::byte* bytePtr(const std::string& s) {
   return reinterpret_cast<const CryptoPP::byte*>(s.data());
 }
 
