@@ -42,7 +42,7 @@ PacketDecoder::PacketDecoder(TransportState& state, CryptoPP::BufferedTransforma
 PacketDecoder::~PacketDecoder() = default;
 
 size_t PacketDecoder::Put2(const byte* inString, size_t length, int messageEnd, bool blocking) {
-  if (!blocking) throw CryptoPP::BlockingInputOnly("SSH::PacketDecoder");
+  if (!blocking) throw CryptoPP::BufferedTransformation::BlockingInputOnly("SSH::PacketDecoder");
   if (length > 0) input_.Put(inString, length);
   for (;;) {
     if (state_.inputState() == TransportState::kInAwaitingVersion) {

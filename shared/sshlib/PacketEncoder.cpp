@@ -18,7 +18,7 @@ PacketEncoder::PacketEncoder(TransportState& state, CryptoPP::BufferedTransforma
 
 size_t PacketEncoder::Put2(const CryptoPP::byte* inString, size_t length, int messageEnd,
                            bool blocking) {
-  if (!blocking) throw CryptoPP::BlockingInputOnly("SSH::PacketEncoder");
+  if (!blocking) throw CryptoPP::BufferedTransformation::BlockingInputOnly("SSH::PacketEncoder");
   if (length > 0) payload_.Put(inString, length);
   if (messageEnd) encodePacket();
   return 0;
