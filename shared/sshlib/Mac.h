@@ -13,7 +13,7 @@
 
 namespace SSH {
 
-class VersionInfo;
+struct VersionInfo;
 
 class Mac : public CryptoPP::SimpleProxyFilter {
  public:
