@@ -35,6 +35,7 @@ void Compressor::create(const std::string& name, bool compress) {
                               "SSH::Compressor: unsupported compression algorithm");
   }
   SetFilter(inner.release());
+  passesThrough_ = name == "none";
 }
 
 }  // namespace SSH

@@ -27,8 +27,13 @@ class Compressor : public CryptoPP::SimpleProxyFilter {
   // Deflate level; negative means 4. Nothing changes it from -1.
   int level() const { return level_; }
 
+  // True in the "none" form: what goes in comes out unchanged, so the packet
+  // layer may skip it.
+  bool passesThrough() const { return passesThrough_; }
+
  private:
   int level_ = -1;
+  bool passesThrough_ = true;
 };
 
 }  // namespace SSH

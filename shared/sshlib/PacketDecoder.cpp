@@ -97,21 +97,27 @@ bool PacketDecoder::decodePacket() {
   if (packetLength_ < paddingLength + 1u) throwProtocolError("negative payload length");
   const size_t payloadLength = packetLength_ - paddingLength - 1u;
 
-  Compressor& compressor = state_.inCompressor();
-  compressor.Attach(new CryptoPP::Redirector(*payloadLimit_));
-  try {
-    packet_.TransferTo(compressor, payloadLength);
-    compressor.Flush(true);
-  } catch (const Err&) {
-    throw;
-  } catch (const CryptoPP::Exception&) {
-    throw CauseToDisconnect(kCompressionError, "decompression failed", kLanguage);
-  }
-  packet_.Clear();
-
   lengthRead_ = false;
   state_.incrementInSequence();
-  payload_.TransferAllTo(*AttachedTransformation());
+
+  Compressor& compressor = state_.inCompressor();
+  if (compressor.passesThrough()) {
+    // At most a packet's length, well inside the payload limit.
+    packet_.TransferTo(*AttachedTransformation(), payloadLength);
+    packet_.Clear();
+  } else {
+    compressor.Attach(new CryptoPP::Redirector(*payloadLimit_));
+    try {
+      packet_.TransferTo(compressor, payloadLength);
+      compressor.Flush(true);
+    } catch (const Err&) {
+      throw;
+    } catch (const CryptoPP::Exception&) {
+      throw CauseToDisconnect(kCompressionError, "decompression failed", kLanguage);
+    }
+    packet_.Clear();
+    payload_.TransferTo(*AttachedTransformation());
+  }
   AttachedTransformation()->MessageEnd(GetAutoSignalPropagation());
   return true;
 }

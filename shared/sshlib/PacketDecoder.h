@@ -37,6 +37,7 @@ class PacketDecoder : public CryptoPP::AutoSignaling<CryptoPP::Filter> {
 
  private:
   class PayloadLimit;
+  static constexpr size_t kQueueNodeSize = 16384;
 
   // One step; false when more input is needed.
   bool decodeLength();
@@ -46,8 +47,9 @@ class PacketDecoder : public CryptoPP::AutoSignaling<CryptoPP::Filter> {
   PeerVersionReader versionReader_;
   bool lengthRead_ = false;
   CryptoPP::word32 packetLength_ = 0;
-  CryptoPP::ByteQueue input_;
-  CryptoPP::ByteQueue packet_;
+  // Large nodes: a 32 KiB packet then moves in a few pieces, not hundreds.
+  CryptoPP::ByteQueue input_{kQueueNodeSize};
+  CryptoPP::ByteQueue packet_{kQueueNodeSize};
   CryptoPP::ByteQueue payload_;
   std::unique_ptr<PayloadLimit> payloadLimit_;
 };

@@ -8,6 +8,8 @@
 #include <cryptopp/filters.h>
 #include <cryptopp/queue.h>
 
+#include <vector>
+
 namespace SSH {
 
 class TransportState;
@@ -32,10 +34,14 @@ class PacketEncoder : public CryptoPP::Filter {
   bool IsolatedFlush(bool, bool) override { return false; }
 
  private:
-  void encodePacket();
+  // Frames everything the payload holds as one packet, consuming it.
+  void encodePacket(CryptoPP::BufferedTransformation& payload);
 
   TransportState& state_;
   CryptoPP::ByteQueue payload_;
+  // The packet being assembled (ciphertext, then MAC); reused, as it holds
+  // nothing that needs wiping.
+  std::vector<CryptoPP::byte> packet_;
 };
 
 }  // namespace SSH

@@ -91,7 +91,8 @@ TEST(PacketDecoder, EveryCipherAndMacRoundTripsAcrossPackets) {
       PacketLink link;
       link.key(cipher, mac);
       std::string stream;
-      for (size_t length : {0u, 1u, 31u, 300u}) stream += link.send(std::string(length, 'q'));
+      for (size_t length : {0u, 1u, 31u}) stream += link.send(std::string(length, 'q'));
+      stream += link.sendInPieces(std::string(300, 'q'));
       link.receive(stream);
       ASSERT_EQ(link.delivered->messages.size(), 4u) << cipher << " " << mac;
       EXPECT_EQ(link.delivered->messages[3], std::string(300, 'q')) << cipher << " " << mac;
@@ -166,11 +167,14 @@ TEST(PacketDecoder, ZlibStreamRunsOnAcrossPackets) {
   link.receiver.inCompressor().create("zlib", false);
   const std::string text(2000, 'z');
   std::string stream;
-  for (int i = 0; i < 3; ++i) stream += link.send(text + std::to_string(i));
+  for (int i = 0; i < 4; ++i) {
+    const std::string payload = text + std::to_string(i);
+    stream += i % 2 ? link.sendInPieces(payload) : link.send(payload);
+  }
   EXPECT_LT(stream.size(), text.size()) << "compressed";
   link.receive(stream);
-  ASSERT_EQ(link.delivered->messages.size(), 3u);
-  EXPECT_EQ(link.delivered->messages[2], text + "2");
+  ASSERT_EQ(link.delivered->messages.size(), 4u);
+  for (size_t i = 0; i < 4; ++i) EXPECT_EQ(link.delivered->messages[i], text + std::to_string(i));
 }
 
 // A payload compressed beforehand, sent as it is and inflated at the

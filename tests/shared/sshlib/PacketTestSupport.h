@@ -100,6 +100,17 @@ struct PacketLink {
     return wire->bytes.substr(before);
   }
 
+  // The same in pieces of up to 7 bytes, then the end of message alone.
+  std::string sendInPieces(const std::string& payload) {
+    const size_t before = wire->bytes.size();
+    for (size_t at = 0; at < payload.size(); at += 7) {
+      const std::string piece = payload.substr(at, 7);
+      encoder.Put(bytes(piece), piece.size());
+    }
+    encoder.MessageEnd(0);
+    return wire->bytes.substr(before);
+  }
+
   void receive(const std::string& data) { decoder.Put(bytes(data), data.size()); }
 };
 
