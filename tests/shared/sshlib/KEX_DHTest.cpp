@@ -322,14 +322,16 @@ TEST(KEX_DH, BadSignaturesAreRefusedAndNothingIsStored) {
   }
 }
 
-// Public values outside 2 ... p-2, negative ones, and ones that would only
-// fit the 128-byte public value after losing their high bits are refused
-// on either side before any agreement; nothing is stored.
+// Public values outside 2 ... p-2, negative ones, ones that would only fit
+// the 128-byte public value after losing their high bits, and ones outside
+// the generator's subgroup (p-2 is a non-residue) are refused on either
+// side; nothing is stored.
 TEST(KEX_DH, PeerPublicValuesOutsideTheGroupAreRefused) {
   const Integer p((std::string(kRfc2409Group2) + "h").c_str());
   const Integer y = CryptoPP::ModularExponentiation(Integer::Two(), Integer(12345), p);
   const Integer refused[] = {Integer::Zero(), Integer::One(), p - Integer::One(), p,
-                             Integer(-5), -y, Integer::Power2(1024) + y, p + y};
+                             Integer(-5), -y, Integer::Power2(1024) + y, p + y,
+                             p - Integer::Two()};
   for (const Integer& value : refused) {
     KexPair pair;
     CryptoPP::ByteQueue toServer;
