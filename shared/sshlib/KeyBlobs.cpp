@@ -15,12 +15,6 @@ namespace {
 
 constexpr size_t kDssSignatureSize = 40;
 
-CryptoPP::ByteQueue queueOf(const std::string& bytes) {
-  CryptoPP::ByteQueue q;
-  putBytes(q, reinterpret_cast<const CryptoPP::byte*>(bytes.data()), bytes.size());
-  return q;
-}
-
 void putDsaBlob(CryptoPP::BufferedTransformation& out,
                 const CryptoPP::DL_GroupParameters_DSA& group, const CryptoPP::Integer& y) {
   putStdString(out, "ssh-dss");
@@ -96,16 +90,15 @@ std::string signDss(const CryptoPP::DSA::PrivateKey& key, const CryptoPP::byte* 
   CryptoPP::ByteQueue blob;
   putStdString(blob, "ssh-dss");
   putString(blob, signature.data(), size);
-  std::string out(static_cast<size_t>(blob.MaxRetrievable()), '\0');
-  blob.Get(reinterpret_cast<CryptoPP::byte*>(out.data()), out.size());
-  return out;
+  return takeAllBytes(blob);
 }
 
 bool verifyHostKeySignature(const std::string& keyBlob, const std::string& signatureBlob,
                             const CryptoPP::byte* data, size_t length) {
   try {
-    CryptoPP::ByteQueue key = queueOf(keyBlob);
-    CryptoPP::ByteQueue sig = queueOf(signatureBlob);
+    CryptoPP::ByteQueue key, sig;
+    putStdBytes(key, keyBlob);
+    putStdBytes(sig, signatureBlob);
     std::string keyAlgorithm, sigAlgorithm, signature;
     getStdString(key, keyAlgorithm);
     getStdString(sig, sigAlgorithm);
