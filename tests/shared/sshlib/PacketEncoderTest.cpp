@@ -95,6 +95,8 @@ TEST(PacketEncoder, RefusesPayloadsWhosePacketWouldExceedTheLimit) {
   const unsigned writes = link.wire->writes;
   EXPECT_EQ(errorOf([&] { link.send(largest + "!"); }),
             "SSH: payload too large for one packet");
+  EXPECT_EQ(errorOf([&] { link.sendInPieces(largest + "!"); }),
+            "SSH: payload too large for one packet");
   EXPECT_EQ(link.wire->writes, writes);
   EXPECT_EQ(link.sender.outSequence(), 1u);
 
