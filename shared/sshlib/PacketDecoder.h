@@ -14,6 +14,7 @@
 
 #include <memory>
 
+#include "sshlib/PacketEncoder.h"
 #include "sshlib/PeerVersionReader.h"
 
 namespace SSH {
@@ -22,7 +23,7 @@ class TransportState;
 
 class PacketDecoder : public CryptoPP::AutoSignaling<CryptoPP::Filter> {
  public:
-  static constexpr CryptoPP::word32 kMaxPacketLength = 0x20000;
+  static constexpr CryptoPP::word32 kMaxPacketLength = PacketEncoder::kMaxPacketLength;
   static constexpr size_t kMaxPayloadLength = 0x40000;
 
   PacketDecoder(TransportState& state, CryptoPP::BufferedTransformation* attachment = nullptr);

@@ -7,8 +7,6 @@
 #include "sshlib/Mac.h"
 #include "sshlib/TransportState.h"
 
-#include <cryptopp/secblock.h>
-
 namespace SSH {
 
 PacketEncoder::PacketEncoder(TransportState& state, CryptoPP::BufferedTransformation* attachment)
