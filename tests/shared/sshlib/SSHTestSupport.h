@@ -1,6 +1,8 @@
 #pragma once
 // Byte-queue helpers and error capture shared by the SSH library tests.
+#include <cryptopp/hex.h>
 #include <cryptopp/queue.h>
+#include <cryptopp/secblock.h>
 
 #include <functional>
 #include <ostream>
@@ -60,6 +62,46 @@ inline std::string disconnectOf(const std::function<void()>& f, unsigned reason 
     return e.description();
   }
   return "";
+}
+
+inline const CryptoPP::byte* bytes(const std::string& text) {
+  return reinterpret_cast<const CryptoPP::byte*>(text.data());
+}
+
+inline void put(CryptoPP::BufferedTransformation& to, const std::string& data) {
+  to.Put(bytes(data), data.size());
+}
+
+// Everything the object can hand out, taken out of it.
+inline std::string take(CryptoPP::BufferedTransformation& from) {
+  std::string out(static_cast<size_t>(from.MaxRetrievable()), '\0');
+  from.Get(reinterpret_cast<CryptoPP::byte*>(out.data()), out.size());
+  return out;
+}
+
+inline std::string unhex(const std::string& hexText) {
+  std::string out;
+  CryptoPP::HexDecoder decoder(new CryptoPP::StringSink(out));
+  put(decoder, hexText);
+  decoder.MessageEnd();
+  return out;
+}
+
+// Lower-case hex text.
+inline std::string hex(const std::string& data) {
+  std::string out;
+  CryptoPP::HexEncoder encoder(new CryptoPP::StringSink(out), false);
+  put(encoder, data);
+  encoder.MessageEnd();
+  return out;
+}
+
+inline std::string hex(const CryptoPP::SecByteBlock& block) {
+  return hex(std::string(reinterpret_cast<const char*>(block.data()), block.size()));
+}
+
+inline CryptoPP::SecByteBlock block(const std::string& data) {
+  return CryptoPP::SecByteBlock(bytes(data), data.size());
 }
 
 }  // namespace sshtest
