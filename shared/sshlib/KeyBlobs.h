@@ -12,7 +12,7 @@ namespace SSH {
 // Largest keys accepted from a blob, as OpenSSH has them: bigger ones would
 // let a peer buy seconds of our time per signature check.
 inline constexpr unsigned kMaxRsaModulusBits = 16384;
-inline constexpr unsigned kMaxDsaModulusBits = 10000;
+inline constexpr unsigned kMaxDsaModulusBits = 3072;
 // FIPS 186 subgroups are 160, 224 or 256 bits.
 inline constexpr unsigned kMaxDsaSubgroupBits = 256;
 

@@ -100,6 +100,7 @@ TEST(SSHKeyBlobs, HostileKeyBlobsAreRefusedNotThrown) {
       {blob("ssh-dss", {4, 3, 2, 1}), dss},
       {blob("ssh-dss", {-7, 3, 2, 1}), dss},
       {blob("ssh-dss", {huge, 3, 2, 1}), dss},
+      {blob("ssh-dss", {CryptoPP::Integer::Power2(3072) + 1, 3, 2, 1}), dss},
       {blob("ssh-rsa", {17, 0}), rsa},
       {blob("ssh-rsa", {0, 0}), rsa},
       {blob("ssh-rsa", {17, huge}), rsa},
