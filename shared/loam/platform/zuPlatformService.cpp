@@ -11,11 +11,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <mutex>
 #include <system_error>
@@ -26,6 +29,7 @@
 #include "loam/platform/zuPlatformRegistry.h"
 #include "loam/platform/zuPlatformRegistryStore.h"
 #include "loam/platform/zuPlatformRoot.h"
+#include "loam/platform/zuPlatformSignals.h"
 #include "loam/platform/zuPlatformStore.h"
 
 extern char** environ;
@@ -334,16 +338,27 @@ Fd listenUnix(const std::string& path) {
   return sock;
 }
 
-Fd connectUnix(const std::string& path) {
+// Connects by the deadline: a full listen queue is waited on for the time
+// left (the send time-out bounds a Unix connect) and never for ever. ETIMEDOUT
+// when the deadline passed.
+Fd connectUnix(const std::string& path, Clock::time_point deadline) {
   Fd sock(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
   if (!sock.valid()) return sock;
   sockaddr_un addr{};
   Fd folder;
   if (!unixAddress(path, addr, folder)) return Fd();
-  while (::connect(sock.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    if (errno != EINTR) return Fd();
+  for (;;) {
+    const i64 left = msLeft(deadline);
+    if (left <= 0) {
+      errno = ETIMEDOUT;
+      return Fd();
+    }
+    const timeval bound{static_cast<time_t>(left / 1000),
+                        static_cast<suseconds_t>((left % 1000) * 1000)};
+    if (::setsockopt(sock.get(), SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound) != 0) return Fd();
+    if (::connect(sock.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return sock;
+    if (errno != EINTR && errno != EAGAIN) return Fd();
   }
-  return sock;
 }
 
 bool sendMessage(int fd, const void* data, size_t size) {
@@ -508,8 +523,18 @@ u32 waitForPreviousProcess(const std::string& escaped, Clock::time_point deadlin
 
 // --- dispatcher ------------------------------------------------------------
 
+// A control read from its connection, waiting for the handler's thread.
+struct QueuedControl {
+  Fd conn;
+  u32 control = 0;
+  Clock::time_point deadline;
+};
+
 struct Dispatcher {
   std::mutex mutex;
+  std::condition_variable queueChanged;
+  std::deque<QueuedControl> queue;
+  bool quit = false;
   bool running = false;
   HandlerFunction handler = nullptr;
   ServiceStatusProcess status;
@@ -565,44 +590,112 @@ u32 controlRefusal(u32 control, const ServiceStatusProcess& s, HandlerFunction h
   return (s.controlsAccepted & needed) ? kErrorSuccess : kErrorInvalidServiceControl;
 }
 
-void serveControl(int conn) {
+// At most this many controls wait for the handler or for their request; more
+// stay in the listen queue, where their managers' bounded connects time out.
+constexpr size_t kMaxPendingControls = 64;
+
+void sendReply(int conn, const ControlReply& reply) { sendMessage(conn, &reply, sizeof reply); }
+
+ControlReply replyNow(u32 error) {
   Dispatcher& d = dispatcher();
-  std::string request;
-  if (store::waitReadable(conn, kDefaultWaitBoundMs) != 1 || !receiveMessage(conn, request, 16) ||
-      request.size() != 4) {
-    return;
-  }
-  u32 control = 0;
-  std::memcpy(&control, request.data(), 4);
-  HandlerFunction handler = nullptr;
-  ControlReply reply;
-  {
-    std::lock_guard<std::mutex> lock(d.mutex);
-    handler = d.handler;
-    reply.error = controlRefusal(control, d.status, handler);
-  }
-  if (reply.error == kErrorSuccess) handler(control);
-  {
-    std::lock_guard<std::mutex> lock(d.mutex);
-    reply.status = d.status;
-  }
-  sendMessage(conn, &reply, sizeof reply);
+  std::lock_guard<std::mutex> lock(d.mutex);
+  return ControlReply{error, d.status};
 }
 
-// Serves controls on the calling thread until STOPPED is reported.
-void serveControls(int listener, int stopEvent) {
+// The handler's thread: takes the queued controls in order, runs the handler
+// for those the service may take now and answers each. A stalled handler
+// stalls only this thread; the dispatcher answers 1053 for what waits behind it.
+void handleControls() {
+  prepareCrashStack();
+  Dispatcher& d = dispatcher();
+  std::unique_lock<std::mutex> lock(d.mutex);
   for (;;) {
-    pollfd fds[2] = {{listener, POLLIN, 0}, {stopEvent, POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      return;
+    d.queueChanged.wait(lock, [&] { return d.quit || !d.queue.empty(); });
+    if (d.queue.empty()) return;
+    QueuedControl item = std::move(d.queue.front());
+    d.queue.pop_front();
+    const HandlerFunction handler = d.handler;
+    ControlReply reply;
+    reply.error = d.quit ? kErrorServiceNotActive : controlRefusal(item.control, d.status, handler);
+    if (reply.error == kErrorSuccess) {
+      lock.unlock();
+      handler(item.control);
+      lock.lock();
     }
-    if (fds[1].revents & POLLIN) return;
-    if (fds[0].revents & POLLIN) {
-      Fd conn(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
-      if (conn.valid()) serveControl(conn.get());
-    } else if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
-      return;
+    reply.status = d.status;
+    lock.unlock();
+    sendReply(item.conn.get(), reply);
+    item.conn.reset();
+    lock.lock();
+  }
+}
+
+// A connection whose request has not arrived yet.
+struct Incoming {
+  Fd conn;
+  Clock::time_point deadline;
+};
+
+// Serves controls on the calling thread until STOPPED is reported. Every
+// control has a deadline from its connect: one that sends nothing in time is
+// dropped, one that the handler has not taken in time is answered 1053.
+void serveControls(int listener, int stopEvent) {
+  Dispatcher& d = dispatcher();
+  std::vector<Incoming> incoming;
+  std::vector<pollfd> fds;
+  const auto bound = std::chrono::milliseconds(kDefaultWaitBoundMs);
+  for (;;) {
+    const auto now = Clock::now();
+    Clock::time_point next = now + bound;
+    std::vector<QueuedControl> expired;
+    size_t queued = 0;
+    {
+      std::lock_guard<std::mutex> lock(d.mutex);
+      for (auto it = d.queue.begin(); it != d.queue.end();) {
+        if (it->deadline <= now) {
+          expired.push_back(std::move(*it));
+          it = d.queue.erase(it);
+        } else {
+          next = std::min(next, it->deadline);
+          ++it;
+        }
+      }
+      queued = d.queue.size();
+    }
+    for (QueuedControl& item : expired) {
+      sendReply(item.conn.get(), replyNow(kErrorServiceRequestTimeout));
+    }
+    std::erase_if(incoming, [&](const Incoming& in) { return in.deadline <= now; });
+    for (const Incoming& in : incoming) next = std::min(next, in.deadline);
+
+    fds.clear();
+    fds.push_back({stopEvent, POLLIN, 0});
+    const bool room = incoming.size() + queued < kMaxPendingControls;
+    fds.push_back({room ? listener : -1, POLLIN, 0});
+    for (const Incoming& in : incoming) fds.push_back({in.conn.get(), POLLIN, 0});
+    const int rc = store::pollFor(fds, msLeft(next) + 1);
+    if (rc < 0) return;
+    if (fds[0].revents & POLLIN) return;
+    if (fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) return;
+    for (size_t i = incoming.size(); i-- > 0;) {
+      if (fds[i + 2].revents == 0) continue;
+      Incoming in = std::move(incoming[i]);
+      incoming.erase(incoming.begin() + static_cast<std::ptrdiff_t>(i));
+      std::string request;
+      if (!receiveMessage(in.conn.get(), request, 16) || request.size() != 4) continue;
+      QueuedControl item;
+      std::memcpy(&item.control, request.data(), 4);
+      item.conn = std::move(in.conn);
+      item.deadline = in.deadline;
+      {
+        std::lock_guard<std::mutex> lock(d.mutex);
+        d.queue.push_back(std::move(item));
+      }
+      d.queueChanged.notify_one();
+    }
+    if (fds[1].revents & POLLIN) {
+      Fd conn(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+      if (conn.valid()) incoming.push_back(Incoming{std::move(conn), Clock::now() + bound});
     }
   }
 }
@@ -610,12 +703,13 @@ void serveControls(int listener, int stopEvent) {
 // Says hello to the manager that started us and takes the service main's
 // arguments from its answer.
 bool helloManager(const std::string& escaped, std::vector<std::string>& args) {
-  Fd sock = connectUnix(runtimeFile(escaped, "start.sock"));
+  const auto deadline = Clock::now() + std::chrono::milliseconds(kDefaultWaitBoundMs);
+  Fd sock = connectUnix(runtimeFile(escaped, "start.sock"), deadline);
   if (!sock.valid()) return false;
   const u32 magic = kHelloMagic;
   std::string reply;
   if (!sendMessage(sock.get(), &magic, sizeof magic) ||
-      store::waitReadable(sock.get(), kDefaultWaitBoundMs) != 1 ||
+      store::waitReadable(sock.get(), msLeft(deadline)) != 1 ||
       !receiveMessage(sock.get(), reply, kMaxStartArgumentBytes + 1024) || reply.empty() ||
       reply.back() != '\0') {
     return false;
@@ -928,10 +1022,13 @@ bool controlService(ScHandle service, u32 control, ServiceStatus* status) {
 
   *status = toStatus(effectiveStatus(entry.escaped));
   if (status->currentState == kServiceStopped) return fail(kErrorServiceNotActive);
-  Fd sock = connectUnix(runtimeFile(entry.escaped, "control.sock"));
+  // One deadline for the whole exchange: connect, send and answer.
+  const auto deadline = Clock::now() + std::chrono::milliseconds(g_waitBoundMs.load());
+  Fd sock = connectUnix(runtimeFile(entry.escaped, "control.sock"), deadline);
+  if (!sock.valid() && errno == ETIMEDOUT) return fail(kErrorServiceRequestTimeout);
   std::string answer;
   const bool sent = sock.valid() && sendMessage(sock.get(), &control, sizeof control);
-  const int ready = sent ? store::waitReadable(sock.get(), g_waitBoundMs.load()) : -1;
+  const int ready = sent ? store::waitReadable(sock.get(), msLeft(deadline)) : -1;
   if (ready == 0) return fail(kErrorServiceRequestTimeout);
   if (ready < 0 || !receiveMessage(sock.get(), answer, sizeof(ControlReply) + 1) ||
       answer.size() != sizeof(ControlReply)) {
@@ -1063,11 +1160,23 @@ bool startServiceCtrlDispatcher(const ServiceTableEntry* table) {
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   const ServiceMainFunction serviceMain = table[0].serviceProc;
+  std::thread handlerThread;
   std::thread mainThread;
   try {
-    mainThread = std::thread(
-        [serviceMain, &argv] { serviceMain(static_cast<u32>(argv.size() - 1), argv.data()); });
+    handlerThread = std::thread(handleControls);
+    mainThread = std::thread([serviceMain, &argv] {
+      prepareCrashStack();
+      serviceMain(static_cast<u32>(argv.size() - 1), argv.data());
+    });
   } catch (const std::system_error&) {
+    if (handlerThread.joinable()) {
+      {
+        std::lock_guard<std::mutex> lock(d.mutex);
+        d.quit = true;
+      }
+      d.queueChanged.notify_all();
+      handlerThread.join();
+    }
     endDispatcher();
     listener.reset();
     ::unlink(controlSocket.c_str());
@@ -1077,6 +1186,12 @@ bool startServiceCtrlDispatcher(const ServiceTableEntry* table) {
   serveControls(listener.get(), stopEvent.get());
   listener.reset();
   ::unlink(controlSocket.c_str());
+  {
+    std::lock_guard<std::mutex> lock(d.mutex);
+    d.quit = true;
+  }
+  d.queueChanged.notify_all();
+  handlerThread.join();
   mainThread.join();
   endDispatcher();
   return true;

@@ -7,10 +7,12 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <limits>
 
 #include "loam/platform/zuPlatformError.h"
 
@@ -215,19 +217,29 @@ int killByPidfd(int pidfd) {
   return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0u));
 }
 
-int waitReadable(int fd, i64 timeoutMs) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+int pollFor(std::span<pollfd> fds, i64 timeoutMs) {
+  using Clock = std::chrono::steady_clock;
+  const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          end - std::chrono::steady_clock::now())
-                          .count();
-    if (left < 0) return 0;
-    pollfd p{fd, POLLIN, 0};
-    const int rc = ::poll(&p, 1, static_cast<int>(left));
-    if (rc > 0) return 1;
-    if (rc == 0) return 0;
+    int slice = -1;
+    if (timeoutMs >= 0) {
+      const i64 left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+      slice = static_cast<int>(std::clamp<i64>(left, 0, std::numeric_limits<int>::max()));
+    }
+    const int rc = ::poll(fds.data(), fds.size(), slice);
+    if (rc >= 0) {
+      if (rc > 0 || slice <= 0 || Clock::now() >= end) return rc;
+      continue;  // a slice shorter than the wait ran out
+    }
     if (errno != EINTR) return -1;
   }
+}
+
+int waitReadable(int fd, i64 timeoutMs) {
+  pollfd p{fd, POLLIN, 0};
+  const int rc = pollFor(std::span<pollfd>(&p, 1), timeoutMs < 0 ? 0 : timeoutMs);
+  return rc > 0 ? 1 : rc;
 }
 
 }  // namespace zuPlatform::store

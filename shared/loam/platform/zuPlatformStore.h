@@ -3,7 +3,10 @@
 // manager and the event log: file-name escaping, atomic
 // file replacement and flock-based locks shared between processes. Not for
 // use outside the platform folder.
+#include <poll.h>
 #include <sys/types.h>
+
+#include <span>
 
 #include <string>
 #include <string_view>
@@ -89,6 +92,10 @@ bool isLockHeld(const std::string& path);
 // header lacks C linkage in this release). -1 with errno on failure.
 int openPidfd(pid_t pid);
 int killByPidfd(int pidfd);
+
+// poll() that retries EINTR with the time left: ready count, 0 when
+// timeoutMs (negative: no limit) passed, -1 with errno on any other error.
+int pollFor(std::span<pollfd> fds, i64 timeoutMs);
 
 // Waits up to timeoutMs for fd to become readable (POLLIN or hang-up).
 // 1 readable, 0 time-out, -1 error.

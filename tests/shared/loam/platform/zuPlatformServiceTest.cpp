@@ -1,13 +1,18 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "PlatformTestSupport.h"
@@ -338,6 +343,60 @@ TEST_F(ServiceTest, ProgramThatNeverConnectsFailsWith1053AndIsKilled) {
   const zp::ServiceStatusProcess s = status(h);
   EXPECT_EQ(s.currentState, zp::kServiceStopped);
   EXPECT_EQ(s.win32ExitCode, zp::kErrorServiceRequestTimeout);
+}
+
+TEST_F(ServiceTest, ControlsBehindAStalledHandlerEachGive1053WithinTheBound) {
+  const zp::ScHandle h = create("Tw Stall", serviceImage());
+  ASSERT_NE(h, zp::kScHandleNone);
+  startRunning(h);
+  constexpr auto kBound = std::chrono::milliseconds(1000);
+  zp::setServiceWaitBoundForTest(kBound);
+
+  // More callers than the control socket's listen queue holds, all behind a
+  // handler that never returns.
+  constexpr int kCallers = 40;
+  constexpr u32 kStallControl = 201;
+  std::vector<std::thread> callers;
+  std::vector<u32> errors(kCallers, 0);
+  std::vector<std::chrono::milliseconds> took(kCallers);
+  for (int i = 0; i < kCallers; ++i) {
+    callers.emplace_back([&, i] {
+      const auto start = std::chrono::steady_clock::now();
+      zp::ServiceStatus s;
+      errors[static_cast<size_t>(i)] =
+          zp::controlService(h, kStallControl, &s) ? 0 : zp::getLastError();
+      took[static_cast<size_t>(i)] = std::chrono::duration_cast<std::chrono::milliseconds>(
+          std::chrono::steady_clock::now() - start);
+    });
+  }
+  for (std::thread& t : callers) t.join();
+  for (int i = 0; i < kCallers; ++i) {
+    EXPECT_EQ(errors[static_cast<size_t>(i)], zp::kErrorServiceRequestTimeout) << i;
+    // The bound plus scheduling slack; a caller stuck in connect would take for ever.
+    EXPECT_LT(took[static_cast<size_t>(i)], kBound * 5) << i;
+  }
+}
+
+TEST_F(ServiceTest, SilentControlConnectionDoesNotHoldUpOthers) {
+  const zp::ScHandle h = create("Tw Quiet", serviceImage());
+  ASSERT_NE(h, zp::kScHandleNone);
+  startRunning(h);
+  zp::setServiceWaitBoundForTest(std::chrono::milliseconds(1000));
+  // Connected, and never a word.
+  const int silent = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  ASSERT_GE(silent, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  const std::string path = root() + "/services/tw%20quiet/control.sock";
+  ASSERT_LT(path.size(), sizeof addr.sun_path);
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  ASSERT_EQ(::connect(silent, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+
+  zp::ServiceStatus s;
+  EXPECT_TRUE(zp::controlService(h, 130, &s)) << zp::getLastError();
+  EXPECT_EQ(s.checkPoint, 130u);
+  ::close(silent);
+  stopAndWait(h);
 }
 
 TEST_F(ServiceTest, DeletedRunningServiceStaysMarkedUntilItStops) {

@@ -2,7 +2,8 @@
 // stand-in or as a helper that uses the stand-in from a second process.
 //
 //   service [args...]          run under the dispatcher; writes <name>.report
-//                              in the working folder before it reports RUNNING
+//                              in the working folder before it reports RUNNING;
+//                              its handler stalls for ever on control 201
 //   no-dispatcher              never connects (waits until killed)
 //   query <name>               exit code: the service's state, 100 on failure
 //   start <name>               exit code: 0 when started, 100 on failure
@@ -46,7 +47,13 @@ void report(u32 state) {
   zp::setServiceStatus(g_statusHandle, &g_status);
 }
 
+// A user control whose handler never returns.
+constexpr u32 kStallControl = 201;
+
 void handler(u32 control) {
+  if (control == kStallControl) {
+    for (;;) ::pause();
+  }
   if (control == zp::kServiceControlStop) {
     report(zp::kServiceStopPending);
     const u64 one = 1;
