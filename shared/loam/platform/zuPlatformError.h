@@ -14,6 +14,8 @@ inline constexpr u32 kErrorInvalidHandle = 6;
 inline constexpr u32 kErrorNotEnoughMemory = 8;
 inline constexpr u32 kErrorInvalidData = 13;
 inline constexpr u32 kErrorGenFailure = 31;
+// Another process holds the lock of the registry or event log past the bound.
+inline constexpr u32 kErrorSharingViolation = 32;
 inline constexpr u32 kErrorInvalidParameter = 87;
 inline constexpr u32 kErrorDiskFull = 112;
 inline constexpr u32 kErrorInsufficientBuffer = 122;
@@ -28,6 +30,8 @@ inline constexpr u32 kErrorKeyDeleted = 1018;
 inline constexpr u32 kErrorInvalidServiceControl = 1052;
 inline constexpr u32 kErrorServiceRequestTimeout = 1053;
 inline constexpr u32 kErrorServiceNoThread = 1054;
+// Another process holds a service's start lock past the bound.
+inline constexpr u32 kErrorServiceDatabaseLocked = 1055;
 inline constexpr u32 kErrorServiceAlreadyRunning = 1056;
 inline constexpr u32 kErrorServiceDisabled = 1058;
 inline constexpr u32 kErrorServiceDoesNotExist = 1060;

@@ -62,6 +62,13 @@ bool fail(u32 error) {
   return false;
 }
 
+// A start lock that another process holds past the bound reads as a locked
+// database, as Windows' own lock does.
+u32 startLockError(int err) {
+  return err == ETIMEDOUT ? kErrorServiceDatabaseLocked
+                          : store::errorFromErrno(err, kErrorAccessDenied);
+}
+
 // --- names and places ------------------------------------------------------
 
 u32 checkServiceName(const char* name) {
@@ -840,9 +847,7 @@ bool deleteService(ScHandle service) {
   }
   // Not while a start is under way.
   store::FileLock managerLock(runtimeFile(entry.escaped, "manager.lock"));
-  if (!managerLock.lockExclusive()) {
-    return fail(store::errorFromErrno(managerLock.error(), kErrorAccessDenied));
-  }
+  if (!managerLock.lockExclusive()) return fail(startLockError(managerLock.error()));
   store::RegistryLock lock;
   if (lock.error() != kErrorSuccess) return fail(lock.error());
   ServiceConfig config;
@@ -949,9 +954,7 @@ bool startService(ScHandle service, u32 argc, const char* const* argv) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(g_waitBoundMs.load());
   // One start at a time per service, in any process.
   store::FileLock managerLock(runtimeFile(entry.escaped, "manager.lock"));
-  if (!managerLock.lockExclusive()) {
-    return fail(store::errorFromErrno(managerLock.error(), kErrorAccessDenied));
-  }
+  if (!managerLock.lockExclusive()) return fail(startLockError(managerLock.error()));
   err = waitForPreviousProcess(entry.escaped, deadline);
   if (err != kErrorSuccess) return fail(err);
 

@@ -12,9 +12,13 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <mutex>
+#include <thread>
+#include <unordered_set>
 #include <limits>
 
 #include "loam/platform/zuPlatformError.h"
+#include "loam/platform/zuPlatformRoot.h"
 
 namespace zuPlatform::store {
 
@@ -103,6 +107,8 @@ u32 errorFromErrno(int err, u32 fallback) {
       return kErrorDiskFull;
     case ENAMETOOLONG:
       return kErrorInvalidName;
+    case ETIMEDOUT:
+      return kErrorSharingViolation;
     case ENOEXEC:
       return kErrorBadExeFormat;
     default:
@@ -187,19 +193,71 @@ void Fd::reset(int fd) {
 }
 
 FileLock::FileLock(const std::string& path)
-    : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+    : path_(path), fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
   if (!fd_.valid()) error_ = errno;
 }
 
+namespace {
+
+std::atomic<i64> g_lockWaitBoundMs{kDefaultLockWaitBoundMs};
+
+// Lock files whose last wait ran out, so the next lockers do not wait again.
+struct StuckLocks {
+  std::mutex mutex;
+  std::unordered_set<std::string> paths;
+};
+
+StuckLocks& stuckLocks() {
+  static StuckLocks stuck;
+  return stuck;
+}
+
+bool isStuck(const std::string& path) {
+  StuckLocks& stuck = stuckLocks();
+  std::lock_guard<std::mutex> hold(stuck.mutex);
+  return stuck.paths.contains(path);
+}
+
+// True when path was not marked before.
+bool markStuck(const std::string& path, bool stuckNow) {
+  StuckLocks& stuck = stuckLocks();
+  std::lock_guard<std::mutex> hold(stuck.mutex);
+  if (!stuckNow) return stuck.paths.erase(path) == 1;
+  return stuck.paths.insert(path).second;
+}
+
+}  // namespace
+
+i64 lockWaitBoundMs() { return g_lockWaitBoundMs.load(); }
+
 bool FileLock::lockExclusive() {
   if (!fd_.valid()) return false;
-  while (::flock(fd_.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) {
+  using Clock = std::chrono::steady_clock;
+  const bool waitAllowed = !isStuck(path_);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(lockWaitBoundMs());
+  // Short naps that grow: flock has no time-out of its own.
+  auto nap = std::chrono::milliseconds(1);
+  for (;;) {
+    if (retryOnSignal([&] { return ::flock(fd_.get(), LOCK_EX | LOCK_NB); }) == 0) {
+      if (!waitAllowed) markStuck(path_, false);
+      return true;
+    }
+    if (errno != EWOULDBLOCK) {
       error_ = errno;
       return false;
     }
+    const auto now = Clock::now();
+    if (!waitAllowed || now >= deadline) break;
+    std::this_thread::sleep_for(std::min<Clock::duration>(nap, deadline - now));
+    nap = std::min(nap * 2, std::chrono::milliseconds(50));
   }
-  return true;
+  error_ = ETIMEDOUT;
+  if (markStuck(path_, true)) {
+    const std::string line = "Lock " + path_ + " held by another process for more than " +
+                             std::to_string(lockWaitBoundMs()) + " ms; gave up waiting\n";
+    (void)!::write(STDERR_FILENO, line.data(), line.size());
+  }
+  return false;
 }
 
 bool isLockHeld(const std::string& path) {
@@ -243,3 +301,11 @@ int waitReadable(int fd, i64 timeoutMs) {
 }
 
 }  // namespace zuPlatform::store
+
+namespace zuPlatform {
+
+void setLockWaitBoundForTest(std::optional<std::chrono::milliseconds> bound) {
+  store::g_lockWaitBoundMs = bound ? bound->count() : store::kDefaultLockWaitBoundMs;
+}
+
+}  // namespace zuPlatform

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/types.h>
 
+#include <cerrno>
 #include <span>
 
 #include <string>
@@ -14,6 +15,18 @@
 #include "loam/platform/zuTypes.h"
 
 namespace zuPlatform::store {
+
+// Calls f again while it fails with EINTR (returns -1 with errno EINTR); its
+// result otherwise.
+template <typename F>
+auto retryOnSignal(F&& f) -> decltype(f()) {
+  for (;;) {
+    const auto rc = f();
+    if (rc != -1 || errno != EINTR) return rc;
+  }
+}
+
+inline constexpr i64 kDefaultLockWaitBoundMs = 10000;
 
 // a + "/" + b.
 std::string joinPath(const std::string& a, std::string_view b);
@@ -68,21 +81,32 @@ class Fd {
 // flock() on a lock file, created when missing. flock belongs to the open
 // file, so two of these in one process exclude each other as two processes
 // do, and the kernel drops a dead holder's lock.
+//
+// A holder in another process can be stopped or hung, so every wait has a
+// bound (10 s unless a test sets it): past it the lock fails with ETIMEDOUT
+// and one line goes to standard error. Until someone takes that lock again,
+// later lockers of it try once and do not wait, so a stuck holder costs one
+// bound, not one per call.
 class FileLock {
  public:
   explicit FileLock(const std::string& path);
   bool valid() const { return fd_.valid(); }
   int error() const { return error_; }
-  // Blocks until the exclusive lock is held. False (errno in error()) on failure.
-  bool lockExclusive();
+  // Takes the exclusive lock within the bound. False (errno in error(),
+  // ETIMEDOUT when the bound passed) on failure.
+  [[nodiscard]] bool lockExclusive();
   int fd() const { return fd_.get(); }
   // The fd, for a lock that is kept for the process's life.
   int releaseFd() { return fd_.release(); }
 
  private:
+  std::string path_;
   Fd fd_;
   int error_ = 0;
 };
+
+// The bound on waiting for a cross-process lock.
+i64 lockWaitBoundMs();
 
 // True when some open file holds an exclusive flock on path (a missing file is
 // not held). Takes and drops a shared lock without waiting to find out.

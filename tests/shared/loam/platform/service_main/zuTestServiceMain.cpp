@@ -9,8 +9,10 @@
 //   start <name>               exit code: 0 when started, 100 on failure
 //   reg-writer <prefix> <n>    sets n values <prefix><i> in one registry key
 //   report-events <n>          reports n events from its own source
+//   hold-lock <path>           holds flock on path, makes <path>.held, waits
 #include <fcntl.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -174,6 +176,15 @@ int reportEvents(int count) {
   return 0;
 }
 
+int holdLock(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0 || ::flock(fd, LOCK_EX) != 0) return kFailed;
+  const int held = ::open((path + ".held").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  if (held < 0) return kFailed;
+  ::close(held);
+  for (;;) ::pause();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -187,6 +198,7 @@ int main(int argc, char** argv) {
   if (mode == "start" && argc == 3) return startService(argv[2]);
   if (mode == "reg-writer" && argc == 4) return writeRegistry(argv[2], std::atoi(argv[3]));
   if (mode == "report-events" && argc == 3) return reportEvents(std::atoi(argv[2]));
+  if (mode == "hold-lock" && argc == 3) return holdLock(argv[2]);
   std::fprintf(stderr, "unknown mode\n");
   return 2;
 }
