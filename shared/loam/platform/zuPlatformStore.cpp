@@ -144,6 +144,15 @@ int readWholeFile(const std::string& path, std::string& out) {
   }
 }
 
+bool writeAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t n = retryOnSignal([&] { return ::write(fd, data.data(), data.size()); });
+    if (n < 0) return false;
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
 int writeFileAtomic(const std::string& path, std::string_view data, mode_t mode) {
   // Unique per process and call, so writers in several processes never share
   // a temporary file.
@@ -151,16 +160,10 @@ int writeFileAtomic(const std::string& path, std::string_view data, mode_t mode)
                            std::to_string(g_tempCounter.fetch_add(1));
   Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
   if (!fd.valid()) return errno;
-  size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd.get(), data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int err = errno;
-      ::unlink(temp.c_str());
-      return err;
-    }
-    done += static_cast<size_t>(n);
+  if (!writeAll(fd.get(), data)) {
+    const int err = errno;
+    ::unlink(temp.c_str());
+    return err;
   }
   if (::fsync(fd.get()) != 0) {
     const int err = errno;

@@ -54,6 +54,9 @@ int makeFolders(const std::string& path, mode_t mode);
 // Whole file into out. 0 or errno (ENOENT for a missing file).
 int readWholeFile(const std::string& path, std::string& out);
 
+// Writes all of data (EINTR and short writes retried). False with errno.
+bool writeAll(int fd, std::string_view data);
+
 // Writes data to a temporary file beside path, flushes it to disk and renames
 // it over path, so a reader sees the old content or the new one, never a
 // mixture. 0 or errno.
