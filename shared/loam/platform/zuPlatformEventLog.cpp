@@ -286,6 +286,7 @@ int makeRoom(int log, u64 limit, size_t incoming) {
     ::unlink(temp.c_str());
     return err;
   }
+  store::syncFolderOf(path);
   return 0;
 }
 

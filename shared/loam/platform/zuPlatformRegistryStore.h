@@ -67,6 +67,10 @@ u32 writeKey(const std::string& folder, const RegKeyData& data);
 u32 createKeys(const std::string& base, const std::vector<std::string>& names, std::string& folder,
                bool& created);
 
+// Removes what writers that died mid-change left in the key's folder and its
+// parent's. Takes the lock, and only when there is something to remove.
+void removeLeftovers(const std::string& folder);
+
 // Removes a key with everything under it. Caller holds the lock.
 u32 deleteKeyTree(const std::string& folder);
 

@@ -758,6 +758,7 @@ ScHandle openService(ScHandle manager, const char* serviceName, u32 access) {
     return kScHandleNone;
   }
   const std::string escaped = store::escapeName(serviceName);
+  store::removeLeftovers(serviceKeyFolder(escaped));
   ServiceConfig config;
   u32 err = loadConfig(escaped, config);
   if (err == kErrorSuccess && reapIfMarked(escaped, config)) err = kErrorServiceDoesNotExist;
@@ -925,21 +926,35 @@ bool queryServiceConfig(ScHandle service, QueryServiceConfig* buffer, u32 bufSiz
   return true;
 }
 
+namespace {
+
+// The configuration of a service that may be started now, with its program
+// and arguments; else the error of why not.
+u32 loadStartable(const std::string& escaped, ServiceConfig& config,
+                  std::vector<std::string>& args) {
+  const u32 err = loadConfig(escaped, config);
+  if (err == kErrorServiceDoesNotExist) return kErrorServiceMarkedForDelete;
+  if (err != kErrorSuccess) return err;
+  if (config.deleteFlag) return kErrorServiceMarkedForDelete;
+  if (config.start == kServiceDisabled) return kErrorServiceDisabled;
+  for (const std::string& dependency : config.dependencies) {
+    if (!dependencyPresent(dependency)) return kErrorServiceDependencyDeleted;
+  }
+  args = parseImagePath(config.imagePath);
+  if (args.empty() || args[0].empty() || args[0][0] != '/') return kErrorFileNotFound;
+  return kErrorSuccess;
+}
+
+}  // namespace
+
 bool startService(ScHandle service, u32 argc, const char* const* argv) {
   ScEntry entry;
   if (!lookupEntry(service, false, kServiceStart, entry)) return false;
   if (argc > 0 && !argv) return fail(kErrorInvalidParameter);
   ServiceConfig config;
-  u32 err = loadConfig(entry.escaped, config);
-  if (err == kErrorServiceDoesNotExist) return fail(kErrorServiceMarkedForDelete);
+  std::vector<std::string> args;
+  u32 err = loadStartable(entry.escaped, config, args);
   if (err != kErrorSuccess) return fail(err);
-  if (config.deleteFlag) return fail(kErrorServiceMarkedForDelete);
-  if (config.start == kServiceDisabled) return fail(kErrorServiceDisabled);
-  for (const std::string& dependency : config.dependencies) {
-    if (!dependencyPresent(dependency)) return fail(kErrorServiceDependencyDeleted);
-  }
-  const std::vector<std::string> args = parseImagePath(config.imagePath);
-  if (args.empty() || args[0].empty() || args[0][0] != '/') return fail(kErrorFileNotFound);
 
   // The service main's arguments: the service name, then the caller's.
   std::string reply = stringBytes(config.name);
@@ -955,6 +970,12 @@ bool startService(ScHandle service, u32 argc, const char* const* argv) {
   // One start at a time per service, in any process.
   store::FileLock managerLock(runtimeFile(entry.escaped, "manager.lock"));
   if (!managerLock.lockExclusive()) return fail(startLockError(managerLock.error()));
+  // A delete or change may have come while we waited: start what is there now.
+  err = loadStartable(entry.escaped, config, args);
+  if (err != kErrorSuccess) return fail(err);
+  reply = stringBytes(config.name);
+  for (u32 i = 0; i < argc; ++i) reply += stringBytes(argv[i] ? argv[i] : "");
+  if (reply.size() > kMaxStartArgumentBytes) return fail(kErrorInvalidParameter);
   err = waitForPreviousProcess(entry.escaped, deadline);
   if (err != kErrorSuccess) return fail(err);
 

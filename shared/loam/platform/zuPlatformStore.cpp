@@ -176,7 +176,17 @@ int writeFileAtomic(const std::string& path, std::string_view data, mode_t mode)
     ::unlink(temp.c_str());
     return err;
   }
+  syncFolderOf(path);
   return 0;
+}
+
+void syncFolderOf(const std::string& path) {
+  // The rename itself is durable only once the folder is; some file systems
+  // cannot sync a folder, and the new contents are safe on disk already.
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.valid()) ::fsync(fd.get());
 }
 
 Fd& Fd::operator=(Fd&& other) noexcept {

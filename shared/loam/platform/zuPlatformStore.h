@@ -59,8 +59,11 @@ bool writeAll(int fd, std::string_view data);
 
 // Writes data to a temporary file beside path, flushes it to disk and renames
 // it over path, so a reader sees the old content or the new one, never a
-// mixture. 0 or errno.
+// mixture. The folder is synced after the rename (syncFolderOf). 0 or errno.
 int writeFileAtomic(const std::string& path, std::string_view data, mode_t mode);
+
+// Makes a rename or create in path's folder durable, where the file system can.
+void syncFolderOf(const std::string& path);
 
 // An owned file descriptor.
 class Fd {

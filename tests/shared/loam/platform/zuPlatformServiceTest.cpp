@@ -17,6 +17,7 @@
 
 #include "PlatformTestSupport.h"
 #include "loam/platform/zuPlatformError.h"
+#include "loam/platform/zuPlatformRegistry.h"
 #include "loam/platform/zuPlatformService.h"
 
 namespace zp = zuPlatform;
@@ -414,6 +415,51 @@ TEST_F(ServiceTest, DeletedRunningServiceStaysMarkedUntilItStops) {
   EXPECT_EQ(zp::openService(manager_, "Tw Doomed", zp::kServiceQueryStatus), zp::kScHandleNone);
   EXPECT_EQ(zp::getLastError(), zp::kErrorServiceDoesNotExist);
   EXPECT_NE(create("Tw Doomed", serviceImage()), zp::kScHandleNone);
+}
+
+// True when this process has the file open.
+bool openHere(const std::string& path) {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+    std::error_code linkError;
+    if (std::filesystem::read_symlink(entry.path(), linkError) == path) return true;
+  }
+  return false;
+}
+
+TEST_F(ServiceTest, DeleteThatComesWhileAStartWaitsForItsLockWins) {
+  const zp::ScHandle h = create("Tw Raced", serviceImage());
+  ASSERT_NE(h, zp::kScHandleNone);
+  const std::string lock = root() + "/services/tw%20raced/manager.lock";
+  std::filesystem::create_directories(std::filesystem::path(lock).parent_path());
+  const pid_t holder = tw::test::spawnHelper({"hold-lock", lock});
+  ASSERT_GT(holder, 0);
+  ASSERT_TRUE(tw::test::eventually([&] { return std::filesystem::exists(lock + ".held"); }));
+
+  bool started = true;
+  u32 error = 0;
+  std::thread starter([&] {
+    started = zp::startService(h, 0, nullptr);
+    error = zp::getLastError();
+  });
+  // The start has read the configuration and waits for the lock ...
+  EXPECT_TRUE(tw::test::eventually([&] { return openHere(lock); }));
+  // ... when the service is marked for delete behind its back.
+  zp::RegKey key = zp::kRegKeyNone;
+  ASSERT_EQ(zp::regOpenKeyEx(zp::kRegLocalMachine, "SYSTEM\\CurrentControlSet\\Services\\Tw Raced",
+                             zp::kKeyAllAccess, &key),
+            0u);
+  const u32 one = 1;
+  ASSERT_EQ(zp::regSetValueEx(key, "DeleteFlag", zp::kRegDword, reinterpret_cast<const u8*>(&one),
+                              sizeof one),
+            0u);
+  zp::regCloseKey(key);
+  ::kill(holder, SIGKILL);
+  tw::test::joinHelper(holder);
+  starter.join();
+  EXPECT_FALSE(started);
+  EXPECT_EQ(error, zp::kErrorServiceMarkedForDelete);
+  EXPECT_EQ(status(h).processId, 0u);
 }
 
 TEST_F(ServiceTest, DeletedStoppedServiceGoesAtOnce) {
