@@ -18,16 +18,11 @@
 
 #include "loam/platform/zuPlatformEvent.h"
 #include "loam/platform/zuPlatformFile.h"
+#include "loam/platform/zuPlatformStore.h"
 
 namespace zuPlatform {
 
 namespace {
-
-constexpr u32 kErrorBadExeFormat = 193;  // ERROR_BAD_EXE_FORMAT
-
-// The kernel call itself: glibc 2.36's <sys/pidfd.h> declares its wrapper
-// without C linkage. A pidfd is always close-on-exec.
-int openPidfd(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -293,13 +288,13 @@ u32 startProcess(const std::string& commandLine, Handle input, Handle output, Pr
   const int rc = ::posix_spawnp(&pid, argv[0], &setup.actions, &setup.attr, argv.data(), environ);
   if (rc != 0) return spawnError(rc);
 
-  const int pidfd = openPidfd(pid);
+  const int pidfd = store::openPidfd(pid);
   if (pidfd < 0) {
-    // Without a handle nobody could wait for it: take it down at once.
+    // Signals go through a pidfd only, so a child without one is left to
+    // run; it stays a zombie of ours once it ends.
     const int err = errno;
-    ::kill(pid, SIGKILL);
-    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-    }
+    store::logPlatformFault("Process " + std::to_string(pid) + " started without a pidfd (" +
+                            std::strerror(err) + "); it is not signalled or waited for");
     return spawnError(err);
   }
   out.process = pidfd;

@@ -9,13 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "loam/platform/zuPlatformError.h"
 #include "loam/platform/zuPlatformHandle.h"
 #include "loam/platform/zuTypes.h"
 
 namespace zuPlatform {
-
-// The Windows error number of a handle that is not open or not of the right kind.
-inline constexpr u32 kErrorInvalidHandle = 6;  // ERROR_INVALID_HANDLE
 
 // The exit code read while the child still runs (STILL_ACTIVE).
 inline constexpr u32 kStillActive = 259;

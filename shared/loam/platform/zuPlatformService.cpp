@@ -26,6 +26,7 @@
 #include <unordered_map>
 
 #include "loam/platform/zuPlatformError.h"
+#include "loam/platform/zuPlatformProcess.h"
 #include "loam/platform/zuPlatformRegistry.h"
 #include "loam/platform/zuPlatformRegistryStore.h"
 #include "loam/platform/zuPlatformRoot.h"
@@ -997,31 +998,31 @@ bool startService(ScHandle service, u32 argc, const char* const* argv) {
     writeStatus(entry.escaped, stoppedStatus(spawnError(spawnErr)));
     return fail(spawnError(spawnErr));
   }
+  // Every signal to the child goes through its pidfd; without one it is
+  // left alone (its dispatcher finds no start socket and ends itself).
   Fd pidfd(store::openPidfd(pid));
-  // The program is our child until we end; reap it whenever it ends so it never
-  // lingers as a zombie of a long-lived starter.
-  try {
-    std::thread([pid] {
-      while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-      }
-    }).detach();
-  } catch (const std::system_error&) {
-    // Without a thread the child is reaped by whoever inherits it.
+  if (!pidfd.valid()) {
+    const u32 pidfdErr = store::errorFromErrno(errno, kErrorGenFailure);
+    store::logPlatformFault("Service " + entry.escaped + ": no pidfd for process " +
+                            std::to_string(pid) + ", " + std::strerror(errno) +
+                            "; it is not waited for");
+    ::unlink(startSocket.c_str());
+    writeStatus(entry.escaped, stoppedStatus(pidfdErr));
+    return fail(pidfdErr);
   }
 
   const bool connected = awaitDispatcher(listener.get(), pidfd.get(), pid, reply, deadline);
   listener.reset();
   ::unlink(startSocket.c_str());
-  if (connected) return true;
-  // While the program lives its pid is its session's group id and cannot be
-  // reused, so the group is killed only then.
-  if (pidfd.valid()) {
-    if (store::waitReadable(pidfd.get(), 0) == 0) ::kill(-pid, SIGKILL);
-    store::killByPidfd(pidfd.get());
+  if (!connected) {
+    // Not reaped yet, so the group is still the child's.
+    store::killGroupByPidfd(pidfd.get(), pid);
     store::waitReadable(pidfd.get(), kDefaultWaitBoundMs);
-  } else {
-    ::kill(-pid, SIGKILL);
   }
+  // The program is our child until we end: the reaper reaps it when it ends,
+  // so it never lingers as a zombie of a long-lived starter.
+  closeProcess(pidfd.release());
+  if (connected) return true;
   writeStatus(entry.escaped, stoppedStatus(kErrorServiceRequestTimeout));
   return fail(kErrorServiceRequestTimeout);
 }

@@ -266,9 +266,8 @@ bool FileLock::lockExclusive() {
   }
   error_ = ETIMEDOUT;
   if (markStuck(path_, true)) {
-    const std::string line = "Lock " + path_ + " held by another process for more than " +
-                             std::to_string(lockWaitBoundMs()) + " ms; gave up waiting\n";
-    (void)!::write(STDERR_FILENO, line.data(), line.size());
+    logPlatformFault("Lock " + path_ + " held by another process for more than " +
+                     std::to_string(lockWaitBoundMs()) + " ms; gave up waiting");
   }
   return false;
 }
@@ -286,6 +285,23 @@ int openPidfd(pid_t pid) {
 
 int killByPidfd(int pidfd) {
   return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0u));
+}
+
+int killGroupByPidfd(int pidfd, pid_t leader) {
+  constexpr unsigned kSignalProcessGroup = 4;  // PIDFD_SIGNAL_PROCESS_GROUP, Linux 6.9
+  const int rc = static_cast<int>(
+      ::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, kSignalProcessGroup));
+  if (rc == 0 || errno != EINVAL) return rc;
+  // An older kernel: the leader is our child and not reaped, so its id (the
+  // group's) cannot have been reused.
+  const int groupRc = ::kill(-leader, SIGKILL);
+  return killByPidfd(pidfd) == 0 ? 0 : groupRc;
+}
+
+void logPlatformFault(std::string_view text) {
+  std::string line(text);
+  line += '\n';
+  (void)!::write(STDERR_FILENO, line.data(), line.size());
 }
 
 int pollFor(std::span<pollfd> fds, i64 timeoutMs) {

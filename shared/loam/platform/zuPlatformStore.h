@@ -122,6 +122,14 @@ bool isLockHeld(const std::string& path);
 // header lacks C linkage in this release). -1 with errno on failure.
 int openPidfd(pid_t pid);
 int killByPidfd(int pidfd);
+// SIGKILL to the process group that the child behind pidfd leads. The
+// caller has not reaped the child (so on kernels without group signals by
+// pidfd its id still names its group). -1 with errno on failure.
+int killGroupByPidfd(int pidfd, pid_t leader);
+
+// One line on standard error, for faults the platform meets and cannot hand
+// to a caller (a single write, safe from any thread).
+void logPlatformFault(std::string_view text);
 
 // poll() that retries EINTR with the time left: ready count, 0 when
 // timeoutMs (negative: no limit) passed, -1 with errno on any other error.

@@ -336,7 +336,8 @@ TEST_F(ServiceTest, StartRefusalsGiveTheWindowsErrors) {
 }
 
 TEST_F(ServiceTest, ProgramThatNeverConnectsFailsWith1053AndIsKilled) {
-  zp::setServiceWaitBoundForTest(std::chrono::milliseconds(300));
+  // Long enough for the program to have written its pid file.
+  zp::setServiceWaitBoundForTest(std::chrono::milliseconds(1500));
   const zp::ScHandle h = create("Tw Silent", "\"" + kHelperProgram + "\" no-dispatcher");
   ASSERT_NE(h, zp::kScHandleNone);
   EXPECT_FALSE(zp::startService(h, 0, nullptr));
@@ -344,6 +345,12 @@ TEST_F(ServiceTest, ProgramThatNeverConnectsFailsWith1053AndIsKilled) {
   const zp::ServiceStatusProcess s = status(h);
   EXPECT_EQ(s.currentState, zp::kServiceStopped);
   EXPECT_EQ(s.win32ExitCode, zp::kErrorServiceRequestTimeout);
+  // Killed, and reaped: not even a zombie is left.
+  std::ifstream pidFile(root() + "/work/no-dispatcher.pid");
+  pid_t pid = 0;
+  ASSERT_TRUE(pidFile >> pid);
+  EXPECT_TRUE(tw::test::eventually(
+      [&] { return !std::filesystem::exists("/proc/" + std::to_string(pid)); }));
 }
 
 TEST_F(ServiceTest, ControlsBehindAStalledHandlerEachGive1053WithinTheBound) {

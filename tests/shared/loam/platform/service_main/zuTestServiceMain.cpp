@@ -4,7 +4,8 @@
 //   service [args...]          run under the dispatcher; writes <name>.report
 //                              in the working folder before it reports RUNNING;
 //                              its handler stalls for ever on control 201
-//   no-dispatcher              never connects (waits until killed)
+//   no-dispatcher              never connects (writes no-dispatcher.pid in the
+//                              working folder, waits until killed)
 //   query <name>               exit code: the service's state, 100 on failure
 //   start <name>               exit code: 0 when started, 100 on failure
 //   reg-writer <prefix> <n>    sets n values <prefix><i> in one registry key
@@ -192,6 +193,7 @@ int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "service") return runService();
   if (mode == "no-dispatcher") {
+    std::ofstream("no-dispatcher.pid") << ::getpid();
     for (;;) ::pause();
   }
   if (mode == "query" && argc == 3) return queryService(argv[2]);
