@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -121,6 +123,9 @@ class Reaper {
   }
 
   void loop() {
+    constexpr auto kFirstBackoff = std::chrono::milliseconds(10);
+    constexpr auto kLastBackoff = std::chrono::milliseconds(1000);
+    auto backoff = std::chrono::milliseconds(0);
     std::vector<pollfd> entries;
     for (;;) {
       entries.clear();
@@ -130,7 +135,21 @@ class Reaper {
         entries.push_back(pollfd{wake_, POLLIN, 0});
         for (const Handle child : children_) entries.push_back(pollfd{child, POLLIN, 0});
       }
-      if (::poll(entries.data(), entries.size(), -1) < 0) continue;  // EINTR
+      if (store::pollFor(entries, -1) < 0) {
+        // Not a signal (pollFor retries those): a lasting error such as
+        // ENOMEM or too many descriptors. Said once, then tried again
+        // less and less often rather than in a tight loop.
+        if (backoff == std::chrono::milliseconds(0)) {
+          store::logPlatformFault(std::string("Child reaper: poll failed, ") +
+                                  std::strerror(errno) + "; retrying");
+          backoff = kFirstBackoff;
+        } else {
+          backoff = std::min(backoff * 2, kLastBackoff);
+        }
+        std::this_thread::sleep_for(backoff);
+        continue;
+      }
+      backoff = std::chrono::milliseconds(0);
       if (entries[0].revents != 0) resetEvent(wake_);
       std::lock_guard<std::mutex> hold(mutex_);
       sweep(&entries);
