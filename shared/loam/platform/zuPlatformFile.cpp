@@ -14,17 +14,17 @@
 #include <memory>
 #include <random>
 
+#include "loam/platform/zuPlatformStore.h"
+
 namespace zuPlatform {
 
 namespace {
 
-char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool lessIgnoringCase(const std::string& a, const std::string& b) {
   const size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {
-    const auto ca = static_cast<unsigned char>(foldAscii(a[i]));
-    const auto cb = static_cast<unsigned char>(foldAscii(b[i]));
+    const auto ca = static_cast<unsigned char>(store::lowerAscii(a[i]));
+    const auto cb = static_cast<unsigned char>(store::lowerAscii(b[i]));
     if (ca != cb) return ca < cb;
   }
   if (a.size() != b.size()) return a.size() < b.size();
@@ -36,29 +36,7 @@ u32 pathError(int err) {
   return (err == ENOENT || err == ENOTDIR) ? kFileErrorPathNotFound : fileErrorFromErrno(err);
 }
 
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  void reset(int fd) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-  int release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
+using Fd = OwnedHandle;
 
 struct DirCloser {
   void operator()(DIR* d) const { ::closedir(d); }
@@ -78,18 +56,6 @@ std::string lastComponent(const std::string& native) {
   return slash == std::string::npos ? native : native.substr(slash + 1);
 }
 
-bool writeAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
 
 u32 copyContents(int from, int to) {
   std::vector<char> buffer(64 * 1024);
@@ -100,7 +66,9 @@ u32 copyContents(int from, int to) {
       return fileErrorFromErrno(errno);
     }
     if (n == 0) return kFileErrorNone;
-    if (!writeAll(to, buffer.data(), static_cast<size_t>(n))) return fileErrorFromErrno(errno);
+    if (!store::writeAll(to, std::string_view(buffer.data(), static_cast<size_t>(n)))) {
+      return fileErrorFromErrno(errno);
+    }
   }
 }
 
@@ -121,12 +89,6 @@ std::string followLinks(const std::string& native) {
   if (::lstat(native.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return native;
   std::unique_ptr<char, decltype(&std::free)> real(::realpath(native.c_str(), nullptr), &std::free);
   return real ? std::string(real.get()) : native;
-}
-
-std::string folderOf(const std::string& native) {
-  const size_t slash = native.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? std::string("/") : native.substr(0, slash);
 }
 
 }  // namespace
@@ -194,7 +156,7 @@ bool matchFileName(const std::string& pattern, const std::string& name) {
       starP = p++;
       starN = n;
     } else if (p < pattern.size() &&
-               (pattern[p] == '?' || foldAscii(pattern[p]) == foldAscii(name[n]))) {
+               (pattern[p] == '?' || store::lowerAscii(pattern[p]) == store::lowerAscii(name[n]))) {
       ++p;
       ++n;
     } else if (starP != std::string::npos) {
@@ -441,7 +403,7 @@ u32 writeFileAtomically(const std::string& path, std::string_view bytes, FileTim
     static_cast<void>(sameOwner);
     if (::fchmod(fd.get(), mode) != 0) err = fileErrorFromErrno(errno);
   }
-  if (err == kFileErrorNone && !writeAll(fd.get(), bytes.data(), bytes.size()))
+  if (err == kFileErrorNone && !store::writeAll(fd.get(), bytes))
     err = fileErrorFromErrno(errno);
   if (err == kFileErrorNone && ::fsync(fd.get()) != 0) err = fileErrorFromErrno(errno);
   struct stat st {};
@@ -453,10 +415,7 @@ u32 writeFileAtomically(const std::string& path, std::string_view bytes, FileTim
     ::unlink(temp.c_str());
     return err;
   }
-  // The rename itself is durable only once the folder is; some file systems
-  // cannot sync a folder, and the new contents are safe on disk already.
-  Fd folder(::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folder.valid()) ::fsync(folder.get());
+  store::syncFolderOf(target);
   if (written) {
     written->seconds = static_cast<i64>(st.st_mtim.tv_sec);
     written->nanoseconds = static_cast<u32>(st.st_mtim.tv_nsec);

@@ -237,21 +237,41 @@ Socket createSocket(u32 family, u32 socketType, u32 protocol) {
     noteError(EAFNOSUPPORT);
     return kInvalidSocket;
   }
-  const Socket s =
-      ::socket(domain, type | SOCK_NONBLOCK | SOCK_CLOEXEC, static_cast<int>(protocol));
-  if (s < 0) {
+  OwnedHandle s(::socket(domain, type | SOCK_NONBLOCK | SOCK_CLOEXEC, static_cast<int>(protocol)));
+  if (!s.valid()) {
     noteErrno();
     return kInvalidSocket;
   }
   if (domain == AF_INET6) {
     const int one = 1;
-    if (::setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one) != 0) {
+    if (::setsockopt(s.get(), IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one) != 0) {
       noteErrno();
-      ::close(s);
       return kInvalidSocket;
     }
   }
-  return s;
+  return s.release();
+}
+
+bool isTransientAcceptError(u32 error) {
+  // Linux reports the pending errors of the new connection through accept.
+  switch (error) {
+    case kErrorWouldBlock:
+    case ECONNABORTED:
+    case ECONNRESET:
+    case EPROTO:
+    case EPERM:
+    case ENETDOWN:
+    case ENOPROTOOPT:
+    case EHOSTDOWN:
+    case ENONET:
+    case EHOSTUNREACH:
+    case EOPNOTSUPP:
+    case ENETUNREACH:
+    case ETIMEDOUT:
+      return true;
+    default:
+      return false;
+  }
 }
 
 bool closeSocket(Socket socket) {

@@ -184,25 +184,11 @@ void syncFolderOf(const std::string& path) {
   // The rename itself is durable only once the folder is; some file systems
   // cannot sync a folder, and the new contents are safe on disk already.
   const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string folder = slash == std::string::npos ? std::string(".")
+                             : slash == 0                 ? std::string("/")
+                                                          : path.substr(0, slash);
   Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (fd.valid()) ::fsync(fd.get());
-}
-
-Fd& Fd::operator=(Fd&& other) noexcept {
-  if (this != &other) reset(other.release());
-  return *this;
-}
-
-int Fd::release() {
-  const int fd = fd_;
-  fd_ = -1;
-  return fd;
-}
-
-void Fd::reset(int fd) {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = fd;
 }
 
 FileLock::FileLock(const std::string& path)

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "loam/platform/zuPlatformHandle.h"
 #include "loam/platform/zuTypes.h"
 
 namespace zuPlatform::store {
@@ -66,23 +67,7 @@ int writeFileAtomic(const std::string& path, std::string_view data, mode_t mode)
 void syncFolderOf(const std::string& path);
 
 // An owned file descriptor.
-class Fd {
- public:
-  Fd() = default;
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() { reset(); }
-  Fd(Fd&& other) noexcept : fd_(other.release()) {}
-  Fd& operator=(Fd&& other) noexcept;
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  int release();
-  void reset(int fd = -1);
-
- private:
-  int fd_ = -1;
-};
+using Fd = OwnedHandle;
 
 // flock() on a lock file, created when missing. flock belongs to the open
 // file, so two of these in one process exclude each other as two processes
