@@ -21,6 +21,7 @@
 #include "loam/platform/zuPlatformEvent.h"
 #include "loam/platform/zuPlatformFile.h"
 #include "loam/platform/zuPlatformStore.h"
+#include "loam/platform/zuPlatformSignals.h"
 
 namespace zuPlatform {
 
@@ -97,7 +98,10 @@ class Reaper {
     wake_ = createEvent();
     if (!isValidHandle(wake_)) return;
     try {
-      thread_ = std::thread([this] { loop(); });
+      thread_ = std::thread([this] {
+        prepareCrashStack();
+        loop();
+      });
       started_ = true;
     } catch (const std::system_error&) {
       closeHandle(wake_);

@@ -8,6 +8,8 @@
 #include <condition_variable>
 #include <thread>
 
+#include "loam/platform/zuPlatformSignals.h"
+
 namespace zuPlatform {
 
 namespace {
@@ -63,6 +65,8 @@ thread_local void* t_control = nullptr;
 }  // namespace
 
 void* Thread::entry(void* raw) {
+  // So that even a stack overflow here reaches the crash filter.
+  prepareCrashStack();
   std::shared_ptr<Control> control;
   {
     std::unique_ptr<std::shared_ptr<Control>> handover(static_cast<std::shared_ptr<Control>*>(raw));
