@@ -170,6 +170,19 @@ bool matchFileName(const std::string& pattern, const std::string& name) {
   return p == pattern.size();
 }
 
+u32 fileIdentity(const std::string& path, FileIdentity& out) {
+  const std::string native = nativePath(path);
+  if (native.empty()) return kFileErrorPathNotFound;
+  struct stat st {};
+  if (::stat(native.c_str(), &st) != 0) return fileErrorFromErrno(errno);
+  out.device = static_cast<u64>(st.st_dev);
+  out.inode = static_cast<u64>(st.st_ino);
+  out.size = st.st_size > 0 ? static_cast<u64>(st.st_size) : 0;
+  out.lastWrite.seconds = static_cast<i64>(st.st_mtim.tv_sec);
+  out.lastWrite.nanoseconds = static_cast<u32>(st.st_mtim.tv_nsec);
+  return kFileErrorNone;
+}
+
 u32 fileInfo(const std::string& path, FindData& out) {
   const std::string native = nativePath(path);
   struct stat st {};

@@ -59,6 +59,25 @@ struct FindData {
 // The entry for the path itself, without following a final link.
 u32 fileInfo(const std::string& path, FindData& out);
 
+// What tells one version of a file from another: the file itself (a
+// replacement by rename is another file), its size and its last-write time
+// to the nanosecond. Equal identities mean unchanged contents, short of a
+// rewrite in place within one clock tick that keeps the size.
+struct FileIdentity {
+  u64 device = 0;
+  u64 inode = 0;
+  u64 size = 0;
+  FileTime lastWrite;
+  bool operator==(const FileIdentity& other) const {
+    return device == other.device && inode == other.inode && size == other.size &&
+           lastWrite.seconds == other.lastWrite.seconds &&
+           lastWrite.nanoseconds == other.lastWrite.nanoseconds;
+  }
+};
+
+// The identity of the file the path names (a final link followed).
+u32 fileIdentity(const std::string& path, FileIdentity& out);
+
 // FindFirstFile/FindNextFile in one call: out receives every entry of the path's
 // folder whose name matches the last component ('*' and '?' matched without
 // regard to case, "*.*" every name, "." and ".." included), sorted by name
