@@ -216,6 +216,9 @@ std::vector<std::string> splitCommandLine(const std::string& commandLine) {
   std::vector<std::string> words;
   const std::size_t n = commandLine.size();
   std::size_t i = 0;
+  // Blanks before the program, as CreateProcess skips them.
+  while (i < n && isBlank(commandLine[i])) ++i;
+  if (i == n) return words;
 
   // The program name: quotes toggle, nothing is escaped.
   std::string program;
@@ -276,7 +279,7 @@ void ignoreBrokenPipeSignal() {
 u32 startProcess(const std::string& commandLine, Handle input, Handle output, ProcessInfo& out) {
   ignoreBrokenPipeSignal();
   std::vector<std::string> words = splitCommandLine(commandLine);
-  if (words[0].empty()) return kFileErrorFileNotFound;
+  if (words.empty() || words[0].empty()) return kFileErrorFileNotFound;
   words[0] = nativePath(words[0]);
   std::vector<char*> argv;
   argv.reserve(words.size() + 1);

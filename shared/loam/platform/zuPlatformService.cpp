@@ -1075,52 +1075,7 @@ bool closeServiceHandle(ScHandle handle) {
 }
 
 std::vector<std::string> parseImagePath(std::string_view text) {
-  std::vector<std::string> out;
-  size_t i = 0;
-  const auto blank = [&](size_t at) { return text[at] == ' ' || text[at] == '\t'; };
-  while (i < text.size() && blank(i)) ++i;
-  if (i == text.size()) return out;
-  // The program: quotes group, backslashes are plain.
-  std::string program;
-  bool quoted = false;
-  for (; i < text.size() && (quoted || !blank(i)); ++i) {
-    if (text[i] == '"') {
-      quoted = !quoted;
-    } else {
-      program += text[i];
-    }
-  }
-  out.push_back(std::move(program));
-  for (;;) {
-    while (i < text.size() && blank(i)) ++i;
-    if (i == text.size()) return out;
-    std::string arg;
-    quoted = false;
-    while (i < text.size()) {
-      size_t backslashes = 0;
-      while (i < text.size() && text[i] == '\\') {
-        ++backslashes;
-        ++i;
-      }
-      if (i < text.size() && text[i] == '"') {
-        arg.append(backslashes / 2, '\\');
-        if (backslashes % 2 == 1) {
-          arg += '"';
-        } else if (quoted && i + 1 < text.size() && text[i + 1] == '"') {
-          arg += '"';
-          ++i;
-        } else {
-          quoted = !quoted;
-        }
-        ++i;
-        continue;
-      }
-      arg.append(backslashes, '\\');
-      if (i == text.size() || (!quoted && blank(i))) break;
-      arg += text[i++];
-    }
-    out.push_back(std::move(arg));
-  }
+  return splitCommandLine(std::string(text));
 }
 
 void setServiceWaitBoundForTest(std::optional<std::chrono::milliseconds> bound) {

@@ -219,11 +219,8 @@ bool controlService(ScHandle service, u32 control, ServiceStatus* status);
 // 6 for a handle that is not open.
 bool closeServiceHandle(ScHandle handle);
 
-// The image path split into program and arguments by the Windows rules: the
-// program up to the first blank or tab outside double quotes, quotes removed;
-// each argument likewise, where 2n backslashes before a quote give n
-// backslashes and the quote delimits, 2n+1 give n and a literal quote, other
-// backslashes are literal, and "" inside quotes is a literal quote.
+// The image path split into program and arguments, as splitCommandLine
+// (zuPlatformProcess.h) splits a command line.
 std::vector<std::string> parseImagePath(std::string_view imagePath);
 
 // --- Service side ----------------------------------------------------------

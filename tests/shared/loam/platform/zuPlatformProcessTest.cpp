@@ -45,7 +45,9 @@ TEST(PlatformProcess, SplitCommandLineFollowsTheWindowsRuntime) {
       {"p \"open end", {"p", "open end"}},
       {"p a\"b c\"d", {"p", "ab cd"}},
       {"p -c \"printf 'a\\r'\"", {"p", "-c", "printf 'a\\r'"}},
-      {"", {""}},
+      {"  /bin/echo a", {"/bin/echo", "a"}},  // blanks before the program
+      {"", {}},
+      {" \t ", {}},
   };
   for (const SplitCase& c : table) EXPECT_EQ(splitCommandLine(c.line), c.words) << c.line;
 }
