@@ -18,9 +18,9 @@
 
 #include "loam/platform/zuPlatformError.h"
 #include "loam/platform/zuPlatformRegistry.h"
-#include "loam/platform/zuPlatformRegistryStore.h"
+#include "internal/zuPlatformRegistryStore.h"
 #include "loam/platform/zuPlatformRoot.h"
-#include "loam/platform/zuPlatformStore.h"
+#include "internal/zuPlatformStore.h"
 #include "loam/platform/zuPlatformTime.h"
 
 namespace zuPlatform {
@@ -336,16 +336,16 @@ bool reportEvent(EventSourceHandle source, u16 type, u16 category, u32 eventId, 
   }
   if (numStrings > 0 && !strings) return fail(kErrorInvalidParameter);
   if (const int err = store::makeFolders(eventLogFolder(), 0755); err != 0) {
-    return fail(store::errorFromErrno(err, kErrorGenFailure));
+    return fail(errorFromErrno(err, kErrorGenFailure));
   }
   timespec now{};
   ::clock_gettime(CLOCK_REALTIME, &now);
 
   store::FileLock lock(counterFile());
-  if (!lock.lockExclusive()) return fail(store::errorFromErrno(lock.error(), kErrorGenFailure));
+  if (!lock.lockExclusive()) return fail(lock.windowsError(kErrorGenFailure));
   u64 number = 0;
   if (!nextRecordNumber(lock.fd(), number)) {
-    return fail(store::errorFromErrno(errno, kErrorGenFailure));
+    return fail(errorFromErrno(errno, kErrorGenFailure));
   }
   std::string line = std::to_string(number) + '\t' + std::to_string(now.tv_sec) + '\t' +
                      std::to_string(type) + '\t' + std::to_string(category) + '\t' +
@@ -362,13 +362,13 @@ bool reportEvent(EventSourceHandle source, u16 type, u16 category, u32 eventId, 
   if (line.size() > std::min<u64>(kMaxRecordBytes, limit / 2)) return fail(kErrorInvalidParameter);
 
   Fd log(::open(eventLogFile().c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-  if (!log.valid()) return fail(store::errorFromErrno(errno, kErrorGenFailure));
+  if (!log.valid()) return fail(errorFromErrno(errno, kErrorGenFailure));
   if (const int err = makeRoom(log.get(), limit, line.size() + 1); err != 0) {
-    return fail(store::errorFromErrno(err, kErrorGenFailure));
+    return fail(errorFromErrno(err, kErrorGenFailure));
   }
   // After a trim the name holds the new file.
   log.reset(::open(eventLogFile().c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-  if (!log.valid()) return fail(store::errorFromErrno(errno, kErrorGenFailure));
+  if (!log.valid()) return fail(errorFromErrno(errno, kErrorGenFailure));
   // A record cut short by a crash gets its line ended, so it costs only itself.
   struct stat st {};
   char last = '\n';
@@ -376,7 +376,7 @@ bool reportEvent(EventSourceHandle source, u16 type, u16 category, u32 eventId, 
       ::pread(log.get(), &last, 1, st.st_size - 1) == 1 && last != '\n') {
     line.insert(line.begin(), '\n');
   }
-  if (!store::writeAll(log.get(), line)) return fail(store::errorFromErrno(errno, kErrorGenFailure));
+  if (!store::writeAll(log.get(), line)) return fail(errorFromErrno(errno, kErrorGenFailure));
   return true;
 }
 
@@ -392,13 +392,13 @@ bool forEachEventRecord(const std::function<void(const EventRecord&)>& onRecord)
   Fd log(::open(eventLogFile().c_str(), O_RDONLY | O_CLOEXEC));
   if (!log.valid()) {
     if (errno == ENOENT) return true;
-    return fail(store::errorFromErrno(errno, kErrorGenFailure));
+    return fail(errorFromErrno(errno, kErrorGenFailure));
   }
   const bool read = forEachLine(log.get(), 0, [&](std::string_view line) {
     EventRecord record;
     if (parseRecord(line, record)) onRecord(record);
   });
-  return read ? true : fail(store::errorFromErrno(errno, kErrorGenFailure));
+  return read ? true : fail(errorFromErrno(errno, kErrorGenFailure));
 }
 
 bool readEventLog(std::vector<EventRecord>& out) {

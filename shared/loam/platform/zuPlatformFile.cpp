@@ -14,7 +14,8 @@
 #include <memory>
 #include <random>
 
-#include "loam/platform/zuPlatformStore.h"
+#include "loam/platform/zuPlatformError.h"
+#include "internal/zuPlatformStore.h"
 
 namespace zuPlatform {
 
@@ -33,7 +34,7 @@ bool lessIgnoringCase(const std::string& a, const std::string& b) {
 
 // An errno where a missing piece means the folder part of the path.
 u32 pathError(int err) {
-  return (err == ENOENT || err == ENOTDIR) ? kFileErrorPathNotFound : fileErrorFromErrno(err);
+  return (err == ENOENT || err == ENOTDIR) ? kFileErrorPathNotFound : errorFromErrno(err);
 }
 
 using Fd = OwnedHandle;
@@ -63,11 +64,11 @@ u32 copyContents(int from, int to) {
     const ssize_t n = ::read(from, buffer.data(), buffer.size());
     if (n < 0) {
       if (errno == EINTR) continue;
-      return fileErrorFromErrno(errno);
+      return errorFromErrno(errno);
     }
     if (n == 0) return kFileErrorNone;
     if (!store::writeAll(to, std::string_view(buffer.data(), static_cast<size_t>(n)))) {
-      return fileErrorFromErrno(errno);
+      return errorFromErrno(errno);
     }
   }
 }
@@ -93,51 +94,6 @@ std::string followLinks(const std::string& native) {
 
 }  // namespace
 
-u32 fileErrorFromErrno(int err) {
-  switch (err) {
-    case 0:
-      return kFileErrorNone;
-    case ENOENT:
-      return kFileErrorFileNotFound;
-    case ENOTDIR:
-      return kFileErrorPathNotFound;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-      return kFileErrorAccessDenied;
-    case EROFS:
-      return kFileErrorWriteProtect;
-    case EEXIST:
-      return kFileErrorAlreadyExists;
-    case ETXTBSY:
-    case EBUSY:
-      return kFileErrorSharingViolation;
-    case ENOTEMPTY:
-      return kFileErrorDirNotEmpty;
-    case ENAMETOOLONG:
-      return kFileErrorNameTooLong;
-    case ENOSPC:
-    case EDQUOT:
-      return kFileErrorDiskFull;
-    case EXDEV:
-      return kFileErrorNotSameDevice;
-    case ENOMEM:
-      return kFileErrorNotEnoughMemory;
-    case EMFILE:
-    case ENFILE:
-      return kFileErrorTooManyOpenFiles;
-    case EINVAL:
-      return kFileErrorInvalidParameter;
-    case ERANGE:
-      return kFileErrorBufferOverflow;
-    case ELOOP:
-      return kFileErrorCantResolve;
-    case EIO:
-      return kFileErrorIoDevice;
-    default:
-      return kFileErrorGeneralFailure;
-  }
-}
 
 std::string nativePath(const std::string& path) {
   std::string out = path;
@@ -174,7 +130,7 @@ u32 fileIdentity(const std::string& path, FileIdentity& out) {
   const std::string native = nativePath(path);
   if (native.empty()) return kFileErrorPathNotFound;
   struct stat st {};
-  if (::stat(native.c_str(), &st) != 0) return fileErrorFromErrno(errno);
+  if (::stat(native.c_str(), &st) != 0) return errorFromErrno(errno);
   out.device = static_cast<u64>(st.st_dev);
   out.inode = static_cast<u64>(st.st_ino);
   out.size = st.st_size > 0 ? static_cast<u64>(st.st_size) : 0;
@@ -187,7 +143,7 @@ u32 fileInfo(const std::string& path, FindData& out) {
   const std::string native = nativePath(path);
   struct stat st {};
   if (native.empty()) return kFileErrorPathNotFound;
-  if (::lstat(native.c_str(), &st) != 0) return fileErrorFromErrno(errno);
+  if (::lstat(native.c_str(), &st) != 0) return errorFromErrno(errno);
   out = FindData{};
   out.name = lastComponent(native);
   fillFromStat(st, out);
@@ -218,7 +174,7 @@ u32 searchFiles(const std::string& path, std::vector<FindData>& out) {
   Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!dirFd.valid()) return pathError(errno);
   std::unique_ptr<DIR, DirCloser> stream(::fdopendir(dirFd.get()));
-  if (!stream) return fileErrorFromErrno(errno);
+  if (!stream) return errorFromErrno(errno);
   const int fd = dirFd.release();  // now owned by the stream
 
   for (;;) {
@@ -228,7 +184,7 @@ u32 searchFiles(const std::string& path, std::vector<FindData>& out) {
       if (errno != 0) {
         const int err = errno;
         out.clear();
-        return fileErrorFromErrno(err);
+        return errorFromErrno(err);
       }
       break;
     }
@@ -259,14 +215,14 @@ u32 currentDirectory(std::string& out) {
       out = std::move(buffer);
       return kFileErrorNone;
     }
-    if (errno != ERANGE || buffer.size() >= (1u << 20)) return fileErrorFromErrno(errno);
+    if (errno != ERANGE || buffer.size() >= (1u << 20)) return errorFromErrno(errno);
     buffer.resize(buffer.size() * 2);
   }
 }
 
 u32 setCurrentDirectory(const std::string& path) {
   const std::string native = nativePath(path);
-  if (::chdir(native.c_str()) != 0) return fileErrorFromErrno(errno);
+  if (::chdir(native.c_str()) != 0) return errorFromErrno(errno);
   return kFileErrorNone;
 }
 
@@ -282,7 +238,7 @@ u32 removeDirectory(const std::string& path) {
     const int err = errno;
     if (err == ENOTEMPTY || err == EEXIST) return kFileErrorDirNotEmpty;
     if (err == ENOTDIR) return kFileErrorDirectory;
-    return fileErrorFromErrno(err);
+    return errorFromErrno(err);
   }
   return kFileErrorNone;
 }
@@ -290,10 +246,10 @@ u32 removeDirectory(const std::string& path) {
 u32 deleteFile(const std::string& path) {
   const std::string native = nativePath(path);
   struct stat st {};
-  if (::lstat(native.c_str(), &st) != 0) return fileErrorFromErrno(errno);
+  if (::lstat(native.c_str(), &st) != 0) return errorFromErrno(errno);
   if (S_ISDIR(st.st_mode)) return kFileErrorAccessDenied;
   if (!S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0) return kFileErrorAccessDenied;
-  if (::unlink(native.c_str()) != 0) return fileErrorFromErrno(errno);
+  if (::unlink(native.c_str()) != 0) return errorFromErrno(errno);
   return kFileErrorNone;
 }
 
@@ -303,9 +259,9 @@ u32 copyFile(const std::string& from, const std::string& to) {
 
   // O_NONBLOCK only so that a FIFO cannot hang the open; regular files ignore it.
   Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (!in.valid()) return fileErrorFromErrno(errno);
+  if (!in.valid()) return errorFromErrno(errno);
   struct stat src {};
-  if (::fstat(in.get(), &src) != 0) return fileErrorFromErrno(errno);
+  if (::fstat(in.get(), &src) != 0) return errorFromErrno(errno);
   if (!S_ISREG(src.st_mode)) return kFileErrorAccessDenied;
 
   const mode_t mode = src.st_mode & 07777;
@@ -318,17 +274,17 @@ u32 copyFile(const std::string& from, const std::string& to) {
     created = false;
     // Written in place, so a running executable reports ETXTBSY rather than being replaced.
     Fd existing(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (!existing.valid()) return fileErrorFromErrno(errno);
+    if (!existing.valid()) return errorFromErrno(errno);
     struct stat dst {};
-    if (::fstat(existing.get(), &dst) != 0) return fileErrorFromErrno(errno);
+    if (::fstat(existing.get(), &dst) != 0) return errorFromErrno(errno);
     if (dst.st_dev == src.st_dev && dst.st_ino == src.st_ino) return kFileErrorSharingViolation;
     if (!S_ISREG(dst.st_mode) || (dst.st_mode & S_IWUSR) == 0) return kFileErrorAccessDenied;
-    if (::ftruncate(existing.get(), 0) != 0) return fileErrorFromErrno(errno);
+    if (::ftruncate(existing.get(), 0) != 0) return errorFromErrno(errno);
     out.reset(existing.release());
   }
 
   u32 err = copyContents(in.get(), out.get());
-  if (::close(out.release()) != 0 && err == kFileErrorNone) err = fileErrorFromErrno(errno);
+  if (::close(out.release()) != 0 && err == kFileErrorNone) err = errorFromErrno(errno);
   if (err != kFileErrorNone && created) ::unlink(target.c_str());
   return err;
 }
@@ -343,7 +299,7 @@ u32 moveFile(const std::string& from, const std::string& to) {
   if (::rename(source.c_str(), target.c_str()) != 0) {
     const int err = errno;
     if (err == EISDIR || err == ENOTEMPTY || err == EEXIST) return kFileErrorAccessDenied;
-    return fileErrorFromErrno(err);
+    return errorFromErrno(err);
   }
   return kFileErrorNone;
 }
@@ -351,9 +307,9 @@ u32 moveFile(const std::string& from, const std::string& to) {
 u32 checkReadable(const std::string& path) {
   const std::string native = nativePath(path);
   Fd fd(::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (!fd.valid()) return fileErrorFromErrno(errno);
+  if (!fd.valid()) return errorFromErrno(errno);
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) return fileErrorFromErrno(errno);
+  if (::fstat(fd.get(), &st) != 0) return errorFromErrno(errno);
   if (S_ISDIR(st.st_mode)) return kFileErrorAccessDenied;
   return kFileErrorNone;
 }
@@ -362,9 +318,9 @@ u32 readFile(const std::string& path, std::string& out) {
   const std::string native = nativePath(path);
   // O_NONBLOCK only so that a FIFO cannot hang the open; regular files ignore it.
   Fd fd(::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (!fd.valid()) return fileErrorFromErrno(errno);
+  if (!fd.valid()) return errorFromErrno(errno);
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) return fileErrorFromErrno(errno);
+  if (::fstat(fd.get(), &st) != 0) return errorFromErrno(errno);
   // A device or pipe could feed bytes without end.
   if (!S_ISREG(st.st_mode)) return kFileErrorAccessDenied;
   std::string text;
@@ -373,7 +329,7 @@ u32 readFile(const std::string& path, std::string& out) {
     const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return fileErrorFromErrno(errno);
+      return errorFromErrno(errno);
     }
     if (n == 0) break;
     text.append(buffer, static_cast<size_t>(n));
@@ -414,16 +370,16 @@ u32 writeFileAtomically(const std::string& path, std::string_view bytes, FileTim
     // owner clears set-id bits; and the umask must not narrow the old mode.
     const bool sameOwner = ::fchown(fd.get(), old.st_uid, old.st_gid) == 0;
     static_cast<void>(sameOwner);
-    if (::fchmod(fd.get(), mode) != 0) err = fileErrorFromErrno(errno);
+    if (::fchmod(fd.get(), mode) != 0) err = errorFromErrno(errno);
   }
   if (err == kFileErrorNone && !store::writeAll(fd.get(), bytes))
-    err = fileErrorFromErrno(errno);
-  if (err == kFileErrorNone && ::fsync(fd.get()) != 0) err = fileErrorFromErrno(errno);
+    err = errorFromErrno(errno);
+  if (err == kFileErrorNone && ::fsync(fd.get()) != 0) err = errorFromErrno(errno);
   struct stat st {};
-  if (err == kFileErrorNone && ::fstat(fd.get(), &st) != 0) err = fileErrorFromErrno(errno);
-  if (::close(fd.release()) != 0 && err == kFileErrorNone) err = fileErrorFromErrno(errno);
+  if (err == kFileErrorNone && ::fstat(fd.get(), &st) != 0) err = errorFromErrno(errno);
+  if (::close(fd.release()) != 0 && err == kFileErrorNone) err = errorFromErrno(errno);
   if (err == kFileErrorNone && ::rename(temp.c_str(), target.c_str()) != 0)
-    err = fileErrorFromErrno(errno);
+    err = errorFromErrno(errno);
   if (err != kFileErrorNone) {
     ::unlink(temp.c_str());
     return err;
@@ -472,7 +428,7 @@ u32 modulePath(std::string& out) {
   std::string buffer(256, '\0');
   for (;;) {
     const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (n < 0) return fileErrorFromErrno(errno);
+    if (n < 0) return errorFromErrno(errno);
     if (static_cast<size_t>(n) < buffer.size()) {
       buffer.resize(static_cast<size_t>(n));  // readlink writes no terminating NUL
       out = std::move(buffer);

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "loam/platform/zuPlatformError.h"
 #include "loam/platform/zuPlatformFile.h"
 #include "loam/platform/zuPlatformProcess.h"
 
@@ -16,7 +17,7 @@ namespace {
 u32 pipeError(int err) {
   if (err == EPIPE) return kPipeErrorNoData;
   if (err == EBADF) return kErrorInvalidHandle;
-  return fileErrorFromErrno(err);
+  return errorFromErrno(err);
 }
 
 }  // namespace
@@ -71,7 +72,7 @@ u32 createOutputFile(const std::string& path, Handle& out) {
   if (fd < 0) {
     const int err = errno;
     // With O_CREAT a missing piece can only be a folder.
-    return (err == ENOENT || err == ENOTDIR) ? kFileErrorPathNotFound : fileErrorFromErrno(err);
+    return (err == ENOENT || err == ENOTDIR) ? kFileErrorPathNotFound : errorFromErrno(err);
   }
   out = fd;
   return 0;

@@ -19,8 +19,9 @@
 #include <vector>
 
 #include "loam/platform/zuPlatformEvent.h"
+#include "loam/platform/zuPlatformError.h"
 #include "loam/platform/zuPlatformFile.h"
-#include "loam/platform/zuPlatformStore.h"
+#include "internal/zuPlatformStore.h"
 #include "loam/platform/zuPlatformSignals.h"
 
 namespace zuPlatform {
@@ -31,7 +32,7 @@ bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 u32 spawnError(int err) {
   if (err == ENOEXEC) return kErrorBadExeFormat;
-  return fileErrorFromErrno(err);
+  return errorFromErrno(err);
 }
 
 u32 exitCodeOf(const siginfo_t& info) {

@@ -13,7 +13,7 @@
 #include <unordered_set>
 
 #include "loam/platform/zuPlatformError.h"
-#include "loam/platform/zuPlatformRegistryStore.h"
+#include "internal/zuPlatformRegistryStore.h"
 #include "loam/platform/zuPlatformRoot.h"
 
 namespace zuPlatform {
@@ -174,7 +174,7 @@ static std::string registryLockFile() {
 }
 
 RegistryLock::RegistryLock() : lock_(registryLockFile()) {
-  if (!lock_.lockExclusive()) error_ = errorFromErrno(lock_.error(), kErrorRegistryIoFailed);
+  if (!lock_.lockExclusive()) error_ = lock_.windowsError(kErrorRegistryIoFailed);
 }
 
 u32 splitKeyPath(const char* subKey, std::vector<std::string>& names) {

@@ -28,10 +28,10 @@
 #include "loam/platform/zuPlatformError.h"
 #include "loam/platform/zuPlatformProcess.h"
 #include "loam/platform/zuPlatformRegistry.h"
-#include "loam/platform/zuPlatformRegistryStore.h"
+#include "internal/zuPlatformRegistryStore.h"
 #include "loam/platform/zuPlatformRoot.h"
 #include "loam/platform/zuPlatformSignals.h"
-#include "loam/platform/zuPlatformStore.h"
+#include "internal/zuPlatformStore.h"
 
 extern char** environ;
 
@@ -67,7 +67,7 @@ bool fail(u32 error) {
 // database, as Windows' own lock does.
 u32 startLockError(int err) {
   return err == ETIMEDOUT ? kErrorServiceDatabaseLocked
-                          : store::errorFromErrno(err, kErrorAccessDenied);
+                          : errorFromErrno(err, kErrorAccessDenied);
 }
 
 // --- names and places ------------------------------------------------------
@@ -419,7 +419,7 @@ u32 spawnError(int err) {
     case ELIBBAD:
       return kErrorBadExeFormat;
     default:
-      return store::errorFromErrno(err, kErrorGenFailure);
+      return errorFromErrno(err, kErrorGenFailure);
   }
 }
 
@@ -745,7 +745,7 @@ void reportStoppedOnFailure(const std::string& escaped, u32 error) {
 ScHandle openScManager(u32 access) {
   const int err = store::makeFolders(rootFolder(), 0755);
   if (err != 0) {
-    setLastError(store::errorFromErrno(err, kErrorAccessDenied));
+    setLastError(errorFromErrno(err, kErrorAccessDenied));
     return kScHandleNone;
   }
   return addEntry(ScEntry{true, access, std::string()});
@@ -845,7 +845,7 @@ bool deleteService(ScHandle service) {
   if (!lookupEntry(service, false, kDelete, entry)) return false;
   const std::string runtime = runtimeFolder(entry.escaped);
   if (const int err = store::makeFolders(runtime, kRuntimeMode); err != 0) {
-    return fail(store::errorFromErrno(err, kErrorAccessDenied));
+    return fail(errorFromErrno(err, kErrorAccessDenied));
   }
   // Not while a start is under way.
   store::FileLock managerLock(runtimeFile(entry.escaped, "manager.lock"));
@@ -965,7 +965,7 @@ bool startService(ScHandle service, u32 argc, const char* const* argv) {
   const std::string runtime = runtimeFolder(entry.escaped);
   int folderErr = store::makeFolders(runtime, kRuntimeMode);
   if (folderErr == 0) folderErr = store::makeFolders(workFolder(), 0755);
-  if (folderErr != 0) return fail(store::errorFromErrno(folderErr, kErrorAccessDenied));
+  if (folderErr != 0) return fail(errorFromErrno(folderErr, kErrorAccessDenied));
 
   const auto deadline = Clock::now() + std::chrono::milliseconds(g_waitBoundMs.load());
   // One start at a time per service, in any process.
@@ -982,14 +982,14 @@ bool startService(ScHandle service, u32 argc, const char* const* argv) {
 
   const std::string startSocket = runtimeFile(entry.escaped, "start.sock");
   Fd listener = listenUnix(startSocket);
-  if (!listener.valid()) return fail(store::errorFromErrno(errno, kErrorGenFailure));
+  if (!listener.valid()) return fail(errorFromErrno(errno, kErrorGenFailure));
   ServiceStatusProcess pending;
   pending.serviceType = kServiceWin32OwnProcess;
   pending.currentState = kServiceStartPending;
   pending.waitHint = static_cast<u32>(g_waitBoundMs.load());
   if (const int statusErr = writeStatus(entry.escaped, pending); statusErr != 0) {
     ::unlink(startSocket.c_str());
-    return fail(store::errorFromErrno(statusErr, kErrorGenFailure));
+    return fail(errorFromErrno(statusErr, kErrorGenFailure));
   }
 
   pid_t pid = 0;
@@ -1002,7 +1002,7 @@ bool startService(ScHandle service, u32 argc, const char* const* argv) {
   // left alone (its dispatcher finds no start socket and ends itself).
   Fd pidfd(store::openPidfd(pid));
   if (!pidfd.valid()) {
-    const u32 pidfdErr = store::errorFromErrno(errno, kErrorGenFailure);
+    const u32 pidfdErr = errorFromErrno(errno, kErrorGenFailure);
     store::logPlatformFault("Service " + entry.escaped + ": no pidfd for process " +
                             std::to_string(pid) + ", " + std::strerror(errno) +
                             "; it is not waited for");
@@ -1097,7 +1097,7 @@ bool startServiceCtrlDispatcher(const ServiceTableEntry* table) {
   // Held until the process ends: a manager that can take it knows we are gone.
   store::FileLock alive(runtimeFile(escaped, "alive.lock"));
   if (!alive.lockExclusive()) {
-    return fail(store::errorFromErrno(alive.error(), kErrorFailedServiceControllerConnect));
+    return fail(errorFromErrno(alive.error(), kErrorFailedServiceControllerConnect));
   }
   (void)alive.releaseFd();
 
@@ -1105,7 +1105,7 @@ bool startServiceCtrlDispatcher(const ServiceTableEntry* table) {
   Fd listener = listenUnix(controlSocket);
   Fd stopEvent(::eventfd(0, EFD_CLOEXEC));
   if (!listener.valid() || !stopEvent.valid()) {
-    const u32 err = store::errorFromErrno(errno, kErrorGenFailure);
+    const u32 err = errorFromErrno(errno, kErrorGenFailure);
     reportStoppedOnFailure(escaped, err);
     return fail(err);
   }
@@ -1217,7 +1217,7 @@ bool setServiceStatus(ServiceStatusHandle handle, const ServiceStatus* status) {
     const u64 one = 1;
     (void)!::write(d.stopEvent, &one, sizeof one);
   }
-  return err == 0 ? true : fail(store::errorFromErrno(err, kErrorGenFailure));
+  return err == 0 ? true : fail(errorFromErrno(err, kErrorGenFailure));
 }
 
 }  // namespace zuPlatform

@@ -17,6 +17,7 @@
 #include <climits>
 #include <cstring>
 
+#include "loam/platform/zuPlatformError.h"
 #include "loam/platform/zuPlatformWait.h"
 
 namespace zuPlatform {
@@ -25,7 +26,6 @@ namespace {
 
 std::atomic<u32> g_startupCount{0};
 std::atomic<bool> g_failStartup{false};
-thread_local u32 t_lastError = 0;
 std::atomic<AddressLookup> g_addressLookup{nullptr};
 
 // Windows' numbers for "host not found", "try again" and "no recovery".
@@ -33,13 +33,15 @@ constexpr u32 kErrorHostNotFound = 11001;
 constexpr u32 kErrorTryAgain = 11002;
 constexpr u32 kErrorNoRecovery = 11003;
 
+// Socket errors share the thread's one last-error slot, as WSAGetLastError
+// and GetLastError do.
 void noteErrno() {
   const int e = errno;
-  t_lastError = (e == EAGAIN || e == EWOULDBLOCK || e == EINPROGRESS) ? kErrorWouldBlock
-                                                                      : static_cast<u32>(e);
+  setLastError((e == EAGAIN || e == EWOULDBLOCK || e == EINPROGRESS) ? kErrorWouldBlock
+                                                                     : static_cast<u32>(e));
 }
 
-void noteError(u32 code) { t_lastError = code; }
+void noteError(u32 code) { setLastError(code); }
 
 int toLinuxFamily(u32 family) {
   switch (family) {
@@ -225,8 +227,8 @@ u32 socketStartupCount() { return g_startupCount.load(); }
 void failSocketStartupForTest(bool fail) { g_failStartup.store(fail); }
 
 u32 lastSocketError() {
-  const u32 e = t_lastError;
-  t_lastError = 0;
+  const u32 e = getLastError();
+  setLastError(kErrorSuccess);
   return e;
 }
 
@@ -317,7 +319,7 @@ u32 connectSocket(Socket socket, const SocketAddress& address) {
   // An interrupted connect goes on in the background, like one in progress.
   if (errno == EINTR) errno = EINPROGRESS;
   noteErrno();
-  return t_lastError;
+  return getLastError();
 }
 
 bool bindSocket(Socket socket, const SocketAddress& address) {

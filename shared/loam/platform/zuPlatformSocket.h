@@ -7,7 +7,8 @@
 // close-on-exec, and IPv6 sockets are IPv6-only as on Windows, so an IPv4
 // and an IPv6 socket can listen on the same port. Sends never raise SIGPIPE.
 //
-// A failing call stores its error for the calling thread (lastSocketError):
+// A failing call stores its error in the thread's last error
+// (zuPlatformError.h; read and cleared by lastSocketError):
 // an errno value, except that a call that would block (or a connect still in
 // progress) stores kErrorWouldBlock.
 #include <span>

@@ -1,4 +1,4 @@
-#include "loam/platform/zuPlatformStore.h"
+#include "internal/zuPlatformStore.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -89,32 +89,6 @@ bool isEscapedName(std::string_view text) {
   return true;
 }
 
-u32 errorFromErrno(int err, u32 fallback) {
-  switch (err) {
-    case 0:
-      return kErrorSuccess;
-    case ENOENT:
-    case ENOTDIR:
-      return kErrorFileNotFound;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return kErrorAccessDenied;
-    case ENOMEM:
-      return kErrorNotEnoughMemory;
-    case ENOSPC:
-    case EDQUOT:
-      return kErrorDiskFull;
-    case ENAMETOOLONG:
-      return kErrorInvalidName;
-    case ETIMEDOUT:
-      return kErrorSharingViolation;
-    case ENOEXEC:
-      return kErrorBadExeFormat;
-    default:
-      return fallback;
-  }
-}
 
 int makeFolders(const std::string& path, mode_t mode) {
   for (size_t pos = 1; pos <= path.size(); ++pos) {
@@ -228,6 +202,10 @@ bool markStuck(const std::string& path, bool stuckNow) {
 }  // namespace
 
 i64 lockWaitBoundMs() { return g_lockWaitBoundMs.load(); }
+
+u32 FileLock::windowsError(u32 unmapped) const {
+  return error_ == ETIMEDOUT ? kErrorSharingViolation : errorFromErrno(error_, unmapped);
+}
 
 bool FileLock::lockExclusive() {
   if (!fd_.valid()) return false;

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "loam/platform/zuPlatformStore.h"
+#include "zuPlatformStore.h"
 #include "loam/platform/zuTypes.h"
 
 namespace zuPlatform::store {

@@ -46,9 +46,6 @@ std::string escapeName(std::string_view name);
 // come back to us through the environment).
 bool isEscapedName(std::string_view text);
 
-// Windows error number for an errno value; fallback for the unexpected ones.
-u32 errorFromErrno(int err, u32 fallback);
-
 // mkdir -p with the given mode for the folders it makes. 0 or errno.
 int makeFolders(const std::string& path, mode_t mode);
 
@@ -86,6 +83,9 @@ class FileLock {
   // Takes the exclusive lock within the bound. False (errno in error(),
   // ETIMEDOUT when the bound passed) on failure.
   [[nodiscard]] bool lockExclusive();
+  // The Windows error of the failure: 32 when the bound passed, else the
+  // errno's (unmapped for one the table does not name).
+  u32 windowsError(u32 unmapped) const;
   int fd() const { return fd_.get(); }
   // The fd, for a lock that is kept for the process's life.
   int releaseFd() { return fd_.release(); }
