@@ -3,8 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,6 +19,7 @@
 #include "loam/platform/zuPlatformEvent.h"
 #include "loam/platform/zuPlatformError.h"
 #include "loam/platform/zuPlatformFile.h"
+#include "internal/zuPlatformSpawn.h"
 #include "internal/zuPlatformStore.h"
 #include "loam/platform/zuPlatformSignals.h"
 
@@ -29,11 +28,6 @@ namespace zuPlatform {
 namespace {
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-u32 spawnError(int err) {
-  if (err == ENOEXEC) return kErrorBadExeFormat;
-  return errorFromErrno(err);
-}
 
 u32 exitCodeOf(const siginfo_t& info) {
   const auto status = static_cast<u32>(info.si_status);
@@ -170,47 +164,6 @@ class Reaper {
   std::thread thread_;
 };
 
-// posix_spawn's attributes and file actions, destroyed on every path.
-struct SpawnSetup {
-  posix_spawnattr_t attr;
-  posix_spawn_file_actions_t actions;
-  std::vector<Handle> temporaries;
-  int err = 0;
-
-  SpawnSetup() {
-    err = ::posix_spawnattr_init(&attr);
-    if (err == 0) err = ::posix_spawn_file_actions_init(&actions);
-  }
-  ~SpawnSetup() {
-    ::posix_spawn_file_actions_destroy(&actions);
-    ::posix_spawnattr_destroy(&attr);
-    for (const Handle fd : temporaries) closeHandle(fd);
-  }
-  SpawnSetup(const SpawnSetup&) = delete;
-  SpawnSetup& operator=(const SpawnSetup&) = delete;
-
-  // A source below 3 could be overwritten by an earlier dup2 onto 0, 1 or 2;
-  // such a source is copied above them first.
-  Handle source(Handle fd) {
-    if (fd >= 3) return fd;
-    const Handle copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    if (copy < 0) {
-      err = errno;
-      return fd;
-    }
-    temporaries.push_back(copy);
-    return copy;
-  }
-
-  void standardHandle(Handle fd, int target, int nullMode) {
-    if (err != 0) return;
-    if (isValidHandle(fd))
-      err = ::posix_spawn_file_actions_adddup2(&actions, source(fd), target);
-    else
-      err = ::posix_spawn_file_actions_addopen(&actions, target, "/dev/null", nullMode, 0);
-  }
-};
-
 }  // namespace
 
 std::vector<std::string> splitCommandLine(const std::string& commandLine) {
@@ -287,33 +240,14 @@ u32 startProcess(const std::string& commandLine, Handle input, Handle output, Pr
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
 
-  SpawnSetup setup;
-  if (setup.err == 0) {
-    // The child starts clean: its own session, default dispositions (SIGPIPE
-    // is ignored here), and no signal blocked (the console signals are
-    // blocked in every thread of this process).
-    sigset_t none;
-    sigset_t all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    setup.err = ::posix_spawnattr_setsigmask(&setup.attr, &none);
-    if (setup.err == 0) setup.err = ::posix_spawnattr_setsigdefault(&setup.attr, &all);
-    if (setup.err == 0)
-      setup.err = ::posix_spawnattr_setflags(
-          &setup.attr,
-          static_cast<short>(POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF));
-  }
+  spawn::SpawnSetup setup;
   setup.standardHandle(input, 0, O_RDONLY);
   setup.standardHandle(output, 1, O_WRONLY);
   setup.standardHandle(output, 2, O_WRONLY);
-  // Everything is close-on-exec already; this also keeps out a descriptor
-  // that some other code opened without the flag.
-  if (setup.err == 0) setup.err = ::posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3);
-  if (setup.err != 0) return spawnError(setup.err);
-
   pid_t pid = 0;
-  const int rc = ::posix_spawnp(&pid, argv[0], &setup.actions, &setup.attr, argv.data(), environ);
-  if (rc != 0) return spawnError(rc);
+  if (const int err = setup.spawn(pid, argv.data(), environ, true); err != 0) {
+    return spawn::spawnErrorFromErrno(err);
+  }
 
   const int pidfd = store::openPidfd(pid);
   if (pidfd < 0) {
@@ -322,7 +256,7 @@ u32 startProcess(const std::string& commandLine, Handle input, Handle output, Pr
     const int err = errno;
     store::logPlatformFault("Process " + std::to_string(pid) + " started without a pidfd (" +
                             std::strerror(err) + "); it is not signalled or waited for");
-    return spawnError(err);
+    return spawn::spawnErrorFromErrno(err);
   }
   out.process = pidfd;
   out.processId = static_cast<u32>(pid);

@@ -2,8 +2,6 @@
 // delete, queries, start (spawn and hand-shake) and controls.
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,6 +16,7 @@
 #include <unordered_map>
 
 #include "internal/zuPlatformServiceParts.h"
+#include "internal/zuPlatformSpawn.h"
 #include "loam/platform/zuPlatformProcess.h"
 #include "loam/platform/zuPlatformRegistry.h"
 #include "loam/platform/zuPlatformRoot.h"
@@ -110,20 +109,10 @@ bool dependencyPresent(const std::string& name) {
   return loadConfig(store::escapeName(name), config) == kErrorSuccess && !config.deleteFlag;
 }
 
+// StartService reports a program it cannot reach as 2, whichever part of its
+// path is missing (CreateProcess would say 3 for a missing folder).
 u32 spawnError(int err) {
-  switch (err) {
-    case ENOENT:
-    case ENOTDIR:
-      return kErrorFileNotFound;
-    case EACCES:
-    case EPERM:
-      return kErrorAccessDenied;
-    case ENOEXEC:
-    case ELIBBAD:
-      return kErrorBadExeFormat;
-    default:
-      return errorFromErrno(err, kErrorGenFailure);
-  }
+  return err == ENOTDIR ? kErrorFileNotFound : spawn::spawnErrorFromErrno(err);
 }
 
 // Runs the program in a session of its own, never through a shell.
@@ -141,38 +130,12 @@ int spawnService(const std::vector<std::string>& args, const std::string& escape
   const std::string log = runtimeFile(escaped, "output.log");
   const std::string work = workFolder();
 
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attr;
-  if (int err = posix_spawn_file_actions_init(&actions); err != 0) return err;
-  if (int err = posix_spawnattr_init(&attr); err != 0) {
-    posix_spawn_file_actions_destroy(&actions);
-    return err;
-  }
-  sigset_t none;
-  sigset_t all;
-  sigemptyset(&none);
-  sigfillset(&all);
-  sigdelset(&all, SIGKILL);
-  sigdelset(&all, SIGSTOP);
-  int err = posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  if (err == 0) {
-    err = posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                           0600);
-  }
-  if (err == 0) err = posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  if (err == 0) err = posix_spawn_file_actions_addchdir_np(&actions, work.c_str());
-  if (err == 0) err = posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-  if (err == 0) {
-    err = posix_spawnattr_setflags(
-        &attr,
-        static_cast<short>(POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF));
-  }
-  if (err == 0) err = posix_spawnattr_setsigmask(&attr, &none);
-  if (err == 0) err = posix_spawnattr_setsigdefault(&attr, &all);
-  if (err == 0) err = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), envp.data());
-  posix_spawnattr_destroy(&attr);
-  posix_spawn_file_actions_destroy(&actions);
-  return err;
+  spawn::SpawnSetup setup;
+  setup.openStandard(0, "/dev/null", O_RDONLY, 0);
+  setup.openStandard(1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+  setup.copyStandard(1, 2);
+  setup.workingFolder(work.c_str());
+  return setup.spawn(pid, argv.data(), envp.data(), false);
 }
 
 // Waits for the started program's dispatcher to say hello on the start
