@@ -339,7 +339,6 @@ u32 readFile(const std::string& path, std::string& out) {
 }
 
 u32 writeFileAtomically(const std::string& path, std::string_view bytes, FileTime* written) {
-  static std::atomic<u32> next{initialTempNumber()};
   const std::string native = nativePath(path);
   if (native.empty() || native.back() == '/') return kFileErrorPathNotFound;
   const std::string target = followLinks(native);
@@ -351,40 +350,15 @@ u32 writeFileAtomically(const std::string& path, std::string_view bytes, FileTim
     return kFileErrorAccessDenied;
   const mode_t mode = replacing ? (old.st_mode & 07777) : 0666;
 
-  // Beside the target, so the rename stays on one file system.
-  std::string temp;
-  Fd fd;
-  for (u32 attempt = 0; attempt < 100 && !fd.valid(); ++attempt) {
-    char number[16];
-    std::snprintf(number, sizeof number, ".%08X.tmp", next.fetch_add(1, std::memory_order_relaxed));
-    temp = target + number;
-    fd.reset(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode));
-    if (!fd.valid() && errno != EEXIST) return pathError(errno);
-  }
-  if (!fd.valid()) return kFileErrorFileExists;
-
-  u32 err = kFileErrorNone;
-  if (replacing) {
-    // The old owner where we may give it (a file the service rewrites stays
-    // its editor's), else the writer's. Owner before mode, as a change of
-    // owner clears set-id bits; and the umask must not narrow the old mode.
-    const bool sameOwner = ::fchown(fd.get(), old.st_uid, old.st_gid) == 0;
-    static_cast<void>(sameOwner);
-    if (::fchmod(fd.get(), mode) != 0) err = errorFromErrno(errno);
-  }
-  if (err == kFileErrorNone && !store::writeAll(fd.get(), bytes))
-    err = errorFromErrno(errno);
-  if (err == kFileErrorNone && ::fsync(fd.get()) != 0) err = errorFromErrno(errno);
+  // The old owner where we may give it: a file the service rewrites stays
+  // its editor's.
   struct stat st {};
-  if (err == kFileErrorNone && ::fstat(fd.get(), &st) != 0) err = errorFromErrno(errno);
-  if (::close(fd.release()) != 0 && err == kFileErrorNone) err = errorFromErrno(errno);
-  if (err == kFileErrorNone && ::rename(temp.c_str(), target.c_str()) != 0)
-    err = errorFromErrno(errno);
-  if (err != kFileErrorNone) {
-    ::unlink(temp.c_str());
-    return err;
+  const store::ReplaceResult result =
+      store::replaceFile(target, bytes, mode, replacing ? &old : nullptr, &st);
+  if (result.error != 0) {
+    if (result.creating && result.error == EEXIST) return kFileErrorFileExists;
+    return result.creating ? pathError(result.error) : errorFromErrno(result.error);
   }
-  store::syncFolderOf(target);
   if (written) {
     written->seconds = static_cast<i64>(st.st_mtim.tv_sec);
     written->nanoseconds = static_cast<u32>(st.st_mtim.tv_nsec);

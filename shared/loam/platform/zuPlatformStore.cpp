@@ -127,31 +127,42 @@ bool writeAll(int fd, std::string_view data) {
   return true;
 }
 
-int writeFileAtomic(const std::string& path, std::string_view data, mode_t mode) {
+ReplaceResult replaceFile(const std::string& target, std::string_view data, mode_t mode,
+                          const struct stat* keepOwnerOf, struct stat* written) {
   // Unique per process and call, so writers in several processes never share
-  // a temporary file.
-  const std::string temp = path + ".tmp." + std::to_string(::getpid()) + "." +
-                           std::to_string(g_tempCounter.fetch_add(1));
-  Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
-  if (!fd.valid()) return errno;
-  if (!writeAll(fd.get(), data)) {
-    const int err = errno;
-    ::unlink(temp.c_str());
-    return err;
+  // a temporary file; beside the target, so the rename stays on one file system.
+  std::string temp;
+  Fd fd;
+  for (int attempt = 0; attempt < 100 && !fd.valid(); ++attempt) {
+    temp = target + ".tmp." + std::to_string(::getpid()) + "." +
+           std::to_string(g_tempCounter.fetch_add(1));
+    fd.reset(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode));
+    if (!fd.valid() && errno != EEXIST) return {errno, true};
   }
-  if (::fsync(fd.get()) != 0) {
-    const int err = errno;
-    ::unlink(temp.c_str());
-    return err;
+  if (!fd.valid()) return {EEXIST, true};
+  int err = 0;
+  if (keepOwnerOf) {
+    // Owner before mode, as a change of owner clears set-id bits; and the
+    // umask must not narrow the old mode.
+    const bool sameOwner = ::fchown(fd.get(), keepOwnerOf->st_uid, keepOwnerOf->st_gid) == 0;
+    static_cast<void>(sameOwner);
+    if (::fchmod(fd.get(), mode) != 0) err = errno;
   }
-  fd.reset();
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    const int err = errno;
+  if (err == 0 && !writeAll(fd.get(), data)) err = errno;
+  if (err == 0 && ::fsync(fd.get()) != 0) err = errno;
+  if (err == 0 && written && ::fstat(fd.get(), written) != 0) err = errno;
+  if (::close(fd.release()) != 0 && err == 0) err = errno;
+  if (err == 0 && ::rename(temp.c_str(), target.c_str()) != 0) err = errno;
+  if (err != 0) {
     ::unlink(temp.c_str());
-    return err;
+    return {err, false};
   }
-  syncFolderOf(path);
-  return 0;
+  syncFolderOf(target);
+  return {};
+}
+
+int writeFileAtomic(const std::string& path, std::string_view data, mode_t mode) {
+  return replaceFile(path, data, mode, nullptr, nullptr).error;
 }
 
 void syncFolderOf(const std::string& path) {

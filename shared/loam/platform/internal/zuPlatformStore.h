@@ -4,6 +4,7 @@
 // file replacement and flock-based locks shared between processes. Not for
 // use outside the platform folder.
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cerrno>
@@ -55,9 +56,22 @@ int readWholeFile(const std::string& path, std::string& out);
 // Writes all of data (EINTR and short writes retried). False with errno.
 bool writeAll(int fd, std::string_view data);
 
-// Writes data to a temporary file beside path, flushes it to disk and renames
-// it over path, so a reader sees the old content or the new one, never a
-// mixture. The folder is synced after the rename (syncFolderOf). 0 or errno.
+// The one atomic replacement: data goes to a new temporary file beside
+// target (created exclusively, ".tmp.<pid>.<n>" after the name), is synced
+// to disk and renamed over target, and the folder is synced (syncFolderOf),
+// so a reader sees the old content or the new one, never a mixture, and the
+// new one survives a crash once this returns. With keepOwnerOf, the new file
+// takes that file's owner where it may (and mode regardless of the umask).
+// written receives the new file's stat. The temporary file never outlives a
+// failure.
+struct ReplaceResult {
+  int error = 0;           // 0 or errno
+  bool creating = false;  // the temporary file could not be made
+};
+ReplaceResult replaceFile(const std::string& target, std::string_view data, mode_t mode,
+                          const struct stat* keepOwnerOf, struct stat* written);
+
+// replaceFile without an owner to keep. 0 or errno.
 int writeFileAtomic(const std::string& path, std::string_view data, mode_t mode);
 
 // Makes a rename or create in path's folder durable, where the file system can.
