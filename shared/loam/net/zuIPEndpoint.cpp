@@ -201,8 +201,8 @@ u16 zuIPEndpoint::listen(u16 port, const zuIPAddress& bindAddress) {
     }
     zu::SocketAddress at = entry.address;
     at.port = boundPort;
-    const bool ok = (kind_ != kKindStream || zu::setSocketOption(s.get(), zu::kLevelSocket,
-                                                                 zu::kOptionReuseAddress, 1)) &&
+    const bool ok = (kind_ != kKindStream ||
+                     zu::setSocketOption(s.get(), zu::kLevelSocket, zu::kOptionReuseAddress, 1)) &&
                     zu::bindSocket(s.get(), at) &&
                     (kind_ != kKindStream || zu::listenSocket(s.get(), kListenBacklog));
     if (!ok) {

@@ -1,8 +1,8 @@
 #pragma once
 // The Windows error numbers that the platform reports (each defined here
 // once), the one mapping from errno to them, and the thread's last error as
-// GetLastError/SetLastError keep it (sockets keep theirs in it too). Registry calls return their error
-// instead, as on Windows; service and event-log calls set the last error.
+// GetLastError/SetLastError keep it (sockets keep theirs in it too). Registry calls return their
+// error instead, as on Windows; service and event-log calls set the last error.
 #include "loam/platform/zuTypes.h"
 
 namespace zuPlatform {

@@ -16,11 +16,11 @@
 #include <unordered_map>
 #include <utility>
 
+#include "internal/zuPlatformRegistryStore.h"
+#include "internal/zuPlatformStore.h"
 #include "loam/platform/zuPlatformError.h"
 #include "loam/platform/zuPlatformRegistry.h"
-#include "internal/zuPlatformRegistryStore.h"
 #include "loam/platform/zuPlatformRoot.h"
-#include "internal/zuPlatformStore.h"
 #include "loam/platform/zuPlatformTime.h"
 
 namespace zuPlatform {
@@ -170,7 +170,8 @@ bool forEachLine(int fd, off_t offset, OnLine&& onLine) {
   bool skipping = false;
   char block[64 * 1024];
   for (;;) {
-    const ssize_t n = store::retryOnSignal([&] { return ::pread(fd, block, sizeof block, offset); });
+    const ssize_t n =
+        store::retryOnSignal([&] { return ::pread(fd, block, sizeof block, offset); });
     if (n < 0) return false;
     if (n == 0) break;
     offset += n;
@@ -239,8 +240,8 @@ bool nextRecordNumber(int fd, u64& out) {
 // Windows, or 20 MiB; never below kMinLogBytes.
 u64 logSizeLimit() {
   store::RegKeyData key;
-  if (store::readKey(store::childFolder("", {"SYSTEM", "CurrentControlSet", "Services",
-                                             "EventLog", "Application"}),
+  if (store::readKey(store::childFolder("", {"SYSTEM", "CurrentControlSet", "Services", "EventLog",
+                                             "Application"}),
                      key) != kErrorSuccess) {
     return kDefaultEventLogMaxSize;
   }

@@ -12,8 +12,8 @@
 // The log keeps to a size limit with Windows' "overwrite as needed": the
 // oldest records make room for new ones. The limit is the DWORD MaxSize (in
 // bytes) of the registry key
-// SYSTEM\CurrentControlSet\Services\EventLog\Application, 20 MiB when it is not set, never below 64 KiB; a record longer
-// than 256 KiB or half the limit is refused (87).
+// SYSTEM\CurrentControlSet\Services\EventLog\Application, 20 MiB when it is not set, never below 64
+// KiB; a record longer than 256 KiB or half the limit is refused (87).
 //
 // The message table of the program's events 100 to 109 is compiled in; the
 // reader formats a record with its text whatever source reported it. Not

@@ -14,8 +14,8 @@
 #include <memory>
 #include <random>
 
-#include "loam/platform/zuPlatformError.h"
 #include "internal/zuPlatformStore.h"
+#include "loam/platform/zuPlatformError.h"
 
 namespace zuPlatform {
 
@@ -57,15 +57,12 @@ std::string lastComponent(const std::string& native) {
   return slash == std::string::npos ? native : native.substr(slash + 1);
 }
 
-
 u32 copyContents(int from, int to) {
   std::vector<char> buffer(64 * 1024);
   for (;;) {
-    const ssize_t n = ::read(from, buffer.data(), buffer.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errorFromErrno(errno);
-    }
+    const ssize_t n =
+        store::retryOnSignal([&] { return ::read(from, buffer.data(), buffer.size()); });
+    if (n < 0) return errorFromErrno(errno);
     if (n == 0) return kFileErrorNone;
     if (!store::writeAll(to, std::string_view(buffer.data(), static_cast<size_t>(n)))) {
       return errorFromErrno(errno);
@@ -93,7 +90,6 @@ std::string followLinks(const std::string& native) {
 }
 
 }  // namespace
-
 
 std::string nativePath(const std::string& path) {
   std::string out = path;
@@ -324,16 +320,7 @@ u32 readFile(const std::string& path, std::string& out) {
   // A device or pipe could feed bytes without end.
   if (!S_ISREG(st.st_mode)) return kFileErrorAccessDenied;
   std::string text;
-  char buffer[8192];
-  for (;;) {
-    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errorFromErrno(errno);
-    }
-    if (n == 0) break;
-    text.append(buffer, static_cast<size_t>(n));
-  }
+  if (const int err = store::readAll(fd.get(), text); err != 0) return errorFromErrno(err);
   out = std::move(text);
   return kFileErrorNone;
 }

@@ -7,6 +7,8 @@
 
 #include <cerrno>
 
+#include "internal/zuPlatformStore.h"
+
 namespace zuPlatform {
 
 namespace {
@@ -16,10 +18,7 @@ namespace {
 constexpr int kAttempts = 8;
 
 bool lockNoWait(Handle fd) {
-  for (;;) {
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
-    if (errno != EINTR) return false;
-  }
+  return store::retryOnSignal([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) == 0;
 }
 
 // True when the open file is still the one linked under path.
@@ -97,8 +96,8 @@ std::string readLockFileStart(const std::string& path, std::size_t limit) {
   out.resize(limit);
   std::size_t done = 0;
   while (done < limit) {
-    const ssize_t n = ::read(fd, out.data() + done, limit - done);
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n =
+        store::retryOnSignal([&] { return ::read(fd, out.data() + done, limit - done); });
     if (n <= 0) break;
     done += static_cast<std::size_t>(n);
   }

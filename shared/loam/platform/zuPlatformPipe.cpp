@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "internal/zuPlatformStore.h"
 #include "loam/platform/zuPlatformError.h"
 #include "loam/platform/zuPlatformFile.h"
 #include "loam/platform/zuPlatformProcess.h"
@@ -42,25 +43,19 @@ u32 pipeBytesWaiting(Handle readEnd, u32& count) {
 
 u32 readHandle(Handle handle, void* buffer, u32 length, u32& count) {
   count = 0;
-  for (;;) {
-    const ssize_t n = ::read(handle, buffer, length);
-    if (n >= 0) {
-      count = static_cast<u32>(n);
-      return 0;
-    }
-    if (errno != EINTR) return pipeError(errno);
-  }
+  const ssize_t n = store::retryOnSignal([&] { return ::read(handle, buffer, length); });
+  if (n < 0) return pipeError(errno);
+  count = static_cast<u32>(n);
+  return 0;
 }
 
 u32 writeHandle(Handle handle, const void* data, u32 length, u32& written) {
   written = 0;
   const auto* bytes = static_cast<const char*>(data);
   while (written < length) {
-    const ssize_t n = ::write(handle, bytes + written, length - written);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return pipeError(errno);
-    }
+    const ssize_t n =
+        store::retryOnSignal([&] { return ::write(handle, bytes + written, length - written); });
+    if (n < 0) return pipeError(errno);
     written += static_cast<u32>(n);
   }
   return 0;

@@ -8,19 +8,19 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
 
-#include "loam/platform/zuPlatformEvent.h"
-#include "loam/platform/zuPlatformError.h"
-#include "loam/platform/zuPlatformFile.h"
 #include "internal/zuPlatformSpawn.h"
 #include "internal/zuPlatformStore.h"
+#include "loam/platform/zuPlatformError.h"
+#include "loam/platform/zuPlatformEvent.h"
+#include "loam/platform/zuPlatformFile.h"
 #include "loam/platform/zuPlatformSignals.h"
 
 namespace zuPlatform {
@@ -38,10 +38,8 @@ u32 exitCodeOf(const siginfo_t& info) {
 // waitid on one pidfd; EINTR is retried.
 int waitChild(Handle process, siginfo_t& info, int flags) {
   std::memset(&info, 0, sizeof info);
-  for (;;) {
-    const int r = ::waitid(P_PIDFD, static_cast<id_t>(process), &info, flags);
-    if (r == 0 || errno != EINTR) return r;
-  }
+  return store::retryOnSignal(
+      [&] { return ::waitid(P_PIDFD, static_cast<id_t>(process), &info, flags); });
 }
 
 // Reaps the child when it has ended. True when nothing is left to wait for

@@ -12,8 +12,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "loam/platform/zuPlatformError.h"
 #include "internal/zuPlatformRegistryStore.h"
+#include "loam/platform/zuPlatformError.h"
 #include "loam/platform/zuPlatformRoot.h"
 
 namespace zuPlatform {

@@ -85,24 +85,17 @@ store::Fd connectUnix(const std::string& path, Clock::time_point deadline) {
 }
 
 bool sendMessage(int fd, const void* data, size_t size) {
-  for (;;) {
-    const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-    if (n >= 0) return static_cast<size_t>(n) == size;
-    if (errno != EINTR) return false;
-  }
+  const ssize_t n = store::retryOnSignal([&] { return ::send(fd, data, size, MSG_NOSIGNAL); });
+  return n >= 0 && static_cast<size_t>(n) == size;
 }
 
 // One message into out (resized to what arrived); false on error or end.
 bool receiveMessage(int fd, std::string& out, size_t maxSize) {
   out.resize(maxSize);
-  for (;;) {
-    const ssize_t n = ::recv(fd, out.data(), maxSize, 0);
-    if (n > 0) {
-      out.resize(static_cast<size_t>(n));
-      return true;
-    }
-    if (n == 0 || errno != EINTR) return false;
-  }
+  const ssize_t n = store::retryOnSignal([&] { return ::recv(fd, out.data(), maxSize, 0); });
+  if (n <= 0) return false;
+  out.resize(static_cast<size_t>(n));
+  return true;
 }
 
 }  // namespace zuPlatform::service

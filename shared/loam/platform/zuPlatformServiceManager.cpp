@@ -38,8 +38,7 @@ std::atomic<i64> g_waitBoundMs{kDefaultWaitBoundMs};
 // A start lock that another process holds past the bound reads as a locked
 // database, as Windows' own lock does.
 u32 startLockError(int err) {
-  return err == ETIMEDOUT ? kErrorServiceDatabaseLocked
-                          : errorFromErrno(err, kErrorAccessDenied);
+  return err == ETIMEDOUT ? kErrorServiceDatabaseLocked : errorFromErrno(err, kErrorAccessDenied);
 }
 
 // Removes a service marked for delete once it has stopped. True when it went.
@@ -147,9 +146,9 @@ bool awaitDispatcher(int listener, int pidfd, pid_t pid, const std::string& repl
     const i64 left = msLeft(deadline);
     if (left <= 0) return false;
     pollfd fds[2] = {{listener, POLLIN, 0}, {pidfd, POLLIN, 0}};
-    const int rc = ::poll(fds, pidfd >= 0 ? 2 : 1, static_cast<int>(left));
-    if (rc < 0 && errno != EINTR) return false;
-    if (rc <= 0) continue;
+    const int rc = store::pollFor(std::span<pollfd>(fds, pidfd >= 0 ? 2 : 1), left);
+    if (rc < 0) return false;
+    if (rc == 0) continue;
     if (fds[0].revents & POLLIN) {
       Fd conn = acceptUnix(listener, false);
       if (!conn.valid()) continue;

@@ -17,6 +17,7 @@
 #include <climits>
 #include <cstring>
 
+#include "internal/zuPlatformStore.h"
 #include "loam/platform/zuPlatformError.h"
 #include "loam/platform/zuPlatformWait.h"
 
@@ -348,26 +349,23 @@ Socket acceptSocket(Socket socket, SocketAddress& peer) {
   sockaddr_storage sa;
   for (;;) {
     socklen_t length = sizeof sa;
-    const Socket s =
-        ::accept4(socket, reinterpret_cast<sockaddr*>(&sa), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    const Socket s = store::retryOnSignal([&] {
+      return ::accept4(socket, reinterpret_cast<sockaddr*>(&sa), &length,
+                       SOCK_NONBLOCK | SOCK_CLOEXEC);
+    });
     if (s >= 0) {
       fromSockaddr(reinterpret_cast<const sockaddr*>(&sa), length, peer);
       return s;
     }
-    if (errno == EINTR) continue;
     noteErrno();
     return kInvalidSocket;
   }
 }
 
 i64 sendSocket(Socket socket, const void* data, std::size_t count) {
-  for (;;) {
-    const ssize_t n = ::send(socket, data, count, MSG_NOSIGNAL);
-    if (n >= 0) return n;
-    if (errno == EINTR) continue;
-    noteErrno();
-    return -1;
-  }
+  const ssize_t n = store::retryOnSignal([&] { return ::send(socket, data, count, MSG_NOSIGNAL); });
+  if (n < 0) noteErrno();
+  return n;
 }
 
 i64 sendToSocket(Socket socket, const void* data, std::size_t count, const SocketAddress& to) {
@@ -377,24 +375,18 @@ i64 sendToSocket(Socket socket, const void* data, std::size_t count, const Socke
     noteError(EDESTADDRREQ);
     return -1;
   }
-  for (;;) {
-    const ssize_t n =
-        ::sendto(socket, data, count, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&sa), length);
-    if (n >= 0) return n;
-    if (errno == EINTR) continue;
-    noteErrno();
-    return -1;
-  }
+  const ssize_t n = store::retryOnSignal([&] {
+    return ::sendto(socket, data, count, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&sa),
+                    length);
+  });
+  if (n < 0) noteErrno();
+  return n;
 }
 
 i64 receiveSocket(Socket socket, void* buffer, std::size_t count) {
-  for (;;) {
-    const ssize_t n = ::recv(socket, buffer, count, 0);
-    if (n >= 0) return n;
-    if (errno == EINTR) continue;
-    noteErrno();
-    return -1;
-  }
+  const ssize_t n = store::retryOnSignal([&] { return ::recv(socket, buffer, count, 0); });
+  if (n < 0) noteErrno();
+  return n;
 }
 
 i64 receiveFromSocket(Socket socket, void* buffer, std::size_t count, SocketAddress& from) {
@@ -402,13 +394,13 @@ i64 receiveFromSocket(Socket socket, void* buffer, std::size_t count, SocketAddr
   for (;;) {
     socklen_t length = sizeof sa;
     std::memset(&sa, 0, sizeof sa);
-    const ssize_t n =
-        ::recvfrom(socket, buffer, count, 0, reinterpret_cast<sockaddr*>(&sa), &length);
+    const ssize_t n = store::retryOnSignal([&] {
+      return ::recvfrom(socket, buffer, count, 0, reinterpret_cast<sockaddr*>(&sa), &length);
+    });
     if (n >= 0) {
       fromSockaddr(reinterpret_cast<const sockaddr*>(&sa), length, from);
       return n;
     }
-    if (errno == EINTR) continue;
     noteErrno();
     return -1;
   }
@@ -587,9 +579,8 @@ i32 waitForSockets(std::span<SocketWaitEntry> sockets, std::span<const Handle> h
   };
   const Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
   for (;;) {
-    const int n = ::poll(fds.data(), fds.size(), pollSlice(ms, end));
+    const int n = store::pollFor(fds, pollSlice(ms, end));
     if (n < 0) {
-      if (errno == EINTR) continue;
       noteErrno();
       return fail();
     }

@@ -12,10 +12,10 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <limits>
 #include <mutex>
 #include <thread>
 #include <unordered_set>
-#include <limits>
 
 #include "loam/platform/zuPlatformError.h"
 #include "loam/platform/zuPlatformRoot.h"
@@ -89,7 +89,6 @@ bool isEscapedName(std::string_view text) {
   return true;
 }
 
-
 int makeFolders(const std::string& path, mode_t mode) {
   for (size_t pos = 1; pos <= path.size(); ++pos) {
     if (pos != path.size() && path[pos] != '/') continue;
@@ -106,13 +105,14 @@ int readWholeFile(const std::string& path, std::string& out) {
   out.clear();
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd.valid()) return errno;
+  return readAll(fd.get(), out);
+}
+
+int readAll(int fd, std::string& out) {
   char buffer[8192];
   for (;;) {
-    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
+    const ssize_t n = retryOnSignal([&] { return ::read(fd, buffer, sizeof buffer); });
+    if (n < 0) return errno;
     if (n == 0) return 0;
     out.append(buffer, static_cast<size_t>(n));
   }
@@ -170,8 +170,8 @@ void syncFolderOf(const std::string& path) {
   // cannot sync a folder, and the new contents are safe on disk already.
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? std::string(".")
-                             : slash == 0                 ? std::string("/")
-                                                          : path.substr(0, slash);
+                             : slash == 0               ? std::string("/")
+                                                        : path.substr(0, slash);
   Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (fd.valid()) ::fsync(fd.get());
 }

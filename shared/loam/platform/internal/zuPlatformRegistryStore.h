@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "zuPlatformStore.h"
 #include "loam/platform/zuTypes.h"
+#include "zuPlatformStore.h"
 
 namespace zuPlatform::store {
 

@@ -71,8 +71,7 @@ std::string stringBytes(std::string_view text);
 
 // 1060 when there is no such key or the key holds no service (only a Type
 // value makes one: Services also holds keys such as EventLog's).
-u32 loadConfig(const std::string& escaped, ServiceConfig& out,
-               store::RegKeyData* keyOut = nullptr);
+u32 loadConfig(const std::string& escaped, ServiceConfig& out, store::RegKeyData* keyOut = nullptr);
 
 // --- status and liveness records -------------------------------------------
 

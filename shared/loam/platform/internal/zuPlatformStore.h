@@ -9,7 +9,6 @@
 
 #include <cerrno>
 #include <span>
-
 #include <string>
 #include <string_view>
 
@@ -52,6 +51,8 @@ int makeFolders(const std::string& path, mode_t mode);
 
 // Whole file into out. 0 or errno (ENOENT for a missing file).
 int readWholeFile(const std::string& path, std::string& out);
+// What is left to read from fd, appended to out. 0 or errno.
+int readAll(int fd, std::string& out);
 
 // Writes all of data (EINTR and short writes retried). False with errno.
 bool writeAll(int fd, std::string_view data);
@@ -65,7 +66,7 @@ bool writeAll(int fd, std::string_view data);
 // written receives the new file's stat. The temporary file never outlives a
 // failure.
 struct ReplaceResult {
-  int error = 0;           // 0 or errno
+  int error = 0;          // 0 or errno
   bool creating = false;  // the temporary file could not be made
 };
 ReplaceResult replaceFile(const std::string& target, std::string_view data, mode_t mode,

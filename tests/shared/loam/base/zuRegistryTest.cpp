@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "loam/base/zuRegistry.h"
 #include "loam/platform/zuPlatformError.h"
 #include "loam/platform/zuPlatformRegistry.h"
-#include "loam/base/zuRegistry.h"
 #include "support/TestSupport.h"
 
 namespace zp = zuPlatform;

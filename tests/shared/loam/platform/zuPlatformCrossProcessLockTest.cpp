@@ -45,9 +45,8 @@ TEST_F(CrossProcessLockTest, StoppedHolderCostsABoundedWaitAndTheBusyError) {
        [&] {
          zp::RegKey key = zp::kRegKeyNone;
          const std::string name = "SOFTWARE\\Tw\\K" + std::to_string(keyCount++);
-         const u32 err =
-             zp::regCreateKeyEx(zp::kRegLocalMachine, name.c_str(), zp::kKeyAllAccess, &key,
-                                nullptr);
+         const u32 err = zp::regCreateKeyEx(zp::kRegLocalMachine, name.c_str(), zp::kKeyAllAccess,
+                                            &key, nullptr);
          zp::regCloseKey(key);
          return err;
        }},

@@ -157,8 +157,8 @@ TEST_F(EventLogTest, ManyConnectionLinesLeaveTheLogWithinItsLimitKeepingTheNewes
   const zp::EventSourceHandle source = zp::registerEventSource("Tarnwell Update Agent");
   constexpr u64 kLines = 100000;
   for (u64 i = 1; i <= kLines; ++i) {
-    const std::string text = "Connection " + std::to_string(i) + " from 127.0.0.1:" +
-                             std::to_string(40000 + i % 20000) + " accepted";
+    const std::string text = "Connection " + std::to_string(i) +
+                             " from 127.0.0.1:" + std::to_string(40000 + i % 20000) + " accepted";
     const char* strings[] = {text.c_str()};
     ASSERT_TRUE(zp::reportEvent(source, zp::kEventLogInformationType, 0, 109, 1, strings)) << i;
     if (i % 5000 == 0) {

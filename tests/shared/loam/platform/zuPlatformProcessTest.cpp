@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -127,7 +127,8 @@ TEST(PlatformProcess, ExitCodeIsReadWithoutReapingAndStillActiveBefore) {
 class CapturedStderr {
  public:
   explicit CapturedStderr(const std::string& path)
-      : saved_(::dup(2)), file_(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)) {
+      : saved_(::dup(2)),
+        file_(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)) {
     ::dup2(file_, 2);
   }
   ~CapturedStderr() {

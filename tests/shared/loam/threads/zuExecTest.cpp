@@ -261,9 +261,10 @@ TEST(Exec, CaptureTimeLimitCoversASilentChildThatNeverEnds) {
   std::ostringstream out;
   // The sleeper keeps the shell's id and says it in a file, not in the
   // output, so the limit may run out before or after the shell starts.
-  EXPECT_FALSE(exec.runCapture("sh", "-c \"echo $$ > " + pidFile + ".tmp; mv " + pidFile +
-                                         ".tmp " + pidFile + "; exec sleep 30\"",
-                               out, 200, nullptr));
+  EXPECT_FALSE(exec.runCapture(
+      "sh",
+      "-c \"echo $$ > " + pidFile + ".tmp; mv " + pidFile + ".tmp " + pidFile + "; exec sleep 30\"",
+      out, 200, nullptr));
   EXPECT_EQ(exec.status(), zuExec::kStillActive);
   EXPECT_EQ(out.str(), std::string("\0", 1));
   ASSERT_TRUE(tw::test::eventually([&] { return !tw::test::readFile(pidFile).empty(); }));
