@@ -7,12 +7,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 
@@ -21,6 +25,7 @@
 #include "loam/platform/zuPlatformError.h"
 #include "loam/platform/zuPlatformRegistry.h"
 #include "loam/platform/zuPlatformRoot.h"
+#include "loam/platform/zuPlatformSignals.h"
 #include "loam/platform/zuPlatformTime.h"
 
 namespace zuPlatform {
@@ -311,6 +316,111 @@ const char* typeName(u16 type, char* buffer, size_t size) {
   }
 }
 
+// Under the counter lock (counter: its descriptor): numbers the record,
+// makes room for it and appends it. 0 or a Windows error.
+u32 appendRecord(int counter, const std::string& body) {
+  u64 number = 0;
+  if (!nextRecordNumber(counter, number)) return errorFromErrno(errno, kErrorGenFailure);
+  std::string line = std::to_string(number) + '\t' + body;
+  Fd log(::open(eventLogFile().c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  if (!log.valid()) return errorFromErrno(errno, kErrorGenFailure);
+  if (const int err = makeRoom(log.get(), logSizeLimit(), line.size() + 1); err != 0) {
+    return errorFromErrno(err, kErrorGenFailure);
+  }
+  // After a trim the name holds the new file.
+  log.reset(::open(eventLogFile().c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  if (!log.valid()) return errorFromErrno(errno, kErrorGenFailure);
+  // A record cut short by a crash gets its line ended, so it costs only itself.
+  struct stat st {};
+  char last = '\n';
+  if (::fstat(log.get(), &st) == 0 && st.st_size > 0 &&
+      ::pread(log.get(), &last, 1, st.st_size - 1) == 1 && last != '\n') {
+    line.insert(line.begin(), '\n');
+  }
+  if (!store::writeAll(log.get(), line)) return errorFromErrno(errno, kErrorGenFailure);
+  return kErrorSuccess;
+}
+
+// Reports never wait for the counter lock, since a caller may hold its own
+// locks (the log's) meanwhile: a record that finds the lock taken by another
+// process, or earlier records still waiting, is queued in order and written
+// by a thread of its own once the lock is free, as Windows' event log
+// service takes reports and writes them later. The queue is bounded; past
+// it a report fails with 32.
+class RecordWriter {
+ public:
+  static RecordWriter& instance() {
+    static RecordWriter writer;
+    return writer;
+  }
+
+  u32 report(std::string body) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (queue_.empty()) {
+      store::FileLock lock(counterFile());
+      if (lock.tryLockExclusive()) return appendRecord(lock.fd(), body);
+      if (lock.error() != EWOULDBLOCK) return lock.windowsError(kErrorGenFailure);
+    }
+    if (queuedBytes_ + body.size() > kMaxQueuedBytes) return kErrorSharingViolation;
+    if (!started_) {
+      try {
+        thread_ = std::thread([this] { run(); });
+        started_ = true;
+      } catch (const std::system_error&) {
+        return kErrorSharingViolation;
+      }
+    }
+    queuedBytes_ += body.size();
+    queue_.push_back(std::move(body));
+    changed_.notify_all();
+    return kErrorSuccess;
+  }
+
+  ~RecordWriter() {
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      quit_ = true;
+    }
+    changed_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  RecordWriter() = default;
+
+  void run() {
+    prepareCrashStack();
+    std::unique_lock<std::mutex> hold(mutex_);
+    for (;;) {
+      changed_.wait(hold, [&] { return quit_ || !queue_.empty(); });
+      if (queue_.empty()) return;
+      hold.unlock();
+      store::FileLock lock(counterFile());
+      const bool locked = lock.lockExclusive();  // bounded; said once when stuck
+      hold.lock();
+      if (locked) {
+        for (; !queue_.empty(); queue_.pop_front()) {
+          queuedBytes_ -= queue_.front().size();
+          (void)appendRecord(lock.fd(), queue_.front());
+        }
+      } else if (quit_) {
+        return;  // the process ends: what its holder kept from us is lost
+      } else {
+        changed_.wait_for(hold, std::chrono::seconds(1), [&] { return quit_; });
+      }
+    }
+  }
+
+  static constexpr size_t kMaxQueuedBytes = 1024 * 1024;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::string> queue_;
+  size_t queuedBytes_ = 0;
+  bool quit_ = false;
+  bool started_ = false;
+  std::thread thread_;
+};
+
 }  // namespace
 
 EventSourceHandle registerEventSource(const char* sourceName) {
@@ -341,44 +451,21 @@ bool reportEvent(EventSourceHandle source, u16 type, u16 category, u32 eventId, 
   }
   timespec now{};
   ::clock_gettime(CLOCK_REALTIME, &now);
-
-  store::FileLock lock(counterFile());
-  if (!lock.lockExclusive()) return fail(lock.windowsError(kErrorGenFailure));
-  u64 number = 0;
-  if (!nextRecordNumber(lock.fd(), number)) {
-    return fail(errorFromErrno(errno, kErrorGenFailure));
-  }
-  std::string line = std::to_string(number) + '\t' + std::to_string(now.tv_sec) + '\t' +
-                     std::to_string(type) + '\t' + std::to_string(category) + '\t' +
-                     std::to_string(eventId) + '\t';
-  appendEscaped(line, sourceName);
-  line += '\t' + std::to_string(numStrings);
+  std::string body = std::to_string(now.tv_sec) + '\t' + std::to_string(type) + '\t' +
+                     std::to_string(category) + '\t' + std::to_string(eventId) + '\t';
+  appendEscaped(body, sourceName);
+  body += '\t' + std::to_string(numStrings);
   for (u16 i = 0; i < numStrings; ++i) {
-    line += '\t';
-    appendEscaped(line, strings[i] ? strings[i] : "");
+    body += '\t';
+    appendEscaped(body, strings[i] ? strings[i] : "");
   }
-  line += '\n';
-
-  const u64 limit = logSizeLimit();
-  if (line.size() > std::min<u64>(kMaxRecordBytes, limit / 2)) return fail(kErrorInvalidParameter);
-
-  Fd log(::open(eventLogFile().c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-  if (!log.valid()) return fail(errorFromErrno(errno, kErrorGenFailure));
-  if (const int err = makeRoom(log.get(), limit, line.size() + 1); err != 0) {
-    return fail(errorFromErrno(err, kErrorGenFailure));
+  body += '\n';
+  // Room for the number and its tab.
+  if (body.size() + 21 > std::min<u64>(kMaxRecordBytes, logSizeLimit() / 2)) {
+    return fail(kErrorInvalidParameter);
   }
-  // After a trim the name holds the new file.
-  log.reset(::open(eventLogFile().c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-  if (!log.valid()) return fail(errorFromErrno(errno, kErrorGenFailure));
-  // A record cut short by a crash gets its line ended, so it costs only itself.
-  struct stat st {};
-  char last = '\n';
-  if (::fstat(log.get(), &st) == 0 && st.st_size > 0 &&
-      ::pread(log.get(), &last, 1, st.st_size - 1) == 1 && last != '\n') {
-    line.insert(line.begin(), '\n');
-  }
-  if (!store::writeAll(log.get(), line)) return fail(errorFromErrno(errno, kErrorGenFailure));
-  return true;
+  const u32 err = RecordWriter::instance().report(std::move(body));
+  return err == kErrorSuccess ? true : fail(err);
 }
 
 bool deregisterEventSource(EventSourceHandle source) {

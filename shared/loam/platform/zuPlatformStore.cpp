@@ -218,6 +218,13 @@ u32 FileLock::windowsError(u32 unmapped) const {
   return error_ == ETIMEDOUT ? kErrorSharingViolation : errorFromErrno(error_, unmapped);
 }
 
+bool FileLock::tryLockExclusive() {
+  if (!fd_.valid()) return false;
+  if (retryOnSignal([&] { return ::flock(fd_.get(), LOCK_EX | LOCK_NB); }) == 0) return true;
+  error_ = errno;
+  return false;
+}
+
 bool FileLock::lockExclusive() {
   if (!fd_.valid()) return false;
   using Clock = std::chrono::steady_clock;

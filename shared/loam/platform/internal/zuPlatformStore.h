@@ -98,6 +98,9 @@ class FileLock {
   // Takes the exclusive lock within the bound. False (errno in error(),
   // ETIMEDOUT when the bound passed) on failure.
   [[nodiscard]] bool lockExclusive();
+  // One attempt, no wait: false with EWOULDBLOCK in error() when another
+  // holds the lock.
+  [[nodiscard]] bool tryLockExclusive();
   // The Windows error of the failure: 32 when the bound passed, else the
   // errno's (unmapped for one the table does not name).
   u32 windowsError(u32 unmapped) const;

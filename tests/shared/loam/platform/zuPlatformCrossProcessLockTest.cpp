@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "PlatformTestSupport.h"
 #include "loam/platform/zuPlatformError.h"
@@ -32,7 +33,6 @@ TEST_F(CrossProcessLockTest, StoppedHolderCostsABoundedWaitAndTheBusyError) {
       manager, "Tw Locked", nullptr, zp::kServiceAllAccess, zp::kServiceWin32OwnProcess,
       zp::kServiceDemandStart, zp::kServiceErrorNormal, "/bin/true", nullptr, nullptr);
   ASSERT_NE(service, zp::kScHandleNone) << zp::getLastError();
-  const zp::EventSourceHandle source = zp::registerEventSource("Tw Lock Test");
   int keyCount = 0;
 
   struct Case {
@@ -49,12 +49,6 @@ TEST_F(CrossProcessLockTest, StoppedHolderCostsABoundedWaitAndTheBusyError) {
                                             &key, nullptr);
          zp::regCloseKey(key);
          return err;
-       }},
-      {"eventlog/Application.seq", zp::kErrorSharingViolation,
-       [&] {
-         return zp::reportEvent(source, zp::kEventLogInformationType, 0, 109, 0, nullptr)
-                    ? 0u
-                    : zp::getLastError();
        }},
       {"services/tw%20locked/manager.lock", zp::kErrorServiceDatabaseLocked,
        [&] { return zp::deleteService(service) ? 0u : zp::getLastError(); }},
@@ -81,9 +75,45 @@ TEST_F(CrossProcessLockTest, StoppedHolderCostsABoundedWaitAndTheBusyError) {
     EXPECT_EQ(tw::test::joinHelper(holder), -1);  // killed, not exited
     EXPECT_EQ(c.call(), zp::kErrorSuccess) << c.lockFile;
   }
-  zp::deregisterEventSource(source);
   zp::closeServiceHandle(service);
   zp::closeServiceHandle(manager);
+}
+
+// Reports are made under the caller's own locks (the log's), so they never
+// wait for a lock that another process holds: they are kept, in order, and
+// written once it is free.
+TEST_F(CrossProcessLockTest, ReportsBehindAStoppedLogHolderDoNotWaitAndArriveInOrder) {
+  constexpr auto kBound = std::chrono::milliseconds(20000);
+  zp::setLockWaitBoundForTest(kBound);
+  const zp::EventSourceHandle source = zp::registerEventSource("Tw Lock Test");
+  ASSERT_TRUE(zp::reportEvent(source, zp::kEventLogInformationType, 0, 109, 0, nullptr));
+  const std::string lock =
+      zp::eventLogFile().substr(0, zp::eventLogFile().rfind('/')) + "/Application.seq";
+  const pid_t holder = tw::test::spawnHelper({"hold-lock", lock});
+  ASSERT_GT(holder, 0);
+  ASSERT_TRUE(tw::test::eventually([&] { return std::filesystem::exists(lock + ".held"); }));
+  ASSERT_EQ(::kill(holder, SIGSTOP), 0);
+
+  const auto start = std::chrono::steady_clock::now();
+  for (const char* text : {"a", "b", "c"}) {
+    const char* strings[] = {text};
+    EXPECT_TRUE(zp::reportEvent(source, zp::kEventLogInformationType, 0, 109, 1, strings));
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, kBound / 2);  // no wait for the holder
+  std::vector<zp::EventRecord> log;
+  ASSERT_TRUE(zp::readEventLog(log));
+  EXPECT_EQ(log.size(), 1u);
+
+  ::kill(holder, SIGKILL);
+  ::kill(holder, SIGCONT);
+  tw::test::joinHelper(holder);
+  ASSERT_TRUE(tw::test::eventually([&] { return zp::readEventLog(log) && log.size() == 4; }));
+  for (size_t i = 1; i < log.size(); ++i) {
+    EXPECT_EQ(log[i].recordNumber, i + 1);
+    EXPECT_EQ(log[i].strings,
+              std::vector<std::string>{std::string(1, static_cast<char>('a' + i - 1))});
+  }
+  zp::deregisterEventSource(source);
 }
 
 }  // namespace
