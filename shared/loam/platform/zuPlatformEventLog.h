@@ -7,7 +7,14 @@
 // (so reports from several processes never mix and their sequence numbers
 // stay unique and ascending): sequence number, time, type, category, event
 // id, source and insertion strings, tab-separated, with backslash escapes
-// for tab, line breaks, backslash and other control bytes.
+// for tab, line breaks, backslash and other control bytes. A report never
+// waits for that lock (its caller may hold locks of its own): when another
+// process has it, the record is queued, in order behind this process's other
+// queued records, and written by a thread of the event log's once the lock is
+// free, as Windows' event log service writes reports after taking them. At
+// most 1 MiB waits so; past it a report fails with 32. What is still queued
+// when the process exits normally is written then, if the lock comes free
+// within its wait bound.
 //
 // The log keeps to a size limit with Windows' "overwrite as needed": the
 // oldest records make room for new ones. The limit is the DWORD MaxSize (in
