@@ -169,7 +169,7 @@ std::string hiveFolder() { return joinPath(joinPath(rootFolder(), "registry"), k
 
 static std::string registryLockFile() {
   const std::string folder = joinPath(rootFolder(), "registry");
-  makeFolders(folder, kFolderMode);  // a failure shows when the lock file is opened
+  (void)makeFolders(folder, kFolderMode);  // a failure shows when the lock file is opened
   return joinPath(folder, "registry.lock");
 }
 

@@ -97,7 +97,10 @@ u32 controlRefusal(u32 control, const ServiceStatusProcess& s, HandlerFunction h
 // stay in the listen queue, where their managers' bounded connects time out.
 constexpr size_t kMaxPendingControls = 64;
 
-void sendReply(int conn, const ControlReply& reply) { sendMessage(conn, &reply, sizeof reply); }
+// A manager that gave up has closed its end; nothing is owed to it then.
+void sendReply(int conn, const ControlReply& reply) {
+  (void)sendMessage(conn, &reply, sizeof reply);
+}
 
 ControlReply replyNow(u32 error) {
   Dispatcher& d = dispatcher();
@@ -230,7 +233,7 @@ bool helloManager(const std::string& escaped, std::vector<std::string>& args) {
 void reportStoppedOnFailure(const std::string& escaped, u32 error) {
   ServiceStatusProcess s = stoppedStatus(error);
   s.processId = static_cast<u32>(::getpid());
-  writeStatus(escaped, s);
+  (void)writeStatus(escaped, s);  // the failure being reported is the one that counts
 }
 
 }  // namespace
@@ -270,7 +273,8 @@ bool startServiceCtrlDispatcher(const ServiceTableEntry* table) {
     d.status.processId = static_cast<u32>(::getpid());
     d.stopEvent = stopEvent.get();
     d.running = true;
-    writeStatus(escaped, d.status);
+    // Until it is written managers see the start pending from the manager's record.
+    (void)writeStatus(escaped, d.status);
   }
   const auto endDispatcher = [&] {
     std::lock_guard<std::mutex> lock(d.mutex);

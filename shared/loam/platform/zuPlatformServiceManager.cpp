@@ -284,7 +284,11 @@ ScHandle createService(ScHandle manager, const char* serviceName, const char* di
       setLastError(kErrorServiceMarkedForDelete);
       return kScHandleNone;
     }
-    store::deleteKeyTree(serviceKeyFolder(escaped));
+    if (const u32 deleteErr = store::deleteKeyTree(serviceKeyFolder(escaped));
+        deleteErr != kErrorSuccess) {
+      setLastError(deleteErr);
+      return kScHandleNone;
+    }
   }
   std::string folder;
   bool created = false;
@@ -445,19 +449,21 @@ bool startService(ScHandle service, u32 argc, const char* const* argv) {
   pid_t pid = 0;
   if (const int spawnErr = spawnService(args, entry.escaped, pid); spawnErr != 0) {
     ::unlink(startSocket.c_str());
-    writeStatus(entry.escaped, stoppedStatus(spawnError(spawnErr)));
+    // Best effort: the caller learns the error either way.
+    (void)writeStatus(entry.escaped, stoppedStatus(spawnError(spawnErr)));
     return fail(spawnError(spawnErr));
   }
   // Every signal to the child goes through its pidfd; without one it is
   // left alone (its dispatcher finds no start socket and ends itself).
   Fd pidfd(store::openPidfd(pid));
   if (!pidfd.valid()) {
-    const u32 pidfdErr = errorFromErrno(errno, kErrorGenFailure);
+    const int pidfdErrno = errno;
+    const u32 pidfdErr = errorFromErrno(pidfdErrno, kErrorGenFailure);
     store::logPlatformFault("Service " + entry.escaped + ": no pidfd for process " +
-                            std::to_string(pid) + ", " + std::strerror(errno) +
+                            std::to_string(pid) + ", " + std::strerror(pidfdErrno) +
                             "; it is not waited for");
     ::unlink(startSocket.c_str());
-    writeStatus(entry.escaped, stoppedStatus(pidfdErr));
+    (void)writeStatus(entry.escaped, stoppedStatus(pidfdErr));
     return fail(pidfdErr);
   }
 
@@ -467,13 +473,13 @@ bool startService(ScHandle service, u32 argc, const char* const* argv) {
   if (!connected) {
     // Not reaped yet, so the group is still the child's.
     store::killGroupByPidfd(pidfd.get(), pid);
-    store::waitReadable(pidfd.get(), kDefaultWaitBoundMs);
+    (void)store::waitReadable(pidfd.get(), kDefaultWaitBoundMs);  // its death, bounded
   }
   // The program is our child until we end: the reaper reaps it when it ends,
   // so it never lingers as a zombie of a long-lived starter.
   closeProcess(pidfd.release());
   if (connected) return true;
-  writeStatus(entry.escaped, stoppedStatus(kErrorServiceRequestTimeout));
+  (void)writeStatus(entry.escaped, stoppedStatus(kErrorServiceRequestTimeout));
   return fail(kErrorServiceRequestTimeout);
 }
 

@@ -43,7 +43,7 @@ inline bool fail(u32 error) {
 // --- names and places ------------------------------------------------------
 
 // 123 for a name that cannot be a service's, else 0.
-u32 checkServiceName(const char* name);
+[[nodiscard]] u32 checkServiceName(const char* name);
 // The registry folder of the service key (escaped: its escaped name).
 std::string serviceKeyFolder(const std::string& escaped);
 // <root>/services/<escaped>, and a file in it.
@@ -71,14 +71,15 @@ std::string stringBytes(std::string_view text);
 
 // 1060 when there is no such key or the key holds no service (only a Type
 // value makes one: Services also holds keys such as EventLog's).
-u32 loadConfig(const std::string& escaped, ServiceConfig& out, store::RegKeyData* keyOut = nullptr);
+[[nodiscard]] u32 loadConfig(const std::string& escaped, ServiceConfig& out,
+                             store::RegKeyData* keyOut = nullptr);
 
 // --- status and liveness records -------------------------------------------
 
 // Writes the status record atomically. 0 or errno.
-int writeStatus(const std::string& escaped, const ServiceStatusProcess& s);
+[[nodiscard]] int writeStatus(const std::string& escaped, const ServiceStatusProcess& s);
 // The record as written; false when there is none or it does not parse.
-bool readRawStatus(const std::string& escaped, ServiceStatusProcess& s);
+[[nodiscard]] bool readRawStatus(const std::string& escaped, ServiceStatusProcess& s);
 ServiceStatusProcess stoppedStatus(u32 win32ExitCode);
 
 // The status as a manager sees it. A record that is not STOPPED counts only
@@ -93,16 +94,16 @@ ServiceStatus toStatus(const ServiceStatusProcess& s);
 // --- control messaging -----------------------------------------------------
 
 // A listening SOCK_SEQPACKET socket at path, mode 0600. Invalid (errno set) on failure.
-store::Fd listenUnix(const std::string& path);
+[[nodiscard]] store::Fd listenUnix(const std::string& path);
 // The next connection waiting on the listener (close-on-exec, non-blocking
 // when asked); invalid with errno when there is none or accept failed.
-store::Fd acceptUnix(int listener, bool nonBlocking);
+[[nodiscard]] store::Fd acceptUnix(int listener, bool nonBlocking);
 // Connects by the deadline; ETIMEDOUT when it passed first.
-store::Fd connectUnix(const std::string& path, Clock::time_point deadline);
+[[nodiscard]] store::Fd connectUnix(const std::string& path, Clock::time_point deadline);
 // One message, whole. False on any failure.
-bool sendMessage(int fd, const void* data, size_t size);
+[[nodiscard]] bool sendMessage(int fd, const void* data, size_t size);
 // One message into out (resized to what arrived); false on error or end.
-bool receiveMessage(int fd, std::string& out, size_t maxSize);
+[[nodiscard]] bool receiveMessage(int fd, std::string& out, size_t maxSize);
 
 // The reply to a control: an error number and the status with the pid.
 struct ControlReply {

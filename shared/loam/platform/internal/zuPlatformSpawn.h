@@ -35,7 +35,7 @@ class SpawnSetup {
 
   // Starts argv[0] (looked up on PATH when search is set) with envp; 0 or
   // the errno of the failure.
-  int spawn(pid_t& pid, char* const* argv, char* const* envp, bool search);
+  [[nodiscard]] int spawn(pid_t& pid, char* const* argv, char* const* envp, bool search);
 
   int error() const { return err_; }
 
@@ -52,6 +52,6 @@ class SpawnSetup {
 
 // The Windows error for a failed start: 193 for a file that is no program,
 // otherwise as zuPlatformError.h maps the errno.
-u32 spawnErrorFromErrno(int err);
+[[nodiscard]] u32 spawnErrorFromErrno(int err);
 
 }  // namespace zuPlatform::spawn

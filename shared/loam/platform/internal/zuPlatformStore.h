@@ -47,15 +47,15 @@ std::string escapeName(std::string_view name);
 bool isEscapedName(std::string_view text);
 
 // mkdir -p with the given mode for the folders it makes. 0 or errno.
-int makeFolders(const std::string& path, mode_t mode);
+[[nodiscard]] int makeFolders(const std::string& path, mode_t mode);
 
 // Whole file into out. 0 or errno (ENOENT for a missing file).
-int readWholeFile(const std::string& path, std::string& out);
+[[nodiscard]] int readWholeFile(const std::string& path, std::string& out);
 // What is left to read from fd, appended to out. 0 or errno.
-int readAll(int fd, std::string& out);
+[[nodiscard]] int readAll(int fd, std::string& out);
 
 // Writes all of data (EINTR and short writes retried). False with errno.
-bool writeAll(int fd, std::string_view data);
+[[nodiscard]] bool writeAll(int fd, std::string_view data);
 
 // The one atomic replacement: data goes to a new temporary file beside
 // target (created exclusively, ".tmp.<pid>.<n>" after the name), is synced
@@ -69,11 +69,12 @@ struct ReplaceResult {
   int error = 0;          // 0 or errno
   bool creating = false;  // the temporary file could not be made
 };
-ReplaceResult replaceFile(const std::string& target, std::string_view data, mode_t mode,
-                          const struct stat* keepOwnerOf, struct stat* written);
+[[nodiscard]] ReplaceResult replaceFile(const std::string& target, std::string_view data,
+                                        mode_t mode, const struct stat* keepOwnerOf,
+                                        struct stat* written);
 
 // replaceFile without an owner to keep. 0 or errno.
-int writeFileAtomic(const std::string& path, std::string_view data, mode_t mode);
+[[nodiscard]] int writeFileAtomic(const std::string& path, std::string_view data, mode_t mode);
 
 // Makes a rename or create in path's folder durable, where the file system can.
 void syncFolderOf(const std::string& path);
@@ -123,7 +124,7 @@ bool isLockHeld(const std::string& path);
 
 // pidfd_open and pidfd_send_signal(SIGKILL) through syscall (the C library's
 // header lacks C linkage in this release). -1 with errno on failure.
-int openPidfd(pid_t pid);
+[[nodiscard]] int openPidfd(pid_t pid);
 int killByPidfd(int pidfd);
 // SIGKILL to the process group that the child behind pidfd leads. The
 // caller has not reaped the child (so on kernels without group signals by
@@ -136,10 +137,10 @@ void logPlatformFault(std::string_view text);
 
 // poll() that retries EINTR with the time left: ready count, 0 when
 // timeoutMs (negative: no limit) passed, -1 with errno on any other error.
-int pollFor(std::span<pollfd> fds, i64 timeoutMs);
+[[nodiscard]] int pollFor(std::span<pollfd> fds, i64 timeoutMs);
 
 // Waits up to timeoutMs for fd to become readable (POLLIN or hang-up).
 // 1 readable, 0 time-out, -1 error.
-int waitReadable(int fd, i64 timeoutMs);
+[[nodiscard]] int waitReadable(int fd, i64 timeoutMs);
 
 }  // namespace zuPlatform::store
