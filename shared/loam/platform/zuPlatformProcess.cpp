@@ -64,9 +64,9 @@ class Reaper {
     std::lock_guard<std::mutex> hold(mutex_);
     // Without a thread (it could not be created) each adoption sweeps instead.
     sweep(nullptr);
-    children_.push_back(process);
+    children_.emplace_back(process);
     if (!started_) startThread();
-    if (started_) setEvent(wake_);
+    if (started_) setEvent(wake_.get());
   }
 
   ~Reaper() {
@@ -75,12 +75,12 @@ class Reaper {
       quit_ = true;
     }
     if (started_) {
-      setEvent(wake_);
+      setEvent(wake_.get());
       thread_.join();
     }
     // Children still running are taken over by init when the process ends.
-    for (const Handle child : children_) closeHandle(child);
-    closeHandle(wake_);
+    children_.clear();
+    wake_.reset();
     gone_.store(true, std::memory_order_release);
   }
 
@@ -88,8 +88,8 @@ class Reaper {
   Reaper() = default;
 
   void startThread() {
-    wake_ = createEvent();
-    if (!isValidHandle(wake_)) return;
+    wake_.reset(createEvent());
+    if (!wake_.valid()) return;
     try {
       thread_ = std::thread([this] {
         prepareCrashStack();
@@ -97,8 +97,7 @@ class Reaper {
       });
       started_ = true;
     } catch (const std::system_error&) {
-      closeHandle(wake_);
-      wake_ = kInvalidHandle;
+      wake_.reset();
     }
   }
 
@@ -109,11 +108,10 @@ class Reaper {
       if (polled) {
         bool ready = false;
         for (const pollfd& entry : *polled)
-          if (entry.fd == children_[i] && entry.revents != 0) ready = true;
+          if (entry.fd == children_[i].get() && entry.revents != 0) ready = true;
         if (!ready) continue;
       }
-      if (tryReap(children_[i])) {
-        closeHandle(children_[i]);
+      if (tryReap(children_[i].get())) {
         children_.erase(children_.begin() + static_cast<std::ptrdiff_t>(i));
       }
     }
@@ -129,8 +127,10 @@ class Reaper {
       {
         std::lock_guard<std::mutex> hold(mutex_);
         if (quit_) return;
-        entries.push_back(pollfd{wake_, POLLIN, 0});
-        for (const Handle child : children_) entries.push_back(pollfd{child, POLLIN, 0});
+        entries.push_back(pollfd{wake_.get(), POLLIN, 0});
+        for (const OwnedHandle& child : children_) {
+          entries.push_back(pollfd{child.get(), POLLIN, 0});
+        }
       }
       if (store::pollFor(entries, -1) < 0) {
         // Not a signal (pollFor retries those): a lasting error such as
@@ -147,7 +147,7 @@ class Reaper {
         continue;
       }
       backoff = std::chrono::milliseconds(0);
-      if (entries[0].revents != 0) resetEvent(wake_);
+      if (entries[0].revents != 0) resetEvent(wake_.get());
       std::lock_guard<std::mutex> hold(mutex_);
       sweep(&entries);
     }
@@ -155,8 +155,8 @@ class Reaper {
 
   static inline std::atomic<bool> gone_{false};
   std::mutex mutex_;
-  std::vector<Handle> children_;
-  Handle wake_ = kInvalidHandle;
+  std::vector<OwnedHandle> children_;
+  OwnedHandle wake_;
   bool quit_ = false;
   bool started_ = false;
   std::thread thread_;
