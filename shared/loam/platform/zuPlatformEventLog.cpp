@@ -386,7 +386,8 @@ class RecordWriter {
   }
 
  private:
-  RecordWriter() = default;
+  // Its destructor still takes the counter lock for what is queued.
+  RecordWriter() { store::prepareLocks(); }
 
   void run() {
     prepareCrashStack();

@@ -214,6 +214,8 @@ bool markStuck(const std::string& path, bool stuckNow) {
 
 i64 lockWaitBoundMs() { return g_lockWaitBoundMs.load(); }
 
+void prepareLocks() { (void)stuckLocks(); }
+
 u32 FileLock::windowsError(u32 unmapped) const {
   return error_ == ETIMEDOUT ? kErrorSharingViolation : errorFromErrno(error_, unmapped);
 }

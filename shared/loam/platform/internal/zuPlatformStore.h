@@ -118,6 +118,10 @@ class FileLock {
 // The bound on waiting for a cross-process lock.
 i64 lockWaitBoundMs();
 
+// Builds the state that locks keep across calls now: an object built after
+// this call is destroyed before it, so it may still take locks while it goes.
+void prepareLocks();
+
 // True when some open file holds an exclusive flock on path (a missing file is
 // not held). Takes and drops a shared lock without waiting to find out.
 bool isLockHeld(const std::string& path);
