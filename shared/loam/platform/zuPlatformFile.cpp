@@ -325,7 +325,12 @@ u32 readFile(const std::string& path, std::string& out) {
   return kFileErrorNone;
 }
 
-u32 writeFileAtomically(const std::string& path, std::string_view bytes, FileTime* written) {
+namespace {
+
+// forcedMode < 0: a replaced file keeps its mode, a new one gets 0666 less
+// the umask. Otherwise the result has exactly that mode.
+u32 replaceFileContents(const std::string& path, std::string_view bytes, FileTime* written,
+                        int forcedMode) {
   const std::string native = nativePath(path);
   if (native.empty() || native.back() == '/') return kFileErrorPathNotFound;
   const std::string target = followLinks(native);
@@ -335,13 +340,15 @@ u32 writeFileAtomically(const std::string& path, std::string_view bytes, FileTim
   if (!replacing && errno != ENOENT) return pathError(errno);
   if (replacing && (!S_ISREG(old.st_mode) || (old.st_mode & S_IWUSR) == 0))
     return kFileErrorAccessDenied;
-  const mode_t mode = replacing ? (old.st_mode & 07777) : 0666;
+  const mode_t mode = forcedMode >= 0 ? static_cast<mode_t>(forcedMode)
+                      : replacing     ? (old.st_mode & 07777)
+                                      : 0666;
 
   // The old owner where we may give it: a file the service rewrites stays
   // its editor's.
   struct stat st {};
   const store::ReplaceResult result =
-      store::replaceFile(target, bytes, mode, replacing ? &old : nullptr, &st);
+      store::replaceFile(target, bytes, mode, replacing ? &old : nullptr, &st, forcedMode >= 0);
   if (result.error != 0) {
     if (result.creating && result.error == EEXIST) return kFileErrorFileExists;
     return result.creating ? pathError(result.error) : errorFromErrno(result.error);
@@ -351,6 +358,12 @@ u32 writeFileAtomically(const std::string& path, std::string_view bytes, FileTim
     written->nanoseconds = static_cast<u32>(st.st_mtim.tv_nsec);
   }
   return kFileErrorNone;
+}
+
+}  // namespace
+
+u32 writeFileAtomically(const std::string& path, std::string_view bytes, FileTime* written) {
+  return replaceFileContents(path, bytes, written, -1);
 }
 
 u32 tempPath(std::string& out) {

@@ -128,7 +128,7 @@ bool writeAll(int fd, std::string_view data) {
 }
 
 ReplaceResult replaceFile(const std::string& target, std::string_view data, mode_t mode,
-                          const struct stat* keepOwnerOf, struct stat* written) {
+                          const struct stat* keepOwnerOf, struct stat* written, bool exactMode) {
   // Unique per process and call, so writers in several processes never share
   // a temporary file; beside the target, so the rename stays on one file system.
   std::string temp;
@@ -142,12 +142,12 @@ ReplaceResult replaceFile(const std::string& target, std::string_view data, mode
   if (!fd.valid()) return {EEXIST, true};
   int err = 0;
   if (keepOwnerOf) {
-    // Owner before mode, as a change of owner clears set-id bits; and the
-    // umask must not narrow the old mode.
+    // Owner before mode, as a change of owner clears set-id bits.
     const bool sameOwner = ::fchown(fd.get(), keepOwnerOf->st_uid, keepOwnerOf->st_gid) == 0;
     static_cast<void>(sameOwner);
-    if (::fchmod(fd.get(), mode) != 0) err = errno;
   }
+  // The umask must not narrow the old mode, nor change an exact one.
+  if ((keepOwnerOf || exactMode) && ::fchmod(fd.get(), mode) != 0) err = errno;
   if (err == 0 && !writeAll(fd.get(), data)) err = errno;
   if (err == 0 && ::fsync(fd.get()) != 0) err = errno;
   if (err == 0 && written && ::fstat(fd.get(), written) != 0) err = errno;

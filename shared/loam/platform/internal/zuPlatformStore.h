@@ -62,7 +62,8 @@ bool isEscapedName(std::string_view text);
 // to disk and renamed over target, and the folder is synced (syncFolderOf),
 // so a reader sees the old content or the new one, never a mixture, and the
 // new one survives a crash once this returns. With keepOwnerOf, the new file
-// takes that file's owner where it may (and mode regardless of the umask).
+// takes that file's owner where it may; with keepOwnerOf or exactMode it has
+// exactly mode, whatever the umask.
 // written receives the new file's stat. The temporary file never outlives a
 // failure.
 struct ReplaceResult {
@@ -71,7 +72,7 @@ struct ReplaceResult {
 };
 [[nodiscard]] ReplaceResult replaceFile(const std::string& target, std::string_view data,
                                         mode_t mode, const struct stat* keepOwnerOf,
-                                        struct stat* written);
+                                        struct stat* written, bool exactMode = false);
 
 // replaceFile without an owner to keep. 0 or errno.
 [[nodiscard]] int writeFileAtomic(const std::string& path, std::string_view data, mode_t mode);
