@@ -408,13 +408,16 @@ bool startService(ScHandle service, u32 argc, const char* const* argv) {
   if (argc > 0 && !argv) return fail(kErrorInvalidParameter);
   ServiceConfig config;
   std::vector<std::string> args;
-  u32 err = loadStartable(entry.escaped, config, args);
-  if (err != kErrorSuccess) return fail(err);
-
   // The service main's arguments: the service name, then the caller's.
-  std::string reply = stringBytes(config.name);
-  for (u32 i = 0; i < argc; ++i) reply += stringBytes(argv[i] ? argv[i] : "");
-  if (reply.size() > kMaxStartArgumentBytes) return fail(kErrorInvalidParameter);
+  std::string reply;
+  const auto startArguments = [&] {
+    reply = stringBytes(config.name);
+    for (u32 i = 0; i < argc; ++i) reply += stringBytes(argv[i] ? argv[i] : "");
+    return reply.size() > kMaxStartArgumentBytes ? kErrorInvalidParameter : kErrorSuccess;
+  };
+  u32 err = loadStartable(entry.escaped, config, args);
+  if (err == kErrorSuccess) err = startArguments();
+  if (err != kErrorSuccess) return fail(err);
 
   const std::string runtime = runtimeFolder(entry.escaped);
   int folderErr = store::makeFolders(runtime, kRuntimeMode);
@@ -427,11 +430,8 @@ bool startService(ScHandle service, u32 argc, const char* const* argv) {
   if (!managerLock.lockExclusive()) return fail(startLockError(managerLock.error()));
   // A delete or change may have come while we waited: start what is there now.
   err = loadStartable(entry.escaped, config, args);
-  if (err != kErrorSuccess) return fail(err);
-  reply = stringBytes(config.name);
-  for (u32 i = 0; i < argc; ++i) reply += stringBytes(argv[i] ? argv[i] : "");
-  if (reply.size() > kMaxStartArgumentBytes) return fail(kErrorInvalidParameter);
-  err = waitForPreviousProcess(entry.escaped, deadline);
+  if (err == kErrorSuccess) err = startArguments();
+  if (err == kErrorSuccess) err = waitForPreviousProcess(entry.escaped, deadline);
   if (err != kErrorSuccess) return fail(err);
 
   const std::string startSocket = runtimeFile(entry.escaped, "start.sock");
