@@ -9,6 +9,10 @@ bash scripts/deps.sh clang libclang-rt-14-dev openssl xxd python3 python3-crypto
   openssh-client
 jobs=$(nproc)
 
+# Include rules: the system only through the platform, libraries only downward,
+# internal headers only at home, every public header on its own.
+python3 scripts/check_includes.py
+
 # Unit tests under AddressSanitizer + UndefinedBehaviorSanitizer (benchmarks build too).
 cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTW_SANITIZE=ON >/dev/null
 cmake --build build/test -j "$jobs"

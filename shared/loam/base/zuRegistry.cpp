@@ -10,8 +10,8 @@ namespace zp = zuPlatform;
 namespace {
 
 constexpr u32 kDataBufferSize = 4096;
-// A value that is still too big after this many reads (it keeps growing, or
-// its name is longer than any name can be) is passed over.
+// A value that is still too big after this many reads (it keeps growing) is
+// passed over.
 constexpr int kMoreDataTries = 4;
 
 // Closes the key on every road out.

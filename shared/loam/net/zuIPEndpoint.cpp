@@ -1,7 +1,6 @@
 #include "loam/net/zuIPEndpoint.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <new>
 #include <string>
 
@@ -29,30 +28,6 @@ bool usableFamily(u32 family, u32 filter) {
 u32 timeLeft(u32 timeout, u32 elapsed) {
   if (timeout == zuNetEndpoint::kNoTimeout) return timeout;
   return elapsed >= timeout ? 0 : timeout - elapsed;
-}
-
-// Accept failures that concern one connection only (it was reset or
-// aborted before it was taken, or someone else took it): the listening
-// socket itself is fine and the wait goes on.
-bool perConnectionFailure(u32 error) {
-  switch (error) {
-    case zu::kErrorWouldBlock:
-    case ECONNABORTED:
-    case ECONNRESET:
-    case EPROTO:
-    case EPERM:
-    case ENETDOWN:
-    case ENOPROTOOPT:
-    case EHOSTDOWN:
-    case ENONET:
-    case EHOSTUNREACH:
-    case EOPNOTSUPP:
-    case ENETUNREACH:
-    case ETIMEDOUT:
-      return true;
-    default:
-      return false;
-  }
 }
 
 }  // namespace
@@ -123,34 +98,31 @@ u16 zuIPEndpoint::connect(const zuIPAddress& address, u16 port) {
 
   for (const zu::AddressInfo& entry : list) {
     if (!usableFamily(entry.family, family_)) continue;
-    const zu::Socket s = zu::createSocket(entry.family, entry.socketType, entry.protocol);
-    if (s == zu::kInvalidSocket) {
+    zu::OwnedHandle s(zu::createSocket(entry.family, entry.socketType, entry.protocol));
+    if (!s.valid()) {
       noteError();
       continue;
     }
     if (kind_ == kKindStream) {
-      const u32 started = zu::connectSocket(s, entry.address);
+      const u32 started = zu::connectSocket(s.get(), entry.address);
       if (started != 0 && started != zu::kErrorWouldBlock) {
         noteError();
-        zu::closeSocket(s);
         continue;
       }
-      const u16 waited = waitForSocket(s, zu::kEventConnect, timeout());
+      const u16 waited = waitForSocket(s.get(), zu::kEventConnect, timeout());
       if (waited != 0) {
-        zu::closeSocket(s);
         if (stopRequested()) return zuErrStopped;
         continue;
       }
     } else if (kind_ == kKindRaw) {
       zu::SocketAddress any;
       any.family = entry.family;
-      if (!zu::bindSocket(s, any)) {
+      if (!zu::bindSocket(s.get(), any)) {
         noteError();
-        zu::closeSocket(s);
         continue;
       }
     }
-    socket_ = s;
+    socket_ = s.release();
     destination_ = entry.address;
     break;
   }
@@ -221,8 +193,8 @@ u16 zuIPEndpoint::listen(u16 port, const zuIPAddress& bindAddress) {
   u16 boundPort = port;
   for (const zu::AddressInfo& entry : list) {
     if (!usableFamily(entry.family, family_)) continue;
-    const zu::Socket s = zu::createSocket(entry.family, entry.socketType, entry.protocol);
-    if (s == zu::kInvalidSocket) {
+    zu::OwnedHandle s(zu::createSocket(entry.family, entry.socketType, entry.protocol));
+    if (!s.valid()) {
       noteError();
       createFailed = true;
       continue;
@@ -230,20 +202,20 @@ u16 zuIPEndpoint::listen(u16 port, const zuIPAddress& bindAddress) {
     zu::SocketAddress at = entry.address;
     at.port = boundPort;
     const bool ok = (kind_ != kKindStream ||
-                     zu::setSocketOption(s, zu::kLevelSocket, zu::kOptionReuseAddress, 1)) &&
-                    zu::bindSocket(s, at) &&
-                    (kind_ != kKindStream || zu::listenSocket(s, kListenBacklog));
+                     zu::setSocketOption(s.get(), zu::kLevelSocket, zu::kOptionReuseAddress, 1)) &&
+                    zu::bindSocket(s.get(), at) &&
+                    (kind_ != kKindStream || zu::listenSocket(s.get(), kListenBacklog));
     if (!ok) {
       noteError();
-      zu::closeSocket(s);
       continue;
     }
     // A port picked by the system is shared by every socket that follows.
     if (boundPort == 0) {
       zu::SocketAddress bound;
-      if (zu::socketName(s, bound)) boundPort = bound.port;
+      if (zu::socketName(s.get(), bound)) boundPort = bound.port;
     }
-    listenSockets_.push_back(s);
+    listenSockets_.push_back(s.get());  // may throw: s still owns the socket
+    (void)s.release();
   }
   if (!listenSockets_.empty()) {
     localPort_ = boundPort;
@@ -262,23 +234,17 @@ std::unique_ptr<zuNetEndpoint> zuIPEndpoint::accept() {
     for (std::size_t i = 0; i < listenSockets_.size(); ++i) {
       if (!(ready[i] & zu::kEventAccept)) continue;
       zu::SocketAddress peer;
-      const zu::Socket s = zu::acceptSocket(listenSockets_[i], peer);
-      if (s == zu::kInvalidSocket) {
+      zu::OwnedHandle s(zu::acceptSocket(listenSockets_[i], peer));
+      if (!s.valid()) {
         noteError();
-        if (perConnectionFailure(lastError_)) continue;
+        if (zu::isTransientAcceptError(lastError_)) continue;
         return nullptr;
       }
-      if (family_ != 0 && peer.family != family_) {
-        zu::closeSocket(s);
-        continue;
-      }
-      std::unique_ptr<zuNetEndpoint> copy = clone(stopEvent(), timeout());
+      if (family_ != 0 && peer.family != family_) continue;
+      std::unique_ptr<zuNetEndpoint> copy = clone(stopEvent(), timeout());  // may throw
       auto* ip = dynamic_cast<zuIPEndpoint*>(copy.get());
-      if (ip == nullptr) {
-        zu::closeSocket(s);
-        continue;
-      }
-      ip->takeAccepted(s, peer);
+      if (ip == nullptr) continue;
+      ip->takeAccepted(s.release(), peer);
       return copy;
     }
     if (timeout() != kNoTimeout && timer.elapsed() >= timeout()) return nullptr;

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <iostream>
 
+#include "internal/zuPlatformStore.h"
+
 namespace zuPlatform {
 namespace {
 
@@ -31,17 +33,14 @@ constexpr int kBackspace = 8;
 int readOneByte(Handle fd, int timeoutMs) {
   for (;;) {
     pollfd p{fd, POLLIN, 0};
-    const int ready = ::poll(&p, 1, timeoutMs);
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      return ConsoleKeyReader::kEnd;
-    }
+    const int ready = store::pollFor(std::span<pollfd>(&p, 1), timeoutMs);
+    if (ready < 0) return ConsoleKeyReader::kEnd;
     if (ready == 0) return kTimedOut;
     unsigned char byte = 0;
-    const ssize_t n = ::read(fd, &byte, 1);
+    const ssize_t n = store::retryOnSignal([&] { return ::read(fd, &byte, 1); });
     if (n == 1) return byte;
     if (n == 0) return ConsoleKeyReader::kEnd;
-    if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) continue;  // another reader was first
     return ConsoleKeyReader::kEnd;
   }
 }
@@ -54,15 +53,7 @@ void writeConsole(const std::string& text) {
   std::cout.flush();
   std::fflush(stdout);
   const Handle fd = g_output.load();
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    done += static_cast<std::size_t>(n);
-  }
+  (void)store::writeAll(fd, text);
 }
 
 bool readConsoleLine(std::string& out, std::size_t maxChars) {

@@ -1,13 +1,13 @@
 #pragma once
 // A recursive in-process lock, the counterpart of a Windows critical section.
-#include <pthread.h>
+#include <mutex>
 
 namespace zuPlatform {
 
 class CriticalSection {
  public:
-  CriticalSection();
-  ~CriticalSection();
+  CriticalSection() = default;
+  ~CriticalSection() = default;
   CriticalSection(const CriticalSection&) = delete;
   CriticalSection& operator=(const CriticalSection&) = delete;
 
@@ -19,7 +19,7 @@ class CriticalSection {
   void leave();
 
  private:
-  pthread_mutex_t mutex_;
+  std::recursive_mutex mutex_;
 };
 
 }  // namespace zuPlatform

@@ -7,18 +7,35 @@
 // (so reports from several processes never mix and their sequence numbers
 // stay unique and ascending): sequence number, time, type, category, event
 // id, source and insertion strings, tab-separated, with backslash escapes
-// for tab, line breaks, backslash and other control bytes.
+// for tab, line breaks, backslash and other control bytes. A report never
+// waits for that lock (its caller may hold locks of its own): when another
+// process has it, the record is queued, in order behind this process's other
+// queued records, and written by a thread of the event log's once the lock is
+// free, as Windows' event log service writes reports after taking them. At
+// most 1 MiB waits so; past it a report fails with 32. What is still queued
+// when the process exits normally is written then, if the lock comes free
+// within its wait bound.
+//
+// The log keeps to a size limit with Windows' "overwrite as needed": the
+// oldest records make room for new ones. The limit is the DWORD MaxSize (in
+// bytes) of the registry key
+// SYSTEM\CurrentControlSet\Services\EventLog\Application, 20 MiB when it is not set, never below 64
+// KiB; a record longer than 256 KiB or half the limit is refused (87).
 //
 // The message table of the program's events 100 to 109 is compiled in; the
 // reader formats a record with its text whatever source reported it. Not
-// reproduced: other logs than Application, user ids, raw data, log size
-// limits and the registry lookup of message files.
+// reproduced: other logs than Application, user ids, raw data, other
+// retention policies and the registry lookup of message files.
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "loam/platform/zuTypes.h"
 
 namespace zuPlatform {
+
+inline constexpr u64 kDefaultEventLogMaxSize = 20 * 1024 * 1024;
+inline constexpr const char* kEventLogMaxSizeValue = "MaxSize";
 
 // An event source handle; 0 is none.
 using EventSourceHandle = u64;
@@ -58,9 +75,13 @@ struct EventRecord {
 // The path of the Application log file.
 std::string eventLogFile();
 
-// Every record of the Application log in order (none when the file does not
-// exist yet). A line that is not a well-formed record is skipped. False with
-// the last error set when the file cannot be read.
+// Calls onRecord for every record of the Application log in order, reading
+// the file a block at a time (nothing when it does not exist yet). A line that
+// is not a well-formed record is skipped. False with the last error set when
+// the file cannot be read.
+bool forEachEventRecord(const std::function<void(const EventRecord&)>& onRecord);
+
+// Every record, as forEachEventRecord gives them.
 bool readEventLog(std::vector<EventRecord>& out);
 
 // The message table entry for an event id, line break included; null for ids

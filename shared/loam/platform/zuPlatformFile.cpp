@@ -14,17 +14,18 @@
 #include <memory>
 #include <random>
 
+#include "internal/zuPlatformStore.h"
+#include "loam/platform/zuPlatformError.h"
+
 namespace zuPlatform {
 
 namespace {
 
-char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool lessIgnoringCase(const std::string& a, const std::string& b) {
   const size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {
-    const auto ca = static_cast<unsigned char>(foldAscii(a[i]));
-    const auto cb = static_cast<unsigned char>(foldAscii(b[i]));
+    const auto ca = static_cast<unsigned char>(store::lowerAscii(a[i]));
+    const auto cb = static_cast<unsigned char>(store::lowerAscii(b[i]));
     if (ca != cb) return ca < cb;
   }
   if (a.size() != b.size()) return a.size() < b.size();
@@ -33,32 +34,10 @@ bool lessIgnoringCase(const std::string& a, const std::string& b) {
 
 // An errno where a missing piece means the folder part of the path.
 u32 pathError(int err) {
-  return (err == ENOENT || err == ENOTDIR) ? kFileErrorPathNotFound : fileErrorFromErrno(err);
+  return (err == ENOENT || err == ENOTDIR) ? kFileErrorPathNotFound : errorFromErrno(err);
 }
 
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  void reset(int fd) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-  int release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
+using Fd = OwnedHandle;
 
 struct DirCloser {
   void operator()(DIR* d) const { ::closedir(d); }
@@ -78,29 +57,16 @@ std::string lastComponent(const std::string& native) {
   return slash == std::string::npos ? native : native.substr(slash + 1);
 }
 
-bool writeAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 u32 copyContents(int from, int to) {
   std::vector<char> buffer(64 * 1024);
   for (;;) {
-    const ssize_t n = ::read(from, buffer.data(), buffer.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return fileErrorFromErrno(errno);
-    }
+    const ssize_t n =
+        store::retryOnSignal([&] { return ::read(from, buffer.data(), buffer.size()); });
+    if (n < 0) return errorFromErrno(errno);
     if (n == 0) return kFileErrorNone;
-    if (!writeAll(to, buffer.data(), static_cast<size_t>(n))) return fileErrorFromErrno(errno);
+    if (!store::writeAll(to, std::string_view(buffer.data(), static_cast<size_t>(n)))) {
+      return errorFromErrno(errno);
+    }
   }
 }
 
@@ -123,59 +89,7 @@ std::string followLinks(const std::string& native) {
   return real ? std::string(real.get()) : native;
 }
 
-std::string folderOf(const std::string& native) {
-  const size_t slash = native.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? std::string("/") : native.substr(0, slash);
-}
-
 }  // namespace
-
-u32 fileErrorFromErrno(int err) {
-  switch (err) {
-    case 0:
-      return kFileErrorNone;
-    case ENOENT:
-      return kFileErrorFileNotFound;
-    case ENOTDIR:
-      return kFileErrorPathNotFound;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-      return kFileErrorAccessDenied;
-    case EROFS:
-      return kFileErrorWriteProtect;
-    case EEXIST:
-      return kFileErrorAlreadyExists;
-    case ETXTBSY:
-    case EBUSY:
-      return kFileErrorSharingViolation;
-    case ENOTEMPTY:
-      return kFileErrorDirNotEmpty;
-    case ENAMETOOLONG:
-      return kFileErrorNameTooLong;
-    case ENOSPC:
-    case EDQUOT:
-      return kFileErrorDiskFull;
-    case EXDEV:
-      return kFileErrorNotSameDevice;
-    case ENOMEM:
-      return kFileErrorNotEnoughMemory;
-    case EMFILE:
-    case ENFILE:
-      return kFileErrorTooManyOpenFiles;
-    case EINVAL:
-      return kFileErrorInvalidParameter;
-    case ERANGE:
-      return kFileErrorBufferOverflow;
-    case ELOOP:
-      return kFileErrorCantResolve;
-    case EIO:
-      return kFileErrorIoDevice;
-    default:
-      return kFileErrorGeneralFailure;
-  }
-}
 
 std::string nativePath(const std::string& path) {
   std::string out = path;
@@ -194,7 +108,7 @@ bool matchFileName(const std::string& pattern, const std::string& name) {
       starP = p++;
       starN = n;
     } else if (p < pattern.size() &&
-               (pattern[p] == '?' || foldAscii(pattern[p]) == foldAscii(name[n]))) {
+               (pattern[p] == '?' || store::lowerAscii(pattern[p]) == store::lowerAscii(name[n]))) {
       ++p;
       ++n;
     } else if (starP != std::string::npos) {
@@ -208,11 +122,24 @@ bool matchFileName(const std::string& pattern, const std::string& name) {
   return p == pattern.size();
 }
 
+u32 fileIdentity(const std::string& path, FileIdentity& out) {
+  const std::string native = nativePath(path);
+  if (native.empty()) return kFileErrorPathNotFound;
+  struct stat st {};
+  if (::stat(native.c_str(), &st) != 0) return errorFromErrno(errno);
+  out.device = static_cast<u64>(st.st_dev);
+  out.inode = static_cast<u64>(st.st_ino);
+  out.size = st.st_size > 0 ? static_cast<u64>(st.st_size) : 0;
+  out.lastWrite.seconds = static_cast<i64>(st.st_mtim.tv_sec);
+  out.lastWrite.nanoseconds = static_cast<u32>(st.st_mtim.tv_nsec);
+  return kFileErrorNone;
+}
+
 u32 fileInfo(const std::string& path, FindData& out) {
   const std::string native = nativePath(path);
   struct stat st {};
   if (native.empty()) return kFileErrorPathNotFound;
-  if (::lstat(native.c_str(), &st) != 0) return fileErrorFromErrno(errno);
+  if (::lstat(native.c_str(), &st) != 0) return errorFromErrno(errno);
   out = FindData{};
   out.name = lastComponent(native);
   fillFromStat(st, out);
@@ -243,7 +170,7 @@ u32 searchFiles(const std::string& path, std::vector<FindData>& out) {
   Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!dirFd.valid()) return pathError(errno);
   std::unique_ptr<DIR, DirCloser> stream(::fdopendir(dirFd.get()));
-  if (!stream) return fileErrorFromErrno(errno);
+  if (!stream) return errorFromErrno(errno);
   const int fd = dirFd.release();  // now owned by the stream
 
   for (;;) {
@@ -253,7 +180,7 @@ u32 searchFiles(const std::string& path, std::vector<FindData>& out) {
       if (errno != 0) {
         const int err = errno;
         out.clear();
-        return fileErrorFromErrno(err);
+        return errorFromErrno(err);
       }
       break;
     }
@@ -284,14 +211,14 @@ u32 currentDirectory(std::string& out) {
       out = std::move(buffer);
       return kFileErrorNone;
     }
-    if (errno != ERANGE || buffer.size() >= (1u << 20)) return fileErrorFromErrno(errno);
+    if (errno != ERANGE || buffer.size() >= (1u << 20)) return errorFromErrno(errno);
     buffer.resize(buffer.size() * 2);
   }
 }
 
 u32 setCurrentDirectory(const std::string& path) {
   const std::string native = nativePath(path);
-  if (::chdir(native.c_str()) != 0) return fileErrorFromErrno(errno);
+  if (::chdir(native.c_str()) != 0) return errorFromErrno(errno);
   return kFileErrorNone;
 }
 
@@ -307,7 +234,7 @@ u32 removeDirectory(const std::string& path) {
     const int err = errno;
     if (err == ENOTEMPTY || err == EEXIST) return kFileErrorDirNotEmpty;
     if (err == ENOTDIR) return kFileErrorDirectory;
-    return fileErrorFromErrno(err);
+    return errorFromErrno(err);
   }
   return kFileErrorNone;
 }
@@ -315,10 +242,10 @@ u32 removeDirectory(const std::string& path) {
 u32 deleteFile(const std::string& path) {
   const std::string native = nativePath(path);
   struct stat st {};
-  if (::lstat(native.c_str(), &st) != 0) return fileErrorFromErrno(errno);
+  if (::lstat(native.c_str(), &st) != 0) return errorFromErrno(errno);
   if (S_ISDIR(st.st_mode)) return kFileErrorAccessDenied;
   if (!S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0) return kFileErrorAccessDenied;
-  if (::unlink(native.c_str()) != 0) return fileErrorFromErrno(errno);
+  if (::unlink(native.c_str()) != 0) return errorFromErrno(errno);
   return kFileErrorNone;
 }
 
@@ -328,9 +255,9 @@ u32 copyFile(const std::string& from, const std::string& to) {
 
   // O_NONBLOCK only so that a FIFO cannot hang the open; regular files ignore it.
   Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (!in.valid()) return fileErrorFromErrno(errno);
+  if (!in.valid()) return errorFromErrno(errno);
   struct stat src {};
-  if (::fstat(in.get(), &src) != 0) return fileErrorFromErrno(errno);
+  if (::fstat(in.get(), &src) != 0) return errorFromErrno(errno);
   if (!S_ISREG(src.st_mode)) return kFileErrorAccessDenied;
 
   const mode_t mode = src.st_mode & 07777;
@@ -343,17 +270,17 @@ u32 copyFile(const std::string& from, const std::string& to) {
     created = false;
     // Written in place, so a running executable reports ETXTBSY rather than being replaced.
     Fd existing(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (!existing.valid()) return fileErrorFromErrno(errno);
+    if (!existing.valid()) return errorFromErrno(errno);
     struct stat dst {};
-    if (::fstat(existing.get(), &dst) != 0) return fileErrorFromErrno(errno);
+    if (::fstat(existing.get(), &dst) != 0) return errorFromErrno(errno);
     if (dst.st_dev == src.st_dev && dst.st_ino == src.st_ino) return kFileErrorSharingViolation;
     if (!S_ISREG(dst.st_mode) || (dst.st_mode & S_IWUSR) == 0) return kFileErrorAccessDenied;
-    if (::ftruncate(existing.get(), 0) != 0) return fileErrorFromErrno(errno);
+    if (::ftruncate(existing.get(), 0) != 0) return errorFromErrno(errno);
     out.reset(existing.release());
   }
 
   u32 err = copyContents(in.get(), out.get());
-  if (::close(out.release()) != 0 && err == kFileErrorNone) err = fileErrorFromErrno(errno);
+  if (::close(out.release()) != 0 && err == kFileErrorNone) err = errorFromErrno(errno);
   if (err != kFileErrorNone && created) ::unlink(target.c_str());
   return err;
 }
@@ -368,7 +295,7 @@ u32 moveFile(const std::string& from, const std::string& to) {
   if (::rename(source.c_str(), target.c_str()) != 0) {
     const int err = errno;
     if (err == EISDIR || err == ENOTEMPTY || err == EEXIST) return kFileErrorAccessDenied;
-    return fileErrorFromErrno(err);
+    return errorFromErrno(err);
   }
   return kFileErrorNone;
 }
@@ -376,9 +303,9 @@ u32 moveFile(const std::string& from, const std::string& to) {
 u32 checkReadable(const std::string& path) {
   const std::string native = nativePath(path);
   Fd fd(::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (!fd.valid()) return fileErrorFromErrno(errno);
+  if (!fd.valid()) return errorFromErrno(errno);
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) return fileErrorFromErrno(errno);
+  if (::fstat(fd.get(), &st) != 0) return errorFromErrno(errno);
   if (S_ISDIR(st.st_mode)) return kFileErrorAccessDenied;
   return kFileErrorNone;
 }
@@ -387,22 +314,13 @@ u32 readFile(const std::string& path, std::string& out) {
   const std::string native = nativePath(path);
   // O_NONBLOCK only so that a FIFO cannot hang the open; regular files ignore it.
   Fd fd(::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (!fd.valid()) return fileErrorFromErrno(errno);
+  if (!fd.valid()) return errorFromErrno(errno);
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) return fileErrorFromErrno(errno);
+  if (::fstat(fd.get(), &st) != 0) return errorFromErrno(errno);
   // A device or pipe could feed bytes without end.
   if (!S_ISREG(st.st_mode)) return kFileErrorAccessDenied;
   std::string text;
-  char buffer[8192];
-  for (;;) {
-    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return fileErrorFromErrno(errno);
-    }
-    if (n == 0) break;
-    text.append(buffer, static_cast<size_t>(n));
-  }
+  if (const int err = store::readAll(fd.get(), text); err != 0) return errorFromErrno(err);
   out = std::move(text);
   return kFileErrorNone;
 }
@@ -413,7 +331,6 @@ namespace {
 // the umask. Otherwise the result has exactly that mode.
 u32 replaceFileContents(const std::string& path, std::string_view bytes, FileTime* written,
                         int forcedMode) {
-  static std::atomic<u32> next{initialTempNumber()};
   const std::string native = nativePath(path);
   if (native.empty() || native.back() == '/') return kFileErrorPathNotFound;
   const std::string target = followLinks(native);
@@ -424,47 +341,18 @@ u32 replaceFileContents(const std::string& path, std::string_view bytes, FileTim
   if (replacing && (!S_ISREG(old.st_mode) || (old.st_mode & S_IWUSR) == 0))
     return kFileErrorAccessDenied;
   const mode_t mode = forcedMode >= 0 ? static_cast<mode_t>(forcedMode)
-                     : replacing      ? (old.st_mode & 07777)
+                      : replacing     ? (old.st_mode & 07777)
                                       : 0666;
 
-  // Beside the target, so the rename stays on one file system.
-  std::string temp;
-  Fd fd;
-  for (u32 attempt = 0; attempt < 100 && !fd.valid(); ++attempt) {
-    char number[16];
-    std::snprintf(number, sizeof number, ".%08X.tmp", next.fetch_add(1, std::memory_order_relaxed));
-    temp = target + number;
-    fd.reset(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode));
-    if (!fd.valid() && errno != EEXIST) return pathError(errno);
-  }
-  if (!fd.valid()) return kFileErrorFileExists;
-
-  u32 err = kFileErrorNone;
-  if (replacing) {
-    // The old owner where we may give it (a file the service rewrites stays
-    // its editor's), else the writer's. Owner before mode, as a change of
-    // owner clears set-id bits; and the umask must not narrow the old mode.
-    const bool sameOwner = ::fchown(fd.get(), old.st_uid, old.st_gid) == 0;
-    static_cast<void>(sameOwner);
-  }
-  if ((replacing || forcedMode >= 0) && ::fchmod(fd.get(), mode) != 0)
-    err = fileErrorFromErrno(errno);
-  if (err == kFileErrorNone && !writeAll(fd.get(), bytes.data(), bytes.size()))
-    err = fileErrorFromErrno(errno);
-  if (err == kFileErrorNone && ::fsync(fd.get()) != 0) err = fileErrorFromErrno(errno);
+  // The old owner where we may give it: a file the service rewrites stays
+  // its editor's.
   struct stat st {};
-  if (err == kFileErrorNone && ::fstat(fd.get(), &st) != 0) err = fileErrorFromErrno(errno);
-  if (::close(fd.release()) != 0 && err == kFileErrorNone) err = fileErrorFromErrno(errno);
-  if (err == kFileErrorNone && ::rename(temp.c_str(), target.c_str()) != 0)
-    err = fileErrorFromErrno(errno);
-  if (err != kFileErrorNone) {
-    ::unlink(temp.c_str());
-    return err;
+  const store::ReplaceResult result =
+      store::replaceFile(target, bytes, mode, replacing ? &old : nullptr, &st, forcedMode >= 0);
+  if (result.error != 0) {
+    if (result.creating && result.error == EEXIST) return kFileErrorFileExists;
+    return result.creating ? pathError(result.error) : errorFromErrno(result.error);
   }
-  // The rename itself is durable only once the folder is; some file systems
-  // cannot sync a folder, and the new contents are safe on disk already.
-  Fd folder(::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folder.valid()) ::fsync(folder.get());
   if (written) {
     written->seconds = static_cast<i64>(st.st_mtim.tv_sec);
     written->nanoseconds = static_cast<u32>(st.st_mtim.tv_nsec);
@@ -518,7 +406,7 @@ u32 modulePath(std::string& out) {
   std::string buffer(256, '\0');
   for (;;) {
     const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (n < 0) return fileErrorFromErrno(errno);
+    if (n < 0) return errorFromErrno(errno);
     if (static_cast<size_t>(n) < buffer.size()) {
       buffer.resize(static_cast<size_t>(n));  // readlink writes no terminating NUL
       out = std::move(buffer);

@@ -7,34 +7,33 @@
 #include <string_view>
 #include <vector>
 
+#include "loam/platform/zuPlatformError.h"
 #include "loam/platform/zuTypes.h"
 
 namespace zuPlatform {
 
-// Windows error numbers the file functions report.
-inline constexpr u32 kFileErrorNone = 0;
-inline constexpr u32 kFileErrorFileNotFound = 2;       // ERROR_FILE_NOT_FOUND
-inline constexpr u32 kFileErrorPathNotFound = 3;       // ERROR_PATH_NOT_FOUND
-inline constexpr u32 kFileErrorTooManyOpenFiles = 4;   // ERROR_TOO_MANY_OPEN_FILES
-inline constexpr u32 kFileErrorAccessDenied = 5;       // ERROR_ACCESS_DENIED
-inline constexpr u32 kFileErrorNotEnoughMemory = 8;    // ERROR_NOT_ENOUGH_MEMORY
-inline constexpr u32 kFileErrorNotSameDevice = 17;     // ERROR_NOT_SAME_DEVICE
-inline constexpr u32 kFileErrorWriteProtect = 19;      // ERROR_WRITE_PROTECT
-inline constexpr u32 kFileErrorGeneralFailure = 31;    // ERROR_GEN_FAILURE
-inline constexpr u32 kFileErrorSharingViolation = 32;  // ERROR_SHARING_VIOLATION
-inline constexpr u32 kFileErrorFileExists = 80;        // ERROR_FILE_EXISTS
-inline constexpr u32 kFileErrorInvalidParameter = 87;  // ERROR_INVALID_PARAMETER
-inline constexpr u32 kFileErrorBufferOverflow = 111;   // ERROR_BUFFER_OVERFLOW
-inline constexpr u32 kFileErrorDiskFull = 112;         // ERROR_DISK_FULL
-inline constexpr u32 kFileErrorDirNotEmpty = 145;      // ERROR_DIR_NOT_EMPTY
-inline constexpr u32 kFileErrorAlreadyExists = 183;    // ERROR_ALREADY_EXISTS
-inline constexpr u32 kFileErrorNameTooLong = 206;      // ERROR_FILENAME_EXCED_RANGE
-inline constexpr u32 kFileErrorDirectory = 267;        // ERROR_DIRECTORY
-inline constexpr u32 kFileErrorIoDevice = 1117;        // ERROR_IO_DEVICE
-inline constexpr u32 kFileErrorCantResolve = 1921;     // ERROR_CANT_RESOLVE_FILENAME
-
-// The Windows error number that stands for an errno value of a file call.
-u32 fileErrorFromErrno(int err);
+// The Windows error numbers the file functions report, by the names the
+// file helpers use (the numbers are zuPlatformError.h's).
+inline constexpr u32 kFileErrorNone = kErrorSuccess;
+inline constexpr u32 kFileErrorFileNotFound = kErrorFileNotFound;
+inline constexpr u32 kFileErrorPathNotFound = kErrorPathNotFound;
+inline constexpr u32 kFileErrorTooManyOpenFiles = kErrorTooManyOpenFiles;
+inline constexpr u32 kFileErrorAccessDenied = kErrorAccessDenied;
+inline constexpr u32 kFileErrorNotEnoughMemory = kErrorNotEnoughMemory;
+inline constexpr u32 kFileErrorNotSameDevice = kErrorNotSameDevice;
+inline constexpr u32 kFileErrorWriteProtect = kErrorWriteProtect;
+inline constexpr u32 kFileErrorGeneralFailure = kErrorGenFailure;
+inline constexpr u32 kFileErrorSharingViolation = kErrorSharingViolation;
+inline constexpr u32 kFileErrorFileExists = kErrorFileExists;
+inline constexpr u32 kFileErrorInvalidParameter = kErrorInvalidParameter;
+inline constexpr u32 kFileErrorBufferOverflow = kErrorBufferOverflow;
+inline constexpr u32 kFileErrorDiskFull = kErrorDiskFull;
+inline constexpr u32 kFileErrorDirNotEmpty = kErrorDirNotEmpty;
+inline constexpr u32 kFileErrorAlreadyExists = kErrorAlreadyExists;
+inline constexpr u32 kFileErrorNameTooLong = kErrorFilenameExcedRange;
+inline constexpr u32 kFileErrorDirectory = kErrorDirectory;
+inline constexpr u32 kFileErrorIoDevice = kErrorIoDevice;
+inline constexpr u32 kFileErrorCantResolve = kErrorCantResolveFilename;
 
 // The path as POSIX takes it: every '\' becomes '/'.
 std::string nativePath(const std::string& path);
@@ -58,6 +57,25 @@ struct FindData {
 
 // The entry for the path itself, without following a final link.
 u32 fileInfo(const std::string& path, FindData& out);
+
+// What tells one version of a file from another: the file itself (a
+// replacement by rename is another file), its size and its last-write time
+// to the nanosecond. Equal identities mean unchanged contents, short of a
+// rewrite in place within one clock tick that keeps the size.
+struct FileIdentity {
+  u64 device = 0;
+  u64 inode = 0;
+  u64 size = 0;
+  FileTime lastWrite;
+  bool operator==(const FileIdentity& other) const {
+    return device == other.device && inode == other.inode && size == other.size &&
+           lastWrite.seconds == other.lastWrite.seconds &&
+           lastWrite.nanoseconds == other.lastWrite.nanoseconds;
+  }
+};
+
+// The identity of the file the path names (a final link followed).
+u32 fileIdentity(const std::string& path, FileIdentity& out);
 
 // FindFirstFile/FindNextFile in one call: out receives every entry of the path's
 // folder whose name matches the last component ('*' and '?' matched without

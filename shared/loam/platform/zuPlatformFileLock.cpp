@@ -7,6 +7,8 @@
 
 #include <cerrno>
 
+#include "internal/zuPlatformStore.h"
+
 namespace zuPlatform {
 
 namespace {
@@ -16,10 +18,7 @@ namespace {
 constexpr int kAttempts = 8;
 
 bool lockNoWait(Handle fd) {
-  for (;;) {
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
-    if (errno != EINTR) return false;
-  }
+  return store::retryOnSignal([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) == 0;
 }
 
 // True when the open file is still the one linked under path.
@@ -38,36 +37,33 @@ Handle acquireLockFile(const std::string& path) {
     return kInvalidHandle;
   }
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    Handle fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd >= 0) {
+    OwnedHandle fd(::open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (fd.valid()) {
       // Between create and flock another taker may have judged the new file
       // stale: then it holds the flock, or has deleted the file.
-      if (lockNoWait(fd)) {
-        if (isLinkedAs(fd, path)) return fd;
-        closeHandle(fd);
+      if (lockNoWait(fd.get())) {
+        if (isLinkedAs(fd.get(), path)) return fd.release();
         continue;
       }
-      closeHandle(fd);
       errno = EBUSY;
       return kInvalidHandle;
     }
     if (errno != EEXIST) return kInvalidHandle;
 
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    fd.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) {
       if (errno == ENOENT) continue;  // released meanwhile
       return kInvalidHandle;
     }
-    if (!lockNoWait(fd)) {
+    if (!lockNoWait(fd.get())) {
       const int err = errno;
-      closeHandle(fd);
+      fd.reset();
       errno = (err == EWOULDBLOCK) ? EBUSY : err;
       return kInvalidHandle;  // a live holder, or a file we cannot lock
     }
     // Nobody holds it: its holder died. While we hold the flock no one else
     // can take or delete this file, so removing it is safe.
-    if (isLinkedAs(fd, path)) ::unlink(path.c_str());
-    closeHandle(fd);
+    if (isLinkedAs(fd.get(), path)) ::unlink(path.c_str());
   }
   errno = EBUSY;
   return kInvalidHandle;
@@ -81,28 +77,24 @@ void releaseLockFile(Handle handle, const std::string& path) {
 
 bool removeUnheldLockFile(const std::string& path) {
   if (path.empty()) return false;
-  const Handle fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  bool removed = false;
-  if (lockNoWait(fd) && isLinkedAs(fd, path)) removed = ::unlink(path.c_str()) == 0;
-  closeHandle(fd);
-  return removed;
+  const OwnedHandle fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return false;
+  return lockNoWait(fd.get()) && isLinkedAs(fd.get(), path) && ::unlink(path.c_str()) == 0;
 }
 
 std::string readLockFileStart(const std::string& path, std::size_t limit) {
   std::string out;
   if (path.empty()) return out;
-  const Handle fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return out;
+  const OwnedHandle fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return out;
   out.resize(limit);
   std::size_t done = 0;
   while (done < limit) {
-    const ssize_t n = ::read(fd, out.data() + done, limit - done);
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n =
+        store::retryOnSignal([&] { return ::read(fd.get(), out.data() + done, limit - done); });
     if (n <= 0) break;
     done += static_cast<std::size_t>(n);
   }
-  closeHandle(fd);
   out.resize(done);
   return out;
 }

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include "internal/zuPlatformStore.h"
+#include "loam/platform/zuPlatformError.h"
 #include "loam/platform/zuPlatformFile.h"
 #include "loam/platform/zuPlatformProcess.h"
 
@@ -16,7 +18,7 @@ namespace {
 u32 pipeError(int err) {
   if (err == EPIPE) return kPipeErrorNoData;
   if (err == EBADF) return kErrorInvalidHandle;
-  return fileErrorFromErrno(err);
+  return errorFromErrno(err);
 }
 
 }  // namespace
@@ -41,25 +43,19 @@ u32 pipeBytesWaiting(Handle readEnd, u32& count) {
 
 u32 readHandle(Handle handle, void* buffer, u32 length, u32& count) {
   count = 0;
-  for (;;) {
-    const ssize_t n = ::read(handle, buffer, length);
-    if (n >= 0) {
-      count = static_cast<u32>(n);
-      return 0;
-    }
-    if (errno != EINTR) return pipeError(errno);
-  }
+  const ssize_t n = store::retryOnSignal([&] { return ::read(handle, buffer, length); });
+  if (n < 0) return pipeError(errno);
+  count = static_cast<u32>(n);
+  return 0;
 }
 
 u32 writeHandle(Handle handle, const void* data, u32 length, u32& written) {
   written = 0;
   const auto* bytes = static_cast<const char*>(data);
   while (written < length) {
-    const ssize_t n = ::write(handle, bytes + written, length - written);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return pipeError(errno);
-    }
+    const ssize_t n =
+        store::retryOnSignal([&] { return ::write(handle, bytes + written, length - written); });
+    if (n < 0) return pipeError(errno);
     written += static_cast<u32>(n);
   }
   return 0;
@@ -71,7 +67,7 @@ u32 createOutputFile(const std::string& path, Handle& out) {
   if (fd < 0) {
     const int err = errno;
     // With O_CREAT a missing piece can only be a folder.
-    return (err == ENOENT || err == ENOTDIR) ? kFileErrorPathNotFound : fileErrorFromErrno(err);
+    return (err == ENOENT || err == ENOTDIR) ? kFileErrorPathNotFound : errorFromErrno(err);
   }
   out = fd;
   return 0;

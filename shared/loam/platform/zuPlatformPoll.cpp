@@ -7,6 +7,7 @@
 #include <chrono>
 #include <vector>
 
+#include "internal/zuPlatformStore.h"
 #include "loam/platform/zuPlatformWait.h"
 
 namespace zuPlatform {
@@ -83,8 +84,8 @@ u16 pollSockets(std::span<PollEntry> entries, u32 ms) {
   const Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
   for (;;) {
     const int slice = pollSlice(ms, end);
-    const int n = ::poll(fds.data(), fds.size(), slice);
-    if (n < 0 && errno != EINTR) return kPollFailed;
+    const int n = store::pollFor(fds, slice);
+    if (n < 0) return kPollFailed;
     if (n > 0) {
       u16 result = 0;
       for (std::size_t i = 0; i < fds.size(); ++i) {

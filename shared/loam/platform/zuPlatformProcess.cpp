@@ -3,38 +3,31 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
 
+#include "internal/zuPlatformSpawn.h"
+#include "internal/zuPlatformStore.h"
+#include "loam/platform/zuPlatformError.h"
 #include "loam/platform/zuPlatformEvent.h"
 #include "loam/platform/zuPlatformFile.h"
+#include "loam/platform/zuPlatformSignals.h"
 
 namespace zuPlatform {
 
 namespace {
 
-constexpr u32 kErrorBadExeFormat = 193;  // ERROR_BAD_EXE_FORMAT
-
-// The kernel call itself: glibc 2.36's <sys/pidfd.h> declares its wrapper
-// without C linkage. A pidfd is always close-on-exec.
-int openPidfd(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
-
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-u32 spawnError(int err) {
-  if (err == ENOEXEC) return kErrorBadExeFormat;
-  return fileErrorFromErrno(err);
-}
 
 u32 exitCodeOf(const siginfo_t& info) {
   const auto status = static_cast<u32>(info.si_status);
@@ -45,10 +38,8 @@ u32 exitCodeOf(const siginfo_t& info) {
 // waitid on one pidfd; EINTR is retried.
 int waitChild(Handle process, siginfo_t& info, int flags) {
   std::memset(&info, 0, sizeof info);
-  for (;;) {
-    const int r = ::waitid(P_PIDFD, static_cast<id_t>(process), &info, flags);
-    if (r == 0 || errno != EINTR) return r;
-  }
+  return store::retryOnSignal(
+      [&] { return ::waitid(P_PIDFD, static_cast<id_t>(process), &info, flags); });
 }
 
 // Reaps the child when it has ended. True when nothing is left to wait for
@@ -73,9 +64,9 @@ class Reaper {
     std::lock_guard<std::mutex> hold(mutex_);
     // Without a thread (it could not be created) each adoption sweeps instead.
     sweep(nullptr);
-    children_.push_back(process);
+    children_.emplace_back(process);
     if (!started_) startThread();
-    if (started_) setEvent(wake_);
+    if (started_) setEvent(wake_.get());
   }
 
   ~Reaper() {
@@ -84,12 +75,12 @@ class Reaper {
       quit_ = true;
     }
     if (started_) {
-      setEvent(wake_);
+      setEvent(wake_.get());
       thread_.join();
     }
     // Children still running are taken over by init when the process ends.
-    for (const Handle child : children_) closeHandle(child);
-    closeHandle(wake_);
+    children_.clear();
+    wake_.reset();
     gone_.store(true, std::memory_order_release);
   }
 
@@ -97,14 +88,16 @@ class Reaper {
   Reaper() = default;
 
   void startThread() {
-    wake_ = createEvent();
-    if (!isValidHandle(wake_)) return;
+    wake_.reset(createEvent());
+    if (!wake_.valid()) return;
     try {
-      thread_ = std::thread([this] { loop(); });
+      thread_ = std::thread([this] {
+        prepareCrashStack();
+        loop();
+      });
       started_ = true;
     } catch (const std::system_error&) {
-      closeHandle(wake_);
-      wake_ = kInvalidHandle;
+      wake_.reset();
     }
   }
 
@@ -115,28 +108,46 @@ class Reaper {
       if (polled) {
         bool ready = false;
         for (const pollfd& entry : *polled)
-          if (entry.fd == children_[i] && entry.revents != 0) ready = true;
+          if (entry.fd == children_[i].get() && entry.revents != 0) ready = true;
         if (!ready) continue;
       }
-      if (tryReap(children_[i])) {
-        closeHandle(children_[i]);
+      if (tryReap(children_[i].get())) {
         children_.erase(children_.begin() + static_cast<std::ptrdiff_t>(i));
       }
     }
   }
 
   void loop() {
+    constexpr auto kFirstBackoff = std::chrono::milliseconds(10);
+    constexpr auto kLastBackoff = std::chrono::milliseconds(1000);
+    auto backoff = std::chrono::milliseconds(0);
     std::vector<pollfd> entries;
     for (;;) {
       entries.clear();
       {
         std::lock_guard<std::mutex> hold(mutex_);
         if (quit_) return;
-        entries.push_back(pollfd{wake_, POLLIN, 0});
-        for (const Handle child : children_) entries.push_back(pollfd{child, POLLIN, 0});
+        entries.push_back(pollfd{wake_.get(), POLLIN, 0});
+        for (const OwnedHandle& child : children_) {
+          entries.push_back(pollfd{child.get(), POLLIN, 0});
+        }
       }
-      if (::poll(entries.data(), entries.size(), -1) < 0) continue;  // EINTR
-      if (entries[0].revents != 0) resetEvent(wake_);
+      if (store::pollFor(entries, -1) < 0) {
+        // Not a signal (pollFor retries those): a lasting error such as
+        // ENOMEM or too many descriptors. Said once, then tried again
+        // less and less often rather than in a tight loop.
+        if (backoff == std::chrono::milliseconds(0)) {
+          store::logPlatformFault(std::string("Child reaper: poll failed, ") +
+                                  std::strerror(errno) + "; retrying");
+          backoff = kFirstBackoff;
+        } else {
+          backoff = std::min(backoff * 2, kLastBackoff);
+        }
+        std::this_thread::sleep_for(backoff);
+        continue;
+      }
+      backoff = std::chrono::milliseconds(0);
+      if (entries[0].revents != 0) resetEvent(wake_.get());
       std::lock_guard<std::mutex> hold(mutex_);
       sweep(&entries);
     }
@@ -144,52 +155,11 @@ class Reaper {
 
   static inline std::atomic<bool> gone_{false};
   std::mutex mutex_;
-  std::vector<Handle> children_;
-  Handle wake_ = kInvalidHandle;
+  std::vector<OwnedHandle> children_;
+  OwnedHandle wake_;
   bool quit_ = false;
   bool started_ = false;
   std::thread thread_;
-};
-
-// posix_spawn's attributes and file actions, destroyed on every path.
-struct SpawnSetup {
-  posix_spawnattr_t attr;
-  posix_spawn_file_actions_t actions;
-  std::vector<Handle> temporaries;
-  int err = 0;
-
-  SpawnSetup() {
-    err = ::posix_spawnattr_init(&attr);
-    if (err == 0) err = ::posix_spawn_file_actions_init(&actions);
-  }
-  ~SpawnSetup() {
-    ::posix_spawn_file_actions_destroy(&actions);
-    ::posix_spawnattr_destroy(&attr);
-    for (const Handle fd : temporaries) closeHandle(fd);
-  }
-  SpawnSetup(const SpawnSetup&) = delete;
-  SpawnSetup& operator=(const SpawnSetup&) = delete;
-
-  // A source below 3 could be overwritten by an earlier dup2 onto 0, 1 or 2;
-  // such a source is copied above them first.
-  Handle source(Handle fd) {
-    if (fd >= 3) return fd;
-    const Handle copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    if (copy < 0) {
-      err = errno;
-      return fd;
-    }
-    temporaries.push_back(copy);
-    return copy;
-  }
-
-  void standardHandle(Handle fd, int target, int nullMode) {
-    if (err != 0) return;
-    if (isValidHandle(fd))
-      err = ::posix_spawn_file_actions_adddup2(&actions, source(fd), target);
-    else
-      err = ::posix_spawn_file_actions_addopen(&actions, target, "/dev/null", nullMode, 0);
-  }
 };
 
 }  // namespace
@@ -198,6 +168,9 @@ std::vector<std::string> splitCommandLine(const std::string& commandLine) {
   std::vector<std::string> words;
   const std::size_t n = commandLine.size();
   std::size_t i = 0;
+  // Blanks before the program, as CreateProcess skips them.
+  while (i < n && isBlank(commandLine[i])) ++i;
+  if (i == n) return words;
 
   // The program name: quotes toggle, nothing is escaped.
   std::string program;
@@ -258,49 +231,30 @@ void ignoreBrokenPipeSignal() {
 u32 startProcess(const std::string& commandLine, Handle input, Handle output, ProcessInfo& out) {
   ignoreBrokenPipeSignal();
   std::vector<std::string> words = splitCommandLine(commandLine);
-  if (words[0].empty()) return kFileErrorFileNotFound;
+  if (words.empty() || words[0].empty()) return kFileErrorFileNotFound;
   words[0] = nativePath(words[0]);
   std::vector<char*> argv;
   argv.reserve(words.size() + 1);
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
 
-  SpawnSetup setup;
-  if (setup.err == 0) {
-    // The child starts clean: its own session, default dispositions (SIGPIPE
-    // is ignored here), and no signal blocked (the console signals are
-    // blocked in every thread of this process).
-    sigset_t none;
-    sigset_t all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    setup.err = ::posix_spawnattr_setsigmask(&setup.attr, &none);
-    if (setup.err == 0) setup.err = ::posix_spawnattr_setsigdefault(&setup.attr, &all);
-    if (setup.err == 0)
-      setup.err = ::posix_spawnattr_setflags(
-          &setup.attr,
-          static_cast<short>(POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF));
-  }
+  spawn::SpawnSetup setup;
   setup.standardHandle(input, 0, O_RDONLY);
   setup.standardHandle(output, 1, O_WRONLY);
   setup.standardHandle(output, 2, O_WRONLY);
-  // Everything is close-on-exec already; this also keeps out a descriptor
-  // that some other code opened without the flag.
-  if (setup.err == 0) setup.err = ::posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3);
-  if (setup.err != 0) return spawnError(setup.err);
-
   pid_t pid = 0;
-  const int rc = ::posix_spawnp(&pid, argv[0], &setup.actions, &setup.attr, argv.data(), environ);
-  if (rc != 0) return spawnError(rc);
+  if (const int err = setup.spawn(pid, argv.data(), environ, true); err != 0) {
+    return spawn::spawnErrorFromErrno(err);
+  }
 
-  const int pidfd = openPidfd(pid);
+  const int pidfd = store::openPidfd(pid);
   if (pidfd < 0) {
-    // Without a handle nobody could wait for it: take it down at once.
+    // Signals go through a pidfd only, so a child without one is left to
+    // run; it stays a zombie of ours once it ends.
     const int err = errno;
-    ::kill(pid, SIGKILL);
-    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-    }
-    return spawnError(err);
+    store::logPlatformFault("Process " + std::to_string(pid) + " started without a pidfd (" +
+                            std::strerror(err) + "); it is not signalled or waited for");
+    return spawn::spawnErrorFromErrno(err);
   }
   out.process = pidfd;
   out.processId = static_cast<u32>(pid);

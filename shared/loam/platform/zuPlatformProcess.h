@@ -9,20 +9,19 @@
 #include <string>
 #include <vector>
 
+#include "loam/platform/zuPlatformError.h"
 #include "loam/platform/zuPlatformHandle.h"
 #include "loam/platform/zuTypes.h"
 
 namespace zuPlatform {
-
-// The Windows error number of a handle that is not open or not of the right kind.
-inline constexpr u32 kErrorInvalidHandle = 6;  // ERROR_INVALID_HANDLE
 
 // The exit code read while the child still runs (STILL_ACTIVE).
 inline constexpr u32 kStillActive = 259;
 // A child ended by signal n reads exit code kSignalExitBase + n, as a shell reports it.
 inline constexpr u32 kSignalExitBase = 128;
 
-// Splits a command line the way a Windows program's C runtime builds its argv:
+// Splits a command line the way a Windows program's C runtime builds its argv
+// (nothing for a line of blanks only): after any leading blanks and tabs,
 // the program name runs to the first blank or tab outside double quotes
 // (quotes dropped, backslashes literal); each further argument is split at
 // blanks and tabs outside quotes, where 2n backslashes before a quote give n

@@ -10,9 +10,10 @@
 #include <filesystem>
 #include <mutex>
 #include <unordered_map>
+#include <unordered_set>
 
+#include "internal/zuPlatformRegistryStore.h"
 #include "loam/platform/zuPlatformError.h"
-#include "loam/platform/zuPlatformRegistryStore.h"
 #include "loam/platform/zuPlatformRoot.h"
 
 namespace zuPlatform {
@@ -40,6 +41,24 @@ std::string asideName() {
 std::string parentFolder(const std::string& folder) {
   const size_t slash = folder.rfind('/');
   return slash == std::string::npos ? std::string() : folder.substr(0, slash);
+}
+
+// What a writer that died mid-change leaves in a key's folder: a key made
+// aside, a tree renamed away for deletion, a key file not yet renamed.
+bool isLeftover(std::string_view name) {
+  return name.starts_with("#new.") || name.starts_with("#deleted.") ||
+         name.starts_with(std::string(kKeyFileName) + ".tmp.");
+}
+
+std::vector<std::string> leftoversIn(const std::string& absolute) {
+  std::vector<std::string> out;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(absolute, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (isLeftover(name)) out.push_back(it->path().string());
+  }
+  return out;
 }
 
 std::string serialize(const RegKeyData& data) {
@@ -85,15 +104,19 @@ bool parse(std::string_view text, RegKeyData& out) {
   u64 n[3] = {};
   if (!readHeader(text, pos, 'N', n, 1) || !take(text, pos, n[0], out.name)) return false;
   if (pos >= text.size() || text[pos++] != '\n') return false;
+  std::unordered_set<std::string> seen;
   while (pos < text.size()) {
     RegValue v;
     if (!readHeader(text, pos, 'V', n, 3) || n[0] > 0xFFFFFFFFu || n[2] > 0xFFFFFFFFu) {
       return false;
     }
     v.type = static_cast<u32>(n[0]);
-    // Names come in as C strings, so a NUL in one means the file was damaged.
+    // Names come in as C strings no longer than the limit, once per key
+    // without regard to case; anything else means the file was damaged (and
+    // enumeration and lookup by name would disagree on it).
     if (!take(text, pos, n[1], v.name) || !take(text, pos, n[2], v.data) ||
-        v.name.find('\0') != std::string::npos) {
+        v.name.find('\0') != std::string::npos || v.name.size() > kRegMaxValueNameLength ||
+        !seen.insert(lowerAsciiCopy(v.name)).second) {
       return false;
     }
     if (pos >= text.size() || text[pos++] != '\n') return false;
@@ -146,12 +169,12 @@ std::string hiveFolder() { return joinPath(joinPath(rootFolder(), "registry"), k
 
 static std::string registryLockFile() {
   const std::string folder = joinPath(rootFolder(), "registry");
-  makeFolders(folder, kFolderMode);  // a failure shows when the lock file is opened
+  (void)makeFolders(folder, kFolderMode);  // a failure shows when the lock file is opened
   return joinPath(folder, "registry.lock");
 }
 
 RegistryLock::RegistryLock() : lock_(registryLockFile()) {
-  if (!lock_.lockExclusive()) error_ = errorFromErrno(lock_.error(), kErrorRegistryIoFailed);
+  if (!lock_.lockExclusive()) error_ = lock_.windowsError(kErrorRegistryIoFailed);
 }
 
 u32 splitKeyPath(const char* subKey, std::vector<std::string>& names) {
@@ -247,11 +270,27 @@ u32 createKeys(const std::string& base, const std::vector<std::string>& names, s
         }
       } else {
         created = true;
+        syncFolderOf(absoluteFolder(next));
       }
     }
     folder = next;
   }
   return kErrorSuccess;
+}
+
+void removeLeftovers(const std::string& folder) {
+  const std::string parent = folder.empty() ? std::string() : parentFolder(folder);
+  const std::string places[] = {absoluteFolder(folder), absoluteFolder(parent)};
+  if (leftoversIn(places[0]).empty() && leftoversIn(places[1]).empty()) return;
+  // Every writer holds the lock, so under it whatever is left over is dead.
+  RegistryLock lock;
+  if (lock.error() != kErrorSuccess) return;
+  for (const std::string& place : places) {
+    for (const std::string& path : leftoversIn(place)) {
+      std::error_code ec;
+      std::filesystem::remove_all(path, ec);
+    }
+  }
 }
 
 u32 deleteKeyTree(const std::string& folder) {
@@ -263,6 +302,7 @@ u32 deleteKeyTree(const std::string& folder) {
   if (::rename(absoluteFolder(folder).c_str(), aside.c_str()) != 0) {
     return errorFromErrno(errno, kErrorRegistryIoFailed);
   }
+  syncFolderOf(aside);
   std::error_code ec;
   std::filesystem::remove_all(aside, ec);
   return kErrorSuccess;
@@ -355,6 +395,7 @@ u32 regCreateKeyEx(RegKey parent, const char* subKey, u32 access, RegKey* result
     err = store::createKeys(open.folder, names, folder, created);
     if (err != kErrorSuccess) return err;
   }
+  store::removeLeftovers(folder);
   *result = addKey(std::move(folder), access);
   if (disposition) *disposition = created ? kRegCreatedNewKey : kRegOpenedExistingKey;
   return kErrorSuccess;
@@ -370,6 +411,7 @@ u32 regOpenKeyEx(RegKey parent, const char* subKey, u32 access, RegKey* result) 
   if (err != kErrorSuccess) return err;
   std::string folder = store::childFolder(open.folder, names);
   if (!store::keyExists(folder)) return kErrorFileNotFound;
+  store::removeLeftovers(folder);
   *result = addKey(std::move(folder), access);
   return kErrorSuccess;
 }

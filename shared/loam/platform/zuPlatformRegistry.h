@@ -8,7 +8,12 @@
 // with); a key's values live in one file in its folder, typed and in the order
 // they were first set. Every change rewrites that file atomically (temporary
 // file + rename) under a lock file taken with flock, so several processes may
-// use the registry at once and a reader never sees a half-written key.
+// use the registry at once and a reader never sees a half-written key. A
+// change waits at most 10 s for that lock while another process holds it, then
+// fails with 32 (sharing violation). What a writer that died mid-change left
+// in a key's folder goes when the key is next opened. A key file that cannot
+// be read consistently (cut short, a NUL in a name, one name twice in any
+// case, a name over the limit) is damaged: 1009, and it is never overwritten.
 //
 // Like the Windows calls, these return a Windows error number (0 on success)
 // and leave the thread's last error alone. Not reproduced: other hives than

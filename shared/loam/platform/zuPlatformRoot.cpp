@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "loam/platform/zuPlatformError.h"
 #include "loam/platform/zuPlatformFile.h"
 
 namespace zuPlatform {
@@ -17,10 +18,10 @@ u32 makeFolders(const std::string& path) {
     if (pos != path.size() && path[pos] != '/') continue;
     const std::string part = path.substr(0, pos);
     if (::mkdir(part.c_str(), 0777) == 0 || errno == EEXIST) continue;
-    return fileErrorFromErrno(errno);
+    return errorFromErrno(errno);
   }
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return fileErrorFromErrno(errno);
+  if (::stat(path.c_str(), &st) != 0) return errorFromErrno(errno);
   return S_ISDIR(st.st_mode) ? kFileErrorNone : kFileErrorPathNotFound;
 }
 

@@ -3,6 +3,8 @@
 // stores (common application data, and later the service database, registry
 // and event log). Named by the environment variable ZU_PLATFORM_ROOT so that
 // tests and side-by-side installs can point it elsewhere.
+#include <chrono>
+#include <optional>
 #include <string>
 
 #include "loam/platform/zuTypes.h"
@@ -20,5 +22,10 @@ std::string rootFolder();
 // With create, the folder (and the root) is made when missing, as
 // SHGetFolderPath does with CSIDL_FLAG_CREATE. Returns a Windows error number.
 u32 commonAppDataFolder(std::string& out, bool create);
+
+// Test seam: the bound on waiting for a lock that another process holds on
+// the registry, a service's start or the event log (10000 ms unless set;
+// std::nullopt restores it).
+void setLockWaitBoundForTest(std::optional<std::chrono::milliseconds> bound);
 
 }  // namespace zuPlatform

@@ -30,6 +30,10 @@
 // groups and tags, starting the services a service depends on, display-name
 // uniqueness, and share-process or driver services.
 //
+// A start or delete waits at most 10 s for the service's start lock while
+// another process holds it, then fails with 1055 (database locked); a change
+// of the registry likewise gives 32.
+//
 // Like the Windows calls, failures return false or kScHandleNone and set the
 // thread's last error (zuPlatformError.h).
 #include <chrono>
@@ -209,6 +213,10 @@ bool queryServiceConfig(ScHandle service, QueryServiceConfig* buffer, u32 bufSiz
 bool startService(ScHandle service, u32 argc, const char* const* argv);
 
 // Sends a control and returns the service's status as its handler left it.
+// Connecting, sending and the answer share one deadline (the wait bound), so
+// the call never takes much longer, however many callers wait or whatever the
+// handler does; the service answers 1053 itself for a control that waited its
+// bound behind a handler that has not returned.
 // 1062 when the service is stopped, 1061 while it is start or stop pending (or
 // has no handler yet), 1052 for a control it does not accept or for shutdown,
 // 87 for an undefined code, 1053 when the handler does not answer within the
@@ -219,11 +227,8 @@ bool controlService(ScHandle service, u32 control, ServiceStatus* status);
 // 6 for a handle that is not open.
 bool closeServiceHandle(ScHandle handle);
 
-// The image path split into program and arguments by the Windows rules: the
-// program up to the first blank or tab outside double quotes, quotes removed;
-// each argument likewise, where 2n backslashes before a quote give n
-// backslashes and the quote delimits, 2n+1 give n and a literal quote, other
-// backslashes are literal, and "" inside quotes is a literal quote.
+// The image path split into program and arguments, as splitCommandLine
+// (zuPlatformProcess.h) splits a command line.
 std::vector<std::string> parseImagePath(std::string_view imagePath);
 
 // --- Service side ----------------------------------------------------------

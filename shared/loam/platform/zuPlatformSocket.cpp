@@ -17,6 +17,8 @@
 #include <climits>
 #include <cstring>
 
+#include "internal/zuPlatformStore.h"
+#include "loam/platform/zuPlatformError.h"
 #include "loam/platform/zuPlatformWait.h"
 
 namespace zuPlatform {
@@ -25,7 +27,6 @@ namespace {
 
 std::atomic<u32> g_startupCount{0};
 std::atomic<bool> g_failStartup{false};
-thread_local u32 t_lastError = 0;
 std::atomic<AddressLookup> g_addressLookup{nullptr};
 
 // Windows' numbers for "host not found", "try again" and "no recovery".
@@ -33,13 +34,15 @@ constexpr u32 kErrorHostNotFound = 11001;
 constexpr u32 kErrorTryAgain = 11002;
 constexpr u32 kErrorNoRecovery = 11003;
 
+// Socket errors share the thread's one last-error slot, as WSAGetLastError
+// and GetLastError do.
 void noteErrno() {
   const int e = errno;
-  t_lastError = (e == EAGAIN || e == EWOULDBLOCK || e == EINPROGRESS) ? kErrorWouldBlock
-                                                                      : static_cast<u32>(e);
+  setLastError((e == EAGAIN || e == EWOULDBLOCK || e == EINPROGRESS) ? kErrorWouldBlock
+                                                                     : static_cast<u32>(e));
 }
 
-void noteError(u32 code) { t_lastError = code; }
+void noteError(u32 code) { setLastError(code); }
 
 int toLinuxFamily(u32 family) {
   switch (family) {
@@ -225,8 +228,8 @@ u32 socketStartupCount() { return g_startupCount.load(); }
 void failSocketStartupForTest(bool fail) { g_failStartup.store(fail); }
 
 u32 lastSocketError() {
-  const u32 e = t_lastError;
-  t_lastError = 0;
+  const u32 e = getLastError();
+  setLastError(kErrorSuccess);
   return e;
 }
 
@@ -237,21 +240,41 @@ Socket createSocket(u32 family, u32 socketType, u32 protocol) {
     noteError(EAFNOSUPPORT);
     return kInvalidSocket;
   }
-  const Socket s =
-      ::socket(domain, type | SOCK_NONBLOCK | SOCK_CLOEXEC, static_cast<int>(protocol));
-  if (s < 0) {
+  OwnedHandle s(::socket(domain, type | SOCK_NONBLOCK | SOCK_CLOEXEC, static_cast<int>(protocol)));
+  if (!s.valid()) {
     noteErrno();
     return kInvalidSocket;
   }
   if (domain == AF_INET6) {
     const int one = 1;
-    if (::setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one) != 0) {
+    if (::setsockopt(s.get(), IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one) != 0) {
       noteErrno();
-      ::close(s);
       return kInvalidSocket;
     }
   }
-  return s;
+  return s.release();
+}
+
+bool isTransientAcceptError(u32 error) {
+  // Linux reports the pending errors of the new connection through accept.
+  switch (error) {
+    case kErrorWouldBlock:
+    case ECONNABORTED:
+    case ECONNRESET:
+    case EPROTO:
+    case EPERM:
+    case ENETDOWN:
+    case ENOPROTOOPT:
+    case EHOSTDOWN:
+    case ENONET:
+    case EHOSTUNREACH:
+    case EOPNOTSUPP:
+    case ENETUNREACH:
+    case ETIMEDOUT:
+      return true;
+    default:
+      return false;
+  }
 }
 
 bool closeSocket(Socket socket) {
@@ -297,7 +320,7 @@ u32 connectSocket(Socket socket, const SocketAddress& address) {
   // An interrupted connect goes on in the background, like one in progress.
   if (errno == EINTR) errno = EINPROGRESS;
   noteErrno();
-  return t_lastError;
+  return getLastError();
 }
 
 bool bindSocket(Socket socket, const SocketAddress& address) {
@@ -326,26 +349,23 @@ Socket acceptSocket(Socket socket, SocketAddress& peer) {
   sockaddr_storage sa;
   for (;;) {
     socklen_t length = sizeof sa;
-    const Socket s =
-        ::accept4(socket, reinterpret_cast<sockaddr*>(&sa), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    const Socket s = store::retryOnSignal([&] {
+      return ::accept4(socket, reinterpret_cast<sockaddr*>(&sa), &length,
+                       SOCK_NONBLOCK | SOCK_CLOEXEC);
+    });
     if (s >= 0) {
       fromSockaddr(reinterpret_cast<const sockaddr*>(&sa), length, peer);
       return s;
     }
-    if (errno == EINTR) continue;
     noteErrno();
     return kInvalidSocket;
   }
 }
 
 i64 sendSocket(Socket socket, const void* data, std::size_t count) {
-  for (;;) {
-    const ssize_t n = ::send(socket, data, count, MSG_NOSIGNAL);
-    if (n >= 0) return n;
-    if (errno == EINTR) continue;
-    noteErrno();
-    return -1;
-  }
+  const ssize_t n = store::retryOnSignal([&] { return ::send(socket, data, count, MSG_NOSIGNAL); });
+  if (n < 0) noteErrno();
+  return n;
 }
 
 i64 sendToSocket(Socket socket, const void* data, std::size_t count, const SocketAddress& to) {
@@ -355,24 +375,18 @@ i64 sendToSocket(Socket socket, const void* data, std::size_t count, const Socke
     noteError(EDESTADDRREQ);
     return -1;
   }
-  for (;;) {
-    const ssize_t n =
-        ::sendto(socket, data, count, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&sa), length);
-    if (n >= 0) return n;
-    if (errno == EINTR) continue;
-    noteErrno();
-    return -1;
-  }
+  const ssize_t n = store::retryOnSignal([&] {
+    return ::sendto(socket, data, count, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&sa),
+                    length);
+  });
+  if (n < 0) noteErrno();
+  return n;
 }
 
 i64 receiveSocket(Socket socket, void* buffer, std::size_t count) {
-  for (;;) {
-    const ssize_t n = ::recv(socket, buffer, count, 0);
-    if (n >= 0) return n;
-    if (errno == EINTR) continue;
-    noteErrno();
-    return -1;
-  }
+  const ssize_t n = store::retryOnSignal([&] { return ::recv(socket, buffer, count, 0); });
+  if (n < 0) noteErrno();
+  return n;
 }
 
 i64 receiveFromSocket(Socket socket, void* buffer, std::size_t count, SocketAddress& from) {
@@ -380,13 +394,13 @@ i64 receiveFromSocket(Socket socket, void* buffer, std::size_t count, SocketAddr
   for (;;) {
     socklen_t length = sizeof sa;
     std::memset(&sa, 0, sizeof sa);
-    const ssize_t n =
-        ::recvfrom(socket, buffer, count, 0, reinterpret_cast<sockaddr*>(&sa), &length);
+    const ssize_t n = store::retryOnSignal([&] {
+      return ::recvfrom(socket, buffer, count, 0, reinterpret_cast<sockaddr*>(&sa), &length);
+    });
     if (n >= 0) {
       fromSockaddr(reinterpret_cast<const sockaddr*>(&sa), length, from);
       return n;
     }
-    if (errno == EINTR) continue;
     noteErrno();
     return -1;
   }
@@ -565,9 +579,8 @@ i32 waitForSockets(std::span<SocketWaitEntry> sockets, std::span<const Handle> h
   };
   const Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
   for (;;) {
-    const int n = ::poll(fds.data(), fds.size(), pollSlice(ms, end));
+    const int n = store::pollFor(fds, pollSlice(ms, end));
     if (n < 0) {
-      if (errno == EINTR) continue;
       noteErrno();
       return fail();
     }

@@ -7,7 +7,8 @@
 // close-on-exec, and IPv6 sockets are IPv6-only as on Windows, so an IPv4
 // and an IPv6 socket can listen on the same port. Sends never raise SIGPIPE.
 //
-// A failing call stores its error for the calling thread (lastSocketError):
+// A failing call stores its error in the thread's last error
+// (zuPlatformError.h; read and cleared by lastSocketError):
 // an errno value, except that a call that would block (or a connect still in
 // progress) stores kErrorWouldBlock.
 #include <span>
@@ -117,6 +118,10 @@ bool bindSocket(Socket socket, const SocketAddress& address);
 bool listenSocket(Socket socket, u32 backlog);
 // The accepted socket (non-blocking, close-on-exec), or kInvalidSocket.
 Socket acceptSocket(Socket socket, SocketAddress& peer);
+// True when an accept error (lastSocketError) concerns one connection only:
+// it was reset or aborted before it was taken, or another taker had it. The
+// listening socket is fine and the wait may go on.
+bool isTransientAcceptError(u32 error);
 // Bytes moved, or -1 on failure. A stream receive of 0 means the peer has
 // closed its side.
 i64 sendSocket(Socket socket, const void* data, std::size_t count);

@@ -1,4 +1,4 @@
-#include "loam/platform/zuPlatformStore.h"
+#include "internal/zuPlatformStore.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -7,12 +7,18 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <limits>
+#include <mutex>
+#include <thread>
+#include <unordered_set>
 
 #include "loam/platform/zuPlatformError.h"
+#include "loam/platform/zuPlatformRoot.h"
 
 namespace zuPlatform::store {
 
@@ -83,31 +89,6 @@ bool isEscapedName(std::string_view text) {
   return true;
 }
 
-u32 errorFromErrno(int err, u32 fallback) {
-  switch (err) {
-    case 0:
-      return kErrorSuccess;
-    case ENOENT:
-    case ENOTDIR:
-      return kErrorFileNotFound;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return kErrorAccessDenied;
-    case ENOMEM:
-      return kErrorNotEnoughMemory;
-    case ENOSPC:
-    case EDQUOT:
-      return kErrorDiskFull;
-    case ENAMETOOLONG:
-      return kErrorInvalidName;
-    case ENOEXEC:
-      return kErrorBadExeFormat;
-    default:
-      return fallback;
-  }
-}
-
 int makeFolders(const std::string& path, mode_t mode) {
   for (size_t pos = 1; pos <= path.size(); ++pos) {
     if (pos != path.size() && path[pos] != '/') continue;
@@ -124,80 +105,155 @@ int readWholeFile(const std::string& path, std::string& out) {
   out.clear();
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd.valid()) return errno;
+  return readAll(fd.get(), out);
+}
+
+int readAll(int fd, std::string& out) {
   char buffer[8192];
   for (;;) {
-    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
+    const ssize_t n = retryOnSignal([&] { return ::read(fd, buffer, sizeof buffer); });
+    if (n < 0) return errno;
     if (n == 0) return 0;
     out.append(buffer, static_cast<size_t>(n));
   }
 }
 
-int writeFileAtomic(const std::string& path, std::string_view data, mode_t mode) {
+bool writeAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t n = retryOnSignal([&] { return ::write(fd, data.data(), data.size()); });
+    if (n < 0) return false;
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+ReplaceResult replaceFile(const std::string& target, std::string_view data, mode_t mode,
+                          const struct stat* keepOwnerOf, struct stat* written, bool exactMode) {
   // Unique per process and call, so writers in several processes never share
-  // a temporary file.
-  const std::string temp = path + ".tmp." + std::to_string(::getpid()) + "." +
-                           std::to_string(g_tempCounter.fetch_add(1));
-  Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
-  if (!fd.valid()) return errno;
-  size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd.get(), data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int err = errno;
-      ::unlink(temp.c_str());
-      return err;
-    }
-    done += static_cast<size_t>(n);
+  // a temporary file; beside the target, so the rename stays on one file system.
+  std::string temp;
+  Fd fd;
+  for (int attempt = 0; attempt < 100 && !fd.valid(); ++attempt) {
+    temp = target + ".tmp." + std::to_string(::getpid()) + "." +
+           std::to_string(g_tempCounter.fetch_add(1));
+    fd.reset(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode));
+    if (!fd.valid() && errno != EEXIST) return {errno, true};
   }
-  if (::fsync(fd.get()) != 0) {
-    const int err = errno;
+  if (!fd.valid()) return {EEXIST, true};
+  int err = 0;
+  if (keepOwnerOf) {
+    // Owner before mode, as a change of owner clears set-id bits.
+    const bool sameOwner = ::fchown(fd.get(), keepOwnerOf->st_uid, keepOwnerOf->st_gid) == 0;
+    static_cast<void>(sameOwner);
+  }
+  // The umask must not narrow the old mode, nor change an exact one.
+  if ((keepOwnerOf || exactMode) && ::fchmod(fd.get(), mode) != 0) err = errno;
+  if (err == 0 && !writeAll(fd.get(), data)) err = errno;
+  if (err == 0 && ::fsync(fd.get()) != 0) err = errno;
+  if (err == 0 && written && ::fstat(fd.get(), written) != 0) err = errno;
+  if (::close(fd.release()) != 0 && err == 0) err = errno;
+  if (err == 0 && ::rename(temp.c_str(), target.c_str()) != 0) err = errno;
+  if (err != 0) {
     ::unlink(temp.c_str());
-    return err;
+    return {err, false};
   }
-  fd.reset();
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    const int err = errno;
-    ::unlink(temp.c_str());
-    return err;
-  }
-  return 0;
+  syncFolderOf(target);
+  return {};
 }
 
-Fd& Fd::operator=(Fd&& other) noexcept {
-  if (this != &other) reset(other.release());
-  return *this;
+int writeFileAtomic(const std::string& path, std::string_view data, mode_t mode) {
+  return replaceFile(path, data, mode, nullptr, nullptr).error;
 }
 
-int Fd::release() {
-  const int fd = fd_;
-  fd_ = -1;
-  return fd;
-}
-
-void Fd::reset(int fd) {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = fd;
+void syncFolderOf(const std::string& path) {
+  // The rename itself is durable only once the folder is; some file systems
+  // cannot sync a folder, and the new contents are safe on disk already.
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string(".")
+                             : slash == 0               ? std::string("/")
+                                                        : path.substr(0, slash);
+  Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.valid()) ::fsync(fd.get());
 }
 
 FileLock::FileLock(const std::string& path)
-    : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+    : path_(path), fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
   if (!fd_.valid()) error_ = errno;
+}
+
+namespace {
+
+std::atomic<i64> g_lockWaitBoundMs{kDefaultLockWaitBoundMs};
+
+// Lock files whose last wait ran out, so the next lockers do not wait again.
+struct StuckLocks {
+  std::mutex mutex;
+  std::unordered_set<std::string> paths;
+};
+
+StuckLocks& stuckLocks() {
+  static StuckLocks stuck;
+  return stuck;
+}
+
+bool isStuck(const std::string& path) {
+  StuckLocks& stuck = stuckLocks();
+  std::lock_guard<std::mutex> hold(stuck.mutex);
+  return stuck.paths.contains(path);
+}
+
+// True when path was not marked before.
+bool markStuck(const std::string& path, bool stuckNow) {
+  StuckLocks& stuck = stuckLocks();
+  std::lock_guard<std::mutex> hold(stuck.mutex);
+  if (!stuckNow) return stuck.paths.erase(path) == 1;
+  return stuck.paths.insert(path).second;
+}
+
+}  // namespace
+
+i64 lockWaitBoundMs() { return g_lockWaitBoundMs.load(); }
+
+void prepareLocks() { (void)stuckLocks(); }
+
+u32 FileLock::windowsError(u32 unmapped) const {
+  return error_ == ETIMEDOUT ? kErrorSharingViolation : errorFromErrno(error_, unmapped);
+}
+
+bool FileLock::tryLockExclusive() {
+  if (!fd_.valid()) return false;
+  if (retryOnSignal([&] { return ::flock(fd_.get(), LOCK_EX | LOCK_NB); }) == 0) return true;
+  error_ = errno;
+  return false;
 }
 
 bool FileLock::lockExclusive() {
   if (!fd_.valid()) return false;
-  while (::flock(fd_.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) {
+  using Clock = std::chrono::steady_clock;
+  const bool waitAllowed = !isStuck(path_);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(lockWaitBoundMs());
+  // Short naps that grow: flock has no time-out of its own.
+  auto nap = std::chrono::milliseconds(1);
+  for (;;) {
+    if (retryOnSignal([&] { return ::flock(fd_.get(), LOCK_EX | LOCK_NB); }) == 0) {
+      if (!waitAllowed) markStuck(path_, false);
+      return true;
+    }
+    if (errno != EWOULDBLOCK) {
       error_ = errno;
       return false;
     }
+    const auto now = Clock::now();
+    if (!waitAllowed || now >= deadline) break;
+    std::this_thread::sleep_for(std::min<Clock::duration>(nap, deadline - now));
+    nap = std::min(nap * 2, std::chrono::milliseconds(50));
   }
-  return true;
+  error_ = ETIMEDOUT;
+  if (markStuck(path_, true)) {
+    logPlatformFault("Lock " + path_ + " held by another process for more than " +
+                     std::to_string(lockWaitBoundMs()) + " ms; gave up waiting");
+  }
+  return false;
 }
 
 bool isLockHeld(const std::string& path) {
@@ -215,19 +271,54 @@ int killByPidfd(int pidfd) {
   return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0u));
 }
 
-int waitReadable(int fd, i64 timeoutMs) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+int killGroupByPidfd(int pidfd, pid_t leader) {
+  constexpr unsigned kSignalProcessGroup = 4;  // PIDFD_SIGNAL_PROCESS_GROUP, Linux 6.9
+  const int rc = static_cast<int>(
+      ::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, kSignalProcessGroup));
+  if (rc == 0 || errno != EINVAL) return rc;
+  // An older kernel: the leader is our child and not reaped, so its id (the
+  // group's) cannot have been reused.
+  const int groupRc = ::kill(-leader, SIGKILL);
+  return killByPidfd(pidfd) == 0 ? 0 : groupRc;
+}
+
+void logPlatformFault(std::string_view text) {
+  std::string line(text);
+  line += '\n';
+  (void)!::write(STDERR_FILENO, line.data(), line.size());
+}
+
+int pollFor(std::span<pollfd> fds, i64 timeoutMs) {
+  using Clock = std::chrono::steady_clock;
+  const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          end - std::chrono::steady_clock::now())
-                          .count();
-    if (left < 0) return 0;
-    pollfd p{fd, POLLIN, 0};
-    const int rc = ::poll(&p, 1, static_cast<int>(left));
-    if (rc > 0) return 1;
-    if (rc == 0) return 0;
+    int slice = -1;
+    if (timeoutMs >= 0) {
+      const i64 left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+      slice = static_cast<int>(std::clamp<i64>(left, 0, std::numeric_limits<int>::max()));
+    }
+    const int rc = ::poll(fds.data(), fds.size(), slice);
+    if (rc >= 0) {
+      if (rc > 0 || slice <= 0 || Clock::now() >= end) return rc;
+      continue;  // a slice shorter than the wait ran out
+    }
     if (errno != EINTR) return -1;
   }
 }
 
+int waitReadable(int fd, i64 timeoutMs) {
+  pollfd p{fd, POLLIN, 0};
+  const int rc = pollFor(std::span<pollfd>(&p, 1), timeoutMs < 0 ? 0 : timeoutMs);
+  return rc > 0 ? 1 : rc;
+}
+
 }  // namespace zuPlatform::store
+
+namespace zuPlatform {
+
+void setLockWaitBoundForTest(std::optional<std::chrono::milliseconds> bound) {
+  store::g_lockWaitBoundMs = bound ? bound->count() : store::kDefaultLockWaitBoundMs;
+}
+
+}  // namespace zuPlatform

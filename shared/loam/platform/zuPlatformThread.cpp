@@ -8,6 +8,8 @@
 #include <condition_variable>
 #include <thread>
 
+#include "loam/platform/zuPlatformSignals.h"
+
 namespace zuPlatform {
 
 namespace {
@@ -45,6 +47,8 @@ void sleepFor(u32 ms) {
 // so an owner that abandons the thread, or is destroyed, never frees it
 // under the running thread.
 struct Thread::Control {
+  // Set by the creator, used only by the owner's calls under Thread::mutex_.
+  pthread_t native{};
   std::mutex mutex;
   std::condition_variable changed;
   Procedure procedure = nullptr;
@@ -63,6 +67,8 @@ thread_local void* t_control = nullptr;
 }  // namespace
 
 void* Thread::entry(void* raw) {
+  // So that even a stack overflow here reaches the crash filter.
+  prepareCrashStack();
   std::shared_ptr<Control> control;
   {
     std::unique_ptr<std::shared_ptr<Control>> handover(static_cast<std::shared_ptr<Control>*>(raw));
@@ -97,7 +103,7 @@ Thread::~Thread() {
     control_->abandoned = true;
   }
   control_->changed.notify_all();
-  pthread_detach(native_);
+  pthread_detach(control_->native);
   joinable_.store(false, std::memory_order_release);
 }
 
@@ -131,7 +137,7 @@ bool Thread::create(Procedure procedure, void* argument) {
     std::unique_lock<std::mutex> hold(control->mutex);
     control->changed.wait(hold, [&] { return control->id != 0; });
   }
-  native_ = native;
+  control->native = native;
   control_ = std::move(control);
   id_.store(control_->id, std::memory_order_release);
   joinable_.store(true, std::memory_order_release);
@@ -199,7 +205,7 @@ void Thread::join() {
   }
   std::lock_guard<std::mutex> lock(mutex_);
   if (joinable_.load(std::memory_order_relaxed) && control_ == control) {
-    pthread_join(native_, nullptr);
+    pthread_join(control_->native, nullptr);
     joinable_.store(false, std::memory_order_release);
   }
 }
@@ -207,14 +213,14 @@ void Thread::join() {
 bool Thread::abandon() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!joinable_.load(std::memory_order_relaxed)) return false;
-  const bool self = pthread_equal(pthread_self(), native_) != 0;
+  const bool self = pthread_equal(pthread_self(), control_->native) != 0;
   {
     std::lock_guard<std::mutex> hold(control_->mutex);
     if (!self && (control_->ended || control_->inTail)) return false;
     control_->abandoned = true;
   }
   control_->changed.notify_all();
-  pthread_detach(native_);
+  pthread_detach(control_->native);
   joinable_.store(false, std::memory_order_release);
   return true;
 }

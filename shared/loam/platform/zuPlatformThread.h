@@ -7,8 +7,6 @@
 // is not offered either: a killed thread would leave whatever it held (the
 // log, registry or heap locks) held for ever. An owner that cannot wait any
 // longer abandons the thread instead (see Thread::abandon).
-#include <pthread.h>
-
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -74,10 +72,9 @@ class Thread {
   struct Control;
   static void* entry(void* control);
 
-  // Guards native_ and control_ against joins and detaches from several
-  // threads; never held while waiting for the thread.
+  // Guards control_ (and the native thread in it) against joins and
+  // detaches from several threads; never held while waiting for the thread.
   mutable std::mutex mutex_;
-  pthread_t native_{};
   std::shared_ptr<Control> control_;
   std::atomic<u32> id_{0};
   std::atomic<bool> joinable_{false};

@@ -8,6 +8,8 @@
 #include <climits>
 #include <vector>
 
+#include "internal/zuPlatformStore.h"
+
 namespace zuPlatform {
 
 namespace {
@@ -38,11 +40,8 @@ i32 waitForAny(std::span<const Handle> handles, u32 ms) {
   const Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
   for (;;) {
     const int slice = pollSlice(ms, end);
-    const int n = ::poll(entries.data(), entries.size(), slice);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return kWaitFailed;
-    }
+    const int n = store::pollFor(entries, slice);
+    if (n < 0) return kWaitFailed;
     if (n > 0) {
       for (std::size_t i = 0; i < entries.size(); ++i) {
         if (entries[i].revents & POLLNVAL) {

@@ -6,24 +6,9 @@
 #include "loam/base/zuRegistry.h"
 #include "loam/base/zuString.h"
 #include "loam/platform/zuPlatformFile.h"
-#include "loam/platform/zuPlatformTime.h"
 #include "loam/threads/zuStMutex.h"
 
 namespace zp = zuPlatform;
-
-namespace {
-
-// The local last-write date and time of a file time, as zuGetFileTime gives them.
-bool toLocalStamp(const zp::FileTime& written, zuDate& date, zuTimeOfDay& time) {
-  zp::LocalTime local;
-  if (!zp::toLocalTime(written.seconds, static_cast<u16>(written.nanoseconds / 1000000u), local))
-    return false;
-  date.set(local.day, local.month, local.year);
-  time.set(local.hour, local.minute, local.second, local.millisecond);
-  return true;
-}
-
-}  // namespace
 
 bool zuPreferences::exists() const {
   zuStMutex hold(lock_);
@@ -127,12 +112,11 @@ bool zuPreferences::load() {
     ++loadCount_;
     return true;
   }
-  // The time is taken before the read: a change in between makes the next
-  // load read again, never the other way round.
-  zuDate date;
-  zuTimeOfDay time;
-  const bool stamped = zuGetFileTime(fileName_, date, time);
-  if (stamped && fileIsCurrent(date, time)) return true;
+  // The identity is taken before the read: a change in between makes the
+  // next load read again, never the other way round.
+  zp::FileIdentity identity;
+  const bool stamped = zp::fileIdentity(fileName_, identity) == zp::kFileErrorNone;
+  if (stamped && fileIsCurrent(identity)) return true;
 
   std::string text;
   const bool opened = zp::readFile(fileName_, text) == zp::kFileErrorNone;
@@ -143,7 +127,7 @@ bool zuPreferences::load() {
   if (!opened) return false;
   std::istringstream in(std::move(text));
   if (!values_.readXml(in)) return false;
-  if (stamped) setFileStamp(date, time);
+  if (stamped) setFileStamp(identity);
   ++loadCount_;
   return true;
 }
@@ -157,29 +141,29 @@ bool zuPreferences::save() {
   if (!values_.toString(text, true)) return false;
   zp::FileTime written;
   if (zp::writeFileAtomically(fileName_, text, &written) != zp::kFileErrorNone) return false;
-  // Our own write is not a change to read back.
-  zuDate date;
-  zuTimeOfDay time;
-  if (toLocalStamp(written, date, time))
-    setFileStamp(date, time);
-  else
+  // Our own write is not a change to read back, unless another writer
+  // replaced the file since (its time is not the one we wrote).
+  zp::FileIdentity identity;
+  if (zp::fileIdentity(fileName_, identity) == zp::kFileErrorNone &&
+      identity.lastWrite.seconds == written.seconds &&
+      identity.lastWrite.nanoseconds == written.nanoseconds) {
+    setFileStamp(identity);
+  } else {
     forgetFileStamp();
+  }
   return true;
 }
 
-bool zuPreferences::fileIsCurrent(const zuDate& date, const zuTimeOfDay& time) const {
-  return stamped_ && date.dayNumber() == fileDate_.dayNumber() &&
-         time.toMilliseconds() == fileTime_.toMilliseconds();
+bool zuPreferences::fileIsCurrent(const zp::FileIdentity& identity) const {
+  return stamped_ && identity == fileIdentity_;
 }
 
-void zuPreferences::setFileStamp(const zuDate& date, const zuTimeOfDay& time) {
-  fileDate_ = date;
-  fileTime_ = time;
+void zuPreferences::setFileStamp(const zp::FileIdentity& identity) {
+  fileIdentity_ = identity;
   stamped_ = true;
 }
 
 void zuPreferences::forgetFileStamp() {
-  fileDate_ = zuDate();
-  fileTime_ = zuTimeOfDay();
+  fileIdentity_ = zp::FileIdentity{};
   stamped_ = false;
 }

@@ -1,8 +1,9 @@
 #pragma once
 // A set of named values bound to one preference file (or one registry key)
 // behind its own recursive lock. Reads first bring the values up to date, but
-// the file is read again only when its last-write date and time have changed
-// since the last load, so values may be asked for as often as callers like.
+// the file is read again only when it has changed since the last load (another
+// file under the name, another size or another last-write time to the
+// nanosecond), so values may be asked for as often as callers like.
 //
 // The operations named locked*, setValue and removeValue take the lock
 // themselves. load and save do not: a caller that reads several values as one
@@ -10,9 +11,8 @@
 // values() directly.
 #include <string>
 
-#include "loam/base/zuDate.h"
 #include "loam/base/zuProperties.h"
-#include "loam/base/zuTimeOfDay.h"
+#include "loam/platform/zuPlatformFile.h"
 #include "loam/platform/zuPlatformRegistry.h"
 #include "loam/platform/zuTypes.h"
 #include "loam/threads/zuMemMutex.h"
@@ -66,8 +66,8 @@ class zuPreferences {
   const zuProperties& values() const { return values_; }
 
  private:
-  bool fileIsCurrent(const zuDate& date, const zuTimeOfDay& time) const;
-  void setFileStamp(const zuDate& date, const zuTimeOfDay& time);
+  bool fileIsCurrent(const zuPlatform::FileIdentity& identity) const;
+  void setFileStamp(const zuPlatform::FileIdentity& identity);
   void forgetFileStamp();
   // False when the values would be saved over a file that is there but did
   // not load.
@@ -76,10 +76,8 @@ class zuPreferences {
   std::string fileName_;
   zuProperties values_;
   mutable zuMemMutex lock_;
-  // Last-write date and time (local) of the file whose contents the values
-  // hold, when stamped_; the initial ones otherwise.
-  zuDate fileDate_;
-  zuTimeOfDay fileTime_;
+  // The identity of the file whose contents the values hold, when stamped_.
+  zuPlatform::FileIdentity fileIdentity_;
   bool stamped_ = false;
   bool loadOnce_ = false;
   u32 loadCount_ = 0;

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "PlatformTestSupport.h"
 #include "loam/platform/zuPlatformError.h"
 #include "loam/platform/zuPlatformEventLog.h"
+#include "loam/platform/zuPlatformRegistry.h"
 
 namespace zp = zuPlatform;
 
@@ -133,6 +135,75 @@ TEST_F(EventLogTest, ARecordCutShortCostsOnlyItself) {
   EXPECT_EQ(log[0].strings[0], "first");
   EXPECT_EQ(log[1].strings[0], "second");
   EXPECT_GT(log[1].recordNumber, log[0].recordNumber);
+  zp::deregisterEventSource(source);
+}
+
+// Sets the Application log's size limit the way an administrator would.
+void setLogLimit(u32 bytes) {
+  zp::RegKey key = zp::kRegKeyNone;
+  ASSERT_EQ(zp::regCreateKeyEx(zp::kRegLocalMachine,
+                               "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application",
+                               zp::kKeyAllAccess, &key, nullptr),
+            zp::kErrorSuccess);
+  ASSERT_EQ(zp::regSetValueEx(key, zp::kEventLogMaxSizeValue, zp::kRegDword,
+                              reinterpret_cast<const u8*>(&bytes), sizeof bytes),
+            zp::kErrorSuccess);
+  zp::regCloseKey(key);
+}
+
+TEST_F(EventLogTest, ManyConnectionLinesLeaveTheLogWithinItsLimitKeepingTheNewest) {
+  constexpr u32 kLimit = 128 * 1024;
+  setLogLimit(kLimit);
+  const zp::EventSourceHandle source = zp::registerEventSource("Tarnwell Update Agent");
+  constexpr u64 kLines = 100000;
+  for (u64 i = 1; i <= kLines; ++i) {
+    const std::string text = "Connection " + std::to_string(i) +
+                             " from 127.0.0.1:" + std::to_string(40000 + i % 20000) + " accepted";
+    const char* strings[] = {text.c_str()};
+    ASSERT_TRUE(zp::reportEvent(source, zp::kEventLogInformationType, 0, 109, 1, strings)) << i;
+    if (i % 5000 == 0) {
+      ASSERT_LE(std::filesystem::file_size(zp::eventLogFile()), kLimit) << i;
+    }
+  }
+  EXPECT_LE(std::filesystem::file_size(zp::eventLogFile()), kLimit);
+  // The oldest went; what is left is the newest, whole and in order.
+  const std::vector<zp::EventRecord> log = records();
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.back().recordNumber, kLines);
+  EXPECT_GT(log.size(), 1000u);
+  for (size_t i = 1; i < log.size(); ++i) {
+    ASSERT_EQ(log[i].recordNumber, log[i - 1].recordNumber + 1) << i;
+  }
+  EXPECT_EQ(log.back().strings[0].rfind("Connection 100000 ", 0), 0u);
+  zp::deregisterEventSource(source);
+}
+
+TEST_F(EventLogTest, LostCounterContinuesFromTheLastRecord) {
+  const zp::EventSourceHandle source = zp::registerEventSource("Tw");
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(zp::reportEvent(source, zp::kEventLogInformationType, 0, 109, 0, nullptr));
+  }
+  std::ofstream(zp::eventLogFile(), std::ios::app) << "garbage after the last record\n";
+  const std::string counter = root() + "/eventlog/Application.seq";
+  for (const char* damaged : {"", "not a number\n"}) {
+    std::ofstream(counter, std::ios::trunc) << damaged;
+    ASSERT_TRUE(zp::reportEvent(source, zp::kEventLogInformationType, 0, 109, 0, nullptr));
+  }
+  const std::vector<zp::EventRecord> log = records();
+  ASSERT_EQ(log.size(), 5u);
+  EXPECT_EQ(log[3].recordNumber, 4u);
+  EXPECT_EQ(log[4].recordNumber, 5u);
+  zp::deregisterEventSource(source);
+}
+
+TEST_F(EventLogTest, RecordTooLongForTheLogIsRefused) {
+  setLogLimit(64 * 1024);
+  const zp::EventSourceHandle source = zp::registerEventSource("Tw");
+  const std::string huge(40 * 1024, 'x');
+  const char* strings[] = {huge.c_str()};
+  EXPECT_FALSE(zp::reportEvent(source, zp::kEventLogInformationType, 0, 109, 1, strings));
+  EXPECT_EQ(zp::getLastError(), zp::kErrorInvalidParameter);
+  EXPECT_TRUE(records().empty());
   zp::deregisterEventSource(source);
 }
 

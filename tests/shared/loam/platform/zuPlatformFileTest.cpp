@@ -44,11 +44,15 @@ TEST(zuPlatformFile, NativePath) {
 
 TEST(zuPlatformFile, ErrnoToWindowsError) {
   const std::pair<int, u32> cases[] = {
-      {0, 0},      {ENOENT, 2},         {ENOTDIR, 3},  {EACCES, 5},      {EPERM, 5},
-      {EISDIR, 5}, {ETXTBSY, 32},       {EEXIST, 183}, {ENOTEMPTY, 145}, {ENOSPC, 112},
-      {EXDEV, 17}, {ENAMETOOLONG, 206}, {EMFILE, 4},   {EINVAL, 87},     {EOVERFLOW, 31},
+      {0, 0},           {ENOENT, 2},   {ENOTDIR, 3},    {EACCES, 5},
+      {EPERM, 5},       {EISDIR, 5},   {ETXTBSY, 32},   {EEXIST, 183},
+      {ENOTEMPTY, 145}, {ENOSPC, 112}, {EXDEV, 17},     {ENAMETOOLONG, 206},
+      {EMFILE, 4},      {EINVAL, 87},  {EOVERFLOW, 31}, {EROFS, 19},
   };
-  for (const auto& [err, win] : cases) EXPECT_EQ(fileErrorFromErrno(err), win) << err;
+  for (const auto& [err, win] : cases) EXPECT_EQ(errorFromErrno(err), win) << err;
+  // A caller may name what an errno outside the table stands for.
+  EXPECT_EQ(errorFromErrno(EOVERFLOW, kErrorRegistryIoFailed), kErrorRegistryIoFailed);
+  EXPECT_EQ(errorFromErrno(ENOENT, kErrorRegistryIoFailed), kErrorFileNotFound);
 }
 
 TEST(zuPlatformFile, MatchFileName) {

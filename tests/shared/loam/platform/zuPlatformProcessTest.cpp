@@ -1,7 +1,12 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -40,7 +45,9 @@ TEST(PlatformProcess, SplitCommandLineFollowsTheWindowsRuntime) {
       {"p \"open end", {"p", "open end"}},
       {"p a\"b c\"d", {"p", "ab cd"}},
       {"p -c \"printf 'a\\r'\"", {"p", "-c", "printf 'a\\r'"}},
-      {"", {""}},
+      {"  /bin/echo a", {"/bin/echo", "a"}},  // blanks before the program
+      {"", {}},
+      {" \t ", {}},
   };
   for (const SplitCase& c : table) EXPECT_EQ(splitCommandLine(c.line), c.words) << c.line;
 }
@@ -114,6 +121,70 @@ TEST(PlatformProcess, ExitCodeIsReadWithoutReapingAndStillActiveBefore) {
   closeProcess(child.process);
   EXPECT_FALSE(processExitCode(kInvalidHandle, code, error));
   EXPECT_EQ(error, kErrorInvalidHandle);
+}
+
+// Points standard error at a file for one scope.
+class CapturedStderr {
+ public:
+  explicit CapturedStderr(const std::string& path)
+      : saved_(::dup(2)),
+        file_(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)) {
+    ::dup2(file_, 2);
+  }
+  ~CapturedStderr() {
+    ::dup2(saved_, 2);
+    ::close(saved_);
+    ::close(file_);
+  }
+  // Bytes written so far, found without opening anything.
+  off_t size() const {
+    struct stat st {};
+    return ::fstat(file_, &st) == 0 ? st.st_size : 0;
+  }
+
+ private:
+  int saved_;
+  int file_;
+};
+
+TEST(PlatformProcess, ReaperThatCannotPollSaysSoOnceAndRecovers) {
+  Handle readEnd = kInvalidHandle;
+  Handle writeEnd = kInvalidHandle;
+  ASSERT_EQ(createPipe(readEnd, writeEnd, 4096), 0u);
+  constexpr int kChildren = 4;
+  std::vector<ProcessInfo> children(kChildren);
+  for (ProcessInfo& child : children) {
+    ASSERT_EQ(startProcess("sh -c \"read x\"", readEnd, kInvalidHandle, child), 0u);
+  }
+  closeHandle(readEnd);
+  // The reaper runs and holds the first children.
+  for (int i = 0; i + 1 < kChildren; ++i) closeProcess(children[static_cast<size_t>(i)].process);
+
+  tw::test::ScratchDir dir;
+  {
+    CapturedStderr captured(dir.file("stderr"));
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+    // poll refuses more entries than the descriptor limit: a lasting error.
+    rlimit tight = old;
+    tight.rlim_cur = 2;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    closeProcess(children.back().process);
+    const bool said = tw::test::eventually([&] { return captured.size() > 0; });
+    ::setrlimit(RLIMIT_NOFILE, &old);
+    EXPECT_TRUE(said);
+  }
+  const std::string text = tw::test::readFile(dir.file("stderr"));
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+  EXPECT_NE(text.find("Child reaper: poll failed"), std::string::npos) << text;
+
+  // Once poll works again every child is reaped as it ends.
+  closeHandle(writeEnd);
+  for (const ProcessInfo& child : children) {
+    EXPECT_TRUE(tw::test::eventually([&] {
+      return !std::filesystem::exists("/proc/" + std::to_string(child.processId));
+    })) << child.processId;
+  }
 }
 
 TEST(PlatformProcess, MissingStandardHandlesAreDevNull) {

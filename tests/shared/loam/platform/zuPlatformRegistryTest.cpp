@@ -2,7 +2,9 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <string>
@@ -239,6 +241,9 @@ TEST_F(RegistryTest, DamagedKeyFileGives1009AndIsNotOverwritten) {
       std::string("TWREG 1\nN 6\nBroken\nV 1 1 9\nvxy"),          // cut inside a value
       std::string("TWREG 1\nN 6\nBroken\nV 1 3 1\nv\0wx\n", 32),  // a NUL in a name
       std::string("TWREG 1\nN 6\nBroken\nV 1 x 1\nvx\n"),         // a bad length
+      // One name twice (any case): lookup and enumeration would disagree.
+      std::string("TWREG 1\nN 6\nBroken\nV 1 1 1\nvx\nV 1 1 2\nVyz\n"),
+      std::string("TWREG 1\nN 6\nBroken\nV 1 17000 0\n") + std::string(17000, 'n') + "\n",
       std::string("garbage"),
   };
   for (const std::string& text : damaged) {
@@ -250,6 +255,29 @@ TEST_F(RegistryTest, DamagedKeyFileGives1009AndIsNotOverwritten) {
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
               text);
   }
+}
+
+TEST_F(RegistryTest, LeftoversOfACrashedWriterGoOnTheNextOpen) {
+  const zp::RegKey key = createKey("SOFTWARE\\Crashed");
+  ASSERT_EQ(set(key, "v", zp::kRegSz, std::string("kept\0", 5)), 0u);
+  const std::string folder = root() + "/registry/HKEY_LOCAL_MACHINE/software/crashed";
+  const std::string parent = root() + "/registry/HKEY_LOCAL_MACHINE/software";
+  const std::string leftovers[] = {folder + "/#key.tmp.99999.0", folder + "/#new.99999.1",
+                                   folder + "/#deleted.99999.2", parent + "/#new.99999.3"};
+  for (const std::string& path : leftovers) {
+    if (path.find("#key") != std::string::npos) {
+      tw::test::writeFile(path, "TWREG 1\n");
+    } else {
+      std::filesystem::create_directories(path);
+      tw::test::writeFile(path + "/#key", "TWREG 1\n");
+    }
+  }
+  zp::RegKey again = zp::kRegKeyNone;
+  ASSERT_EQ(zp::regOpenKeyEx(zp::kRegLocalMachine, "SOFTWARE\\Crashed", zp::kKeyRead, &again), 0u);
+  open_.push_back(again);
+  for (const std::string& path : leftovers) EXPECT_FALSE(std::filesystem::exists(path)) << path;
+  EXPECT_EQ(tw::test::folderNames(folder), std::vector<std::string>{"#key"});
+  EXPECT_EQ(query(again, "v"), std::string("kept\0", 5));
 }
 
 TEST_F(RegistryTest, AReaderNeverSeesAHalfWrittenKey) {
@@ -272,8 +300,17 @@ TEST_F(RegistryTest, AReaderNeverSeesAHalfWrittenKey) {
       ++reads;
     }
   });
-  for (int i = 0; i < 100; ++i) ASSERT_EQ(set(key, "v", zp::kRegBinary, i % 2 ? a : b), 0u);
-  EXPECT_TRUE(tw::test::eventually([&] { return reads > 0; }));
+  // Writes go on until reads have run between them, so the two overlapped.
+  ASSERT_TRUE(tw::test::eventually([&] { return reads > 0; }));
+  const int readsBefore = reads;
+  const auto giveUp = std::chrono::steady_clock::now() + tw::test::kFailBound;
+  int writes = 0;
+  while (writes < 100 || reads < readsBefore + 20) {
+    ASSERT_EQ(set(key, "v", zp::kRegBinary, writes % 2 ? a : b), 0u);
+    ++writes;
+    if (std::chrono::steady_clock::now() > giveUp) break;
+  }
+  EXPECT_GE(reads, readsBefore + 20);
   done = true;
   reader.join();
   EXPECT_EQ(torn, 0);

@@ -1,17 +1,23 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "PlatformTestSupport.h"
 #include "loam/platform/zuPlatformError.h"
+#include "loam/platform/zuPlatformRegistry.h"
 #include "loam/platform/zuPlatformService.h"
 
 namespace zp = zuPlatform;
@@ -330,7 +336,8 @@ TEST_F(ServiceTest, StartRefusalsGiveTheWindowsErrors) {
 }
 
 TEST_F(ServiceTest, ProgramThatNeverConnectsFailsWith1053AndIsKilled) {
-  zp::setServiceWaitBoundForTest(std::chrono::milliseconds(300));
+  // Long enough for the program to have written its pid file.
+  zp::setServiceWaitBoundForTest(std::chrono::milliseconds(1500));
   const zp::ScHandle h = create("Tw Silent", "\"" + kHelperProgram + "\" no-dispatcher");
   ASSERT_NE(h, zp::kScHandleNone);
   EXPECT_FALSE(zp::startService(h, 0, nullptr));
@@ -338,6 +345,79 @@ TEST_F(ServiceTest, ProgramThatNeverConnectsFailsWith1053AndIsKilled) {
   const zp::ServiceStatusProcess s = status(h);
   EXPECT_EQ(s.currentState, zp::kServiceStopped);
   EXPECT_EQ(s.win32ExitCode, zp::kErrorServiceRequestTimeout);
+  // Killed, and reaped: not even a zombie is left.
+  std::ifstream pidFile(root() + "/work/no-dispatcher.pid");
+  pid_t pid = 0;
+  ASSERT_TRUE(pidFile >> pid);
+  EXPECT_TRUE(tw::test::eventually(
+      [&] { return !std::filesystem::exists("/proc/" + std::to_string(pid)); }));
+}
+
+// Sends control from many threads at once; each call's error and time taken.
+std::vector<std::pair<u32, std::chrono::milliseconds>> controlFromMany(zp::ScHandle h, u32 control,
+                                                                       int callers) {
+  std::vector<std::pair<u32, std::chrono::milliseconds>> results(static_cast<size_t>(callers));
+  std::vector<std::thread> threads;
+  for (int i = 0; i < callers; ++i) {
+    threads.emplace_back([&, i] {
+      const auto start = std::chrono::steady_clock::now();
+      zp::ServiceStatus s;
+      const u32 error = zp::controlService(h, control, &s) ? 0 : zp::getLastError();
+      results[static_cast<size_t>(i)] = {error,
+                                         std::chrono::duration_cast<std::chrono::milliseconds>(
+                                             std::chrono::steady_clock::now() - start)};
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  return results;
+}
+
+// More callers than the control socket's listen queue holds, each given 1053
+// within the bound (plus scheduling slack; a caller stuck in connect would
+// never return) by a service that does not answer: its handler never
+// returns, or its process is stopped and accepts nothing.
+TEST_F(ServiceTest, ControlsToAServiceThatDoesNotAnswerEachGive1053WithinTheBound) {
+  constexpr auto kBound = std::chrono::milliseconds(1000);
+  constexpr u32 kStallControl = 201;
+  for (const bool stopProcess : {false, true}) {
+    SCOPED_TRACE(stopProcess ? "process stopped" : "handler stalled");
+    const std::string name = stopProcess ? "Tw Frozen" : "Tw Stall";
+    const zp::ScHandle h = create(name, serviceImage());
+    ASSERT_NE(h, zp::kScHandleNone);
+    const pid_t pid = startRunning(h);
+    if (stopProcess) {
+      ASSERT_EQ(::kill(pid, SIGSTOP), 0);
+    }
+    zp::setServiceWaitBoundForTest(kBound);
+    const u32 control = stopProcess ? zp::kServiceControlInterrogate : kStallControl;
+    for (const auto& [error, took] : controlFromMany(h, control, 40)) {
+      EXPECT_EQ(error, zp::kErrorServiceRequestTimeout);
+      EXPECT_LT(took, kBound * 5);
+    }
+    zp::setServiceWaitBoundForTest(std::nullopt);
+  }
+}
+
+TEST_F(ServiceTest, SilentControlConnectionDoesNotHoldUpOthers) {
+  const zp::ScHandle h = create("Tw Quiet", serviceImage());
+  ASSERT_NE(h, zp::kScHandleNone);
+  startRunning(h);
+  zp::setServiceWaitBoundForTest(std::chrono::milliseconds(1000));
+  // Connected, and never a word.
+  const int silent = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  ASSERT_GE(silent, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  const std::string path = root() + "/services/tw%20quiet/control.sock";
+  ASSERT_LT(path.size(), sizeof addr.sun_path);
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  ASSERT_EQ(::connect(silent, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+
+  zp::ServiceStatus s;
+  EXPECT_TRUE(zp::controlService(h, 130, &s)) << zp::getLastError();
+  EXPECT_EQ(s.checkPoint, 130u);
+  ::close(silent);
+  stopAndWait(h);
 }
 
 TEST_F(ServiceTest, DeletedRunningServiceStaysMarkedUntilItStops) {
@@ -355,6 +435,51 @@ TEST_F(ServiceTest, DeletedRunningServiceStaysMarkedUntilItStops) {
   EXPECT_EQ(zp::openService(manager_, "Tw Doomed", zp::kServiceQueryStatus), zp::kScHandleNone);
   EXPECT_EQ(zp::getLastError(), zp::kErrorServiceDoesNotExist);
   EXPECT_NE(create("Tw Doomed", serviceImage()), zp::kScHandleNone);
+}
+
+// True when this process has the file open.
+bool openHere(const std::string& path) {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+    std::error_code linkError;
+    if (std::filesystem::read_symlink(entry.path(), linkError) == path) return true;
+  }
+  return false;
+}
+
+TEST_F(ServiceTest, DeleteThatComesWhileAStartWaitsForItsLockWins) {
+  const zp::ScHandle h = create("Tw Raced", serviceImage());
+  ASSERT_NE(h, zp::kScHandleNone);
+  const std::string lock = root() + "/services/tw%20raced/manager.lock";
+  std::filesystem::create_directories(std::filesystem::path(lock).parent_path());
+  const pid_t holder = tw::test::spawnHelper({"hold-lock", lock});
+  ASSERT_GT(holder, 0);
+  ASSERT_TRUE(tw::test::eventually([&] { return std::filesystem::exists(lock + ".held"); }));
+
+  bool started = true;
+  u32 error = 0;
+  std::thread starter([&] {
+    started = zp::startService(h, 0, nullptr);
+    error = zp::getLastError();
+  });
+  // The start has read the configuration and waits for the lock ...
+  EXPECT_TRUE(tw::test::eventually([&] { return openHere(lock); }));
+  // ... when the service is marked for delete behind its back.
+  zp::RegKey key = zp::kRegKeyNone;
+  ASSERT_EQ(zp::regOpenKeyEx(zp::kRegLocalMachine, "SYSTEM\\CurrentControlSet\\Services\\Tw Raced",
+                             zp::kKeyAllAccess, &key),
+            0u);
+  const u32 one = 1;
+  ASSERT_EQ(zp::regSetValueEx(key, "DeleteFlag", zp::kRegDword, reinterpret_cast<const u8*>(&one),
+                              sizeof one),
+            0u);
+  zp::regCloseKey(key);
+  ::kill(holder, SIGKILL);
+  tw::test::joinHelper(holder);
+  starter.join();
+  EXPECT_FALSE(started);
+  EXPECT_EQ(error, zp::kErrorServiceMarkedForDelete);
+  EXPECT_EQ(status(h).processId, 0u);
 }
 
 TEST_F(ServiceTest, DeletedStoppedServiceGoesAtOnce) {

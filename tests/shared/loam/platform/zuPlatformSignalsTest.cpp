@@ -190,6 +190,22 @@ TEST_F(PlatformSignalsDeathTest, StackOverflowStillReachesTheFilter) {
       ::testing::KilledBySignal(SIGSEGV), "filter: access violation");
 }
 
+void overflow(void*) { recurse(0); }
+
+TEST_F(PlatformSignalsDeathTest, StackOverflowOnAStartedThreadStillReachesTheFilter) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        setUnhandledExceptionFilter(writingFilter);
+        Thread thread;
+        if (thread.create(overflow, nullptr)) {
+          thread.open();
+          thread.join();
+        }
+      },
+      ::testing::KilledBySignal(SIGSEGV), "filter: access violation");
+}
+
 TEST_F(PlatformSignalsDeathTest, UncaughtCppExceptionReachesTheFilter) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_DEATH(

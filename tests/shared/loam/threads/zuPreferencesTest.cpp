@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -66,31 +67,40 @@ class PreferencesTest : public ::testing::Test {
   zuPreferences prefs;
 };
 
-TEST_F(PreferencesTest, ReadAgainOnlyWhenTheWriteTimeChanges) {
+TEST_F(PreferencesTest, ReadAgainOnlyWhenTheFileChanges) {
   struct Step {
     const char* text;
     i64 seconds;
     long nanoseconds;
+    bool replace;                  // a new file renamed over the old one
     const char* a;                 // value of a after the load
     std::optional<const char*> b;  // value of b, or missing
     u32 loads;
     const char* what;
   };
   const Step steps[] = {
-      {"<a value=\"1\"/>\n<b value=\"x\"/>\n", kBase, 0, "1", "x", 1, "first load"},
-      {"<a value=\"2\"/>\n", kBase, 0, "1", "x", 1, "same time: not read"},
-      {"<a value=\"2\"/>\n", kBase, 1 * kMs, "2", std::nullopt, 2, "a millisecond later: reread"},
-      {"<a value=\"3\"/>\n", kBase, 1 * kMs + 999999, "2", std::nullopt, 2,
-       "within the same millisecond"},
-      {"<a value=\"4\"/>\n", kBase - 86400, 1 * kMs, "4", std::nullopt, 3,
-       "a day earlier at the same time of day"},
-      {"<a value=\"5\"/>\n<b value=\"y\"/>\n", kBase - 86400 + 3600, 1 * kMs, "5", "y", 4,
-       "an hour later"},
+      {"<a value=\"1\"/>\n<b value=\"x\"/>\n", kBase, 0, false, "1", "x", 1, "first load"},
+      {"<a value=\"7\"/>\n<b value=\"z\"/>\n", kBase, 0, false, "1", "x", 1,
+       "same file, size and time: not read"},
+      {"<a value=\"2\"/>\n", kBase, 0, false, "2", std::nullopt, 2, "another size"},
+      {"<a value=\"3\"/>\n", kBase, 999, false, "3", std::nullopt, 3,
+       "same size, within the same millisecond"},
+      {"<a value=\"4\"/>\n", kBase, 999, true, "4", std::nullopt, 4,
+       "replaced with the same size and time"},
+      {"<a value=\"5\"/>\n<b value=\"y\"/>\n", kBase - 86400, 1 * kMs, false, "5", "y", 5,
+       "a day earlier"},
   };
   for (const Step& s : steps) {
     SCOPED_TRACE(s.what);
-    writeFile(path, s.text);
-    setWriteTime(path, s.seconds, s.nanoseconds);
+    if (s.replace) {
+      const std::string aside = path + ".new";
+      writeFile(aside, s.text);
+      setWriteTime(aside, s.seconds, s.nanoseconds);
+      ASSERT_EQ(std::rename(aside.c_str(), path.c_str()), 0);
+    } else {
+      writeFile(path, s.text);
+      setWriteTime(path, s.seconds, s.nanoseconds);
+    }
     EXPECT_TRUE(prefs.lockedLoad());
     EXPECT_EQ(held("A"), s.a);
     EXPECT_EQ(held("b"), s.b ? std::optional<std::string>(*s.b) : std::nullopt);
@@ -203,12 +213,16 @@ TEST_F(PreferencesTest, AfterSaveTheNextLoadReadsNothing) {
   setWriteTime(path, kBase, 0);
   ASSERT_TRUE(prefs.setValue("b", "2"));
   EXPECT_EQ(prefs.loadCount(), 1u);
-  // Only the contents change, not the time the save left: nothing is read.
-  rewriteKeepingTime(path, "<other value=\"x\"/>\n");
+  // The file the save left, its size and time: nothing is read (contents
+  // changed in place within one tick are the one change not seen).
+  const std::string saved = readFile(path);
+  std::string same = saved;
+  std::replace(same.begin(), same.end(), 'b', 'c');
+  rewriteKeepingTime(path, same);
   EXPECT_TRUE(prefs.lockedLoad());
   EXPECT_EQ(prefs.loadCount(), 1u);
   EXPECT_EQ(held("b"), "2");
-  EXPECT_FALSE(held("other"));
+  EXPECT_FALSE(held("c"));
 }
 
 TEST_F(PreferencesTest, WithoutAutoSaveOnlyLockedSaveWrites) {

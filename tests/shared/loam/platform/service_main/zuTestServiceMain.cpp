@@ -2,14 +2,18 @@
 // stand-in or as a helper that uses the stand-in from a second process.
 //
 //   service [args...]          run under the dispatcher; writes <name>.report
-//                              in the working folder before it reports RUNNING
-//   no-dispatcher              never connects (waits until killed)
+//                              in the working folder before it reports RUNNING;
+//                              its handler stalls for ever on control 201
+//   no-dispatcher              never connects (writes no-dispatcher.pid in the
+//                              working folder, waits until killed)
 //   query <name>               exit code: the service's state, 100 on failure
 //   start <name>               exit code: 0 when started, 100 on failure
 //   reg-writer <prefix> <n>    sets n values <prefix><i> in one registry key
 //   report-events <n>          reports n events from its own source
+//   hold-lock <path>           holds flock on path, makes <path>.held, waits
 #include <fcntl.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,7 +50,13 @@ void report(u32 state) {
   zp::setServiceStatus(g_statusHandle, &g_status);
 }
 
+// A user control whose handler never returns.
+constexpr u32 kStallControl = 201;
+
 void handler(u32 control) {
+  if (control == kStallControl) {
+    for (;;) ::pause();
+  }
   if (control == zp::kServiceControlStop) {
     report(zp::kServiceStopPending);
     const u64 one = 1;
@@ -167,6 +177,15 @@ int reportEvents(int count) {
   return 0;
 }
 
+int holdLock(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0 || ::flock(fd, LOCK_EX) != 0) return kFailed;
+  const int held = ::open((path + ".held").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  if (held < 0) return kFailed;
+  ::close(held);
+  for (;;) ::pause();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -174,12 +193,14 @@ int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "service") return runService();
   if (mode == "no-dispatcher") {
+    std::ofstream("no-dispatcher.pid") << ::getpid();
     for (;;) ::pause();
   }
   if (mode == "query" && argc == 3) return queryService(argv[2]);
   if (mode == "start" && argc == 3) return startService(argv[2]);
   if (mode == "reg-writer" && argc == 4) return writeRegistry(argv[2], std::atoi(argv[3]));
   if (mode == "report-events" && argc == 3) return reportEvents(std::atoi(argv[2]));
+  if (mode == "hold-lock" && argc == 3) return holdLock(argv[2]);
   std::fprintf(stderr, "unknown mode\n");
   return 2;
 }

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "loam/platform/zuPlatformStore.h"
 #include "loam/platform/zuTypes.h"
+#include "zuPlatformStore.h"
 
 namespace zuPlatform::store {
 
@@ -46,7 +46,7 @@ class RegistryLock {
 // Splits "A\B\C" into its names after checking them: null or "" gives no
 // names; an empty name (leading or doubled backslash) 161; a name too long,
 // by itself or escaped, 87. A single trailing backslash is ignored.
-u32 splitKeyPath(const char* subKey, std::vector<std::string>& names);
+[[nodiscard]] u32 splitKeyPath(const char* subKey, std::vector<std::string>& names);
 
 // The folder of base/names..., relative to the hive ("" is the hive itself).
 std::string childFolder(const std::string& base, const std::vector<std::string>& names);
@@ -56,18 +56,22 @@ bool keyExists(const std::string& folder);
 
 // Reads a key's name and values: 2 when the key does not exist, 1009 when its
 // file is corrupt.
-u32 readKey(const std::string& folder, RegKeyData& out);
+[[nodiscard]] u32 readKey(const std::string& folder, RegKeyData& out);
 
 // Replaces a key's values atomically. The key must exist.
-u32 writeKey(const std::string& folder, const RegKeyData& data);
+[[nodiscard]] u32 writeKey(const std::string& folder, const RegKeyData& data);
 
 // Creates the missing keys of base/names... (each appears whole: its folder
 // and file are made aside and renamed into place). created tells whether the
 // last one was new. Caller holds the lock.
-u32 createKeys(const std::string& base, const std::vector<std::string>& names, std::string& folder,
-               bool& created);
+[[nodiscard]] u32 createKeys(const std::string& base, const std::vector<std::string>& names,
+                             std::string& folder, bool& created);
+
+// Removes what writers that died mid-change left in the key's folder and its
+// parent's. Takes the lock, and only when there is something to remove.
+void removeLeftovers(const std::string& folder);
 
 // Removes a key with everything under it. Caller holds the lock.
-u32 deleteKeyTree(const std::string& folder);
+[[nodiscard]] u32 deleteKeyTree(const std::string& folder);
 
 }  // namespace zuPlatform::store
