@@ -256,6 +256,8 @@ std::string zuReplaceMatching(const std::string& text, const std::string& patter
 std::string zuQualifyName(const std::string& name, const std::string& origin) {
   if (name.empty()) return origin;
   if (name.back() == '.') return name;
+  // An origin that begins with a dot (the root ".") brings its own separator.
+  if (!origin.empty() && origin.front() == '.') return name + origin;
   return name + "." + origin;
 }
 

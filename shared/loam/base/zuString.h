@@ -71,6 +71,9 @@ std::string zuQuote(const std::string& s);
 std::string& zuReplaceChar(std::string& s, char from, char to);
 std::string zuReplaceMatching(const std::string& text, const std::string& pattern,
                               const std::string& replacement, u32 mode, bool all);
+// Empty name: the origin; a name ending in ".": the name; otherwise name, ".",
+// origin, except that an origin beginning with "." (the root) is appended
+// without a second dot ("x" and "." give "x.", never "x..").
 std::string zuQualifyName(const std::string& name, const std::string& origin);
 std::string zuAfterChar(const std::string& text, char c);
 // Splits at the first c; true when both sides are non-empty. When c does not

@@ -420,6 +420,8 @@ TEST(zuQualifyName, Table) {
   EXPECT_EQ(zuQualifyName("host", "zone."), "host.zone.");
   EXPECT_EQ(zuQualifyName("host.other.", "zone."), "host.other.");
   EXPECT_EQ(zuQualifyName("", "zone."), "zone.");
+  EXPECT_EQ(zuQualifyName("host", "."), "host.");
+  EXPECT_EQ(zuQualifyName("", "."), ".");
 }
 
 TEST(zuAfterCharAndSplitAtChar, Table) {

@@ -1,0 +1,122 @@
+#pragma once
+// One DNS resource record as the zone data model keeps it: the zone-text view
+// of its data. The owner name and the rdata's domain names are relative to the
+// origin of the collection that holds the record (an empty owner is the origin
+// itself), the TTL is the text as written, and the rdata is its presentation
+// fields joined by TAB.
+//
+// A free record has no collection. A collection stores its own copy of a
+// record and is the only one to point that copy at itself; copies made from a
+// stored record are free again, and assigning to a stored record leaves it in
+// its collection. Not safe for concurrent use.
+#include <string>
+
+#include "loam/base/zuProperties.h"
+#include "loam/platform/zuTypes.h"
+
+class zuRecordCollection;
+
+class zuResourceRecord {
+ public:
+  // Joins the rdata fields.
+  static constexpr char separator = '\t';
+  static constexpr u32 kNoId = 0xFFFFFFFFu;
+
+  zuResourceRecord() = default;
+  // Store the fields; when the collection has a non-empty origin, the owner
+  // name and the rdata names are made relative to it. The aging is empty in
+  // the first form.
+  zuResourceRecord(zuRecordCollection* collection, const std::string& name, const std::string& ttl,
+                   u32 type, const std::string& rdata, const std::string& comment, bool enabled);
+  zuResourceRecord(zuRecordCollection* collection, const std::string& name, const std::string& ttl,
+                   u32 type, const std::string& rdata, const std::string& comment,
+                   const std::string& aging, bool enabled);
+  // A text literal in the enabled flag's place is an aging left without its
+  // flag, not a flag.
+  zuResourceRecord(zuRecordCollection*, const std::string&, const std::string&, u32,
+                   const std::string&, const std::string&, const char*) = delete;
+
+  // The copy is free (no collection).
+  zuResourceRecord(const zuResourceRecord& other);
+  zuResourceRecord(zuResourceRecord&& other) noexcept;
+  // Every field but the collection, which stays the target's.
+  zuResourceRecord& operator=(const zuResourceRecord& other);
+  zuResourceRecord& operator=(zuResourceRecord&& other) noexcept;
+  ~zuResourceRecord() = default;
+
+  u32 id() const { return m_id; }
+  const std::string& name() const { return m_name; }
+  u32 type() const { return m_type; }
+  const std::string& TTL() const { return m_ttl; }
+  const std::string& data() const { return m_data; }
+  const std::string& comment() const { return m_comment; }
+  const std::string& aging() const { return m_aging; }
+  bool enabled() const { return m_enabled; }
+  zuProperties& properties() { return m_properties; }
+  const zuProperties& properties() const { return m_properties; }
+  zuRecordCollection* collection() const { return m_collection; }
+
+  void setId(u32 id) { m_id = id; }
+  void setTTL(const std::string& ttl) { m_ttl = ttl; }
+  void setType(u32 type) { m_type = type; }
+  void setComment(const std::string& comment) { m_comment = comment; }
+  void setAging(const std::string& aging) { m_aging = aging; }
+  void setEnabled(bool enabled) { m_enabled = enabled; }
+  // Store, then hold the names relative to the collection's origin.
+  void setName(const std::string& name);
+  void setData(const std::string& rdata);
+
+  // False without a collection; else whether stripping the origin changed the name.
+  bool normalizeName();
+  // Nothing without a collection; true when an rdata name changed.
+  bool normalizeData();
+
+  // The owner name made absolute.
+  std::string fullName() const;
+  // A value made absolute against the collection's origin: unchanged without a
+  // collection, with an empty origin, or when it ends in "."; an empty value is
+  // the origin.
+  std::string qualify(const std::string& value) const;
+
+  // TAB count + 1: an empty rdata has one field.
+  u32 fieldCount() const;
+  // Field `index` ("" when absent); with `qualified`, a domain-name field of
+  // the type is made absolute.
+  std::string field(u32 index, bool qualified = false) const;
+  // Appends empty fields until `index` exists, then replaces it; a
+  // domain-name field loses the collection's origin first.
+  void setField(u32 index, const std::string& value);
+  // Field `index` of any TAB-joined text is empty or absent.
+  static bool isFieldEmpty(const std::string& text, u32 index);
+
+  // The TTL text in seconds (unit letters allowed); 0xFFFFFFFF when it does
+  // not convert, the empty text included.
+  u32 ttlValue() const;
+  // No owner, TTL, rdata or type (and no comment unless ignored).
+  bool isBlank(bool ignoreComment) const;
+  // At the origin and neither typeless, A nor AAAA.
+  bool isApexNonAddress() const;
+  // Owner, TTL and rdata texts (case-sensitive or ASCII case-insensitive),
+  // type, comment (always case-insensitive, unless ignored) and enabled flag
+  // (unless ignored). Id, aging and properties take no part.
+  bool equals(const zuResourceRecord& other, bool caseSensitive, bool ignoreComment,
+              bool ignoreEnabled) const;
+
+ private:
+  friend class zuRecordCollection;
+  void setCollection(zuRecordCollection* collection) { m_collection = collection; }
+  const std::string* originOrNull() const;
+  void copyFields(const zuResourceRecord& other);
+  void moveFields(zuResourceRecord& other) noexcept;
+
+  u32 m_id = kNoId;
+  std::string m_name;
+  u32 m_type = 0;
+  std::string m_ttl;
+  std::string m_data;
+  std::string m_comment;
+  std::string m_aging;
+  bool m_enabled = true;
+  zuProperties m_properties;
+  zuRecordCollection* m_collection = nullptr;
+};
