@@ -1,6 +1,339 @@
 #include "loam/dns/zuRecordCollection.h"
 
-zuRecordCollection::zuRecordCollection(const char* origin)
-    : m_origin(origin == nullptr ? "" : origin) {}
+#include <algorithm>
 
-zuRecordCollection::zuRecordCollection(const std::string& origin) : m_origin(origin) {}
+#include "loam/base/zuString.h"
+#include "loam/dns/zuRRDataNames.h"
+#include "loam/dns/zuRRType.h"
+
+namespace {
+
+i32 keyOf(u32 type) { return static_cast<i32>(type); }
+
+bool equalsNoCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && zuStrCompare(a.c_str(), b.c_str(), false) == 0;
+}
+
+}  // namespace
+
+zuRecordCollection::zuRecordCollection(const char* origin)
+    : zuRecordCollection(std::string(origin ? origin : "")) {}
+
+zuRecordCollection::zuRecordCollection(const std::string& origin) : origin_(origin) {
+  ttlRecord_.setType(zuRRType::kTTL);
+}
+
+zuRecordCollection::zuRecordCollection(const zuRecordCollection& other)
+    : origin_(other.origin_), properties_(other.properties_), ttlRecord_(other.ttlRecord_) {
+  for (const Position& p : other.output_) insert(p->second.record, p->second.tag);
+}
+
+zuRecordCollection& zuRecordCollection::operator=(const zuRecordCollection& other) {
+  if (this == &other) return *this;
+  clear();
+  origin_ = other.origin_;
+  ttlRecord_ = other.ttlRecord_;
+  merge(other);
+  return *this;
+}
+
+zuRecordCollection::~zuRecordCollection() = default;
+
+zuRecordCollection::Position zuRecordCollection::insert(const zuResourceRecord& record, u32 tag) {
+  // multimap inserts after the entries with an equal key: store order within
+  // a type is insertion order.
+  const Position p = store_.emplace(keyOf(record.type()), Entry{record, tag});
+  p->second.record.setCollection(this);
+  output_.push_back(p);
+  changed(record.type());
+  return p;
+}
+
+zuResourceRecord* zuRecordCollection::add(const zuResourceRecord& record, u32 tag) {
+  if (record.type() == zuRRType::kTTL) {
+    setTTLRecord(record);
+    return nullptr;
+  }
+  zuResourceRecord& stored = insert(record, tag)->second.record;
+  if (!origin_.empty()) {
+    stored.normalizeName();
+    stored.normalizeData();
+  }
+  return &stored;
+}
+
+zuResourceRecord* zuRecordCollection::addRecord(const std::string& name, const std::string& ttl,
+                                                u32 type, const std::string& rdata,
+                                                const std::string& comment,
+                                                const std::string& aging, bool enabled) {
+  // add makes the names relative, as a record built for this collection would be.
+  return add(zuResourceRecord(nullptr, name, ttl, type, rdata, comment, aging, enabled), 1);
+}
+
+zuResourceRecord* zuRecordCollection::addRecord(const std::string& name, const std::string& ttl,
+                                                u32 type, const std::string& rdata,
+                                                const std::string& comment, bool enabled,
+                                                u32 tag) {
+  return add(zuResourceRecord(nullptr, name, ttl, type, rdata, comment, enabled), tag);
+}
+
+void zuRecordCollection::eraseFromOutput(Position position) {
+  output_.erase(std::find(output_.begin(), output_.end(), position));
+}
+
+void zuRecordCollection::remove(const zuResourceRecord* record) {
+  const auto it = std::find_if(output_.begin(), output_.end(),
+                               [record](const Position& p) { return &p->second.record == record; });
+  if (it == output_.end()) return;
+  const Position p = *it;
+  const u32 type = static_cast<u32>(p->first);
+  output_.erase(it);
+  store_.erase(p);
+  changed(type);
+}
+
+void zuRecordCollection::removeAll(const char* name, u32 type) {
+  const auto matches = [name, type](const Store::value_type& e) {
+    return (type == kAnyType || e.first == keyOf(type)) &&
+           (name == nullptr || e.second.record.name() == name);
+  };
+  output_.erase(std::remove_if(output_.begin(), output_.end(),
+                               [&matches](const Position& p) { return matches(*p); }),
+                output_.end());
+  std::erase_if(store_, matches);
+  if (type == kAnyType)
+    clearAllCounts();
+  else
+    changed(type);
+  cursor_.valid = false;
+}
+
+void zuRecordCollection::clear() {
+  store_.clear();
+  output_.clear();
+  cursor_.valid = false;
+  clearAllCounts();
+  properties_.clear();
+}
+
+bool zuRecordCollection::contains(const zuResourceRecord* record) const {
+  return std::any_of(store_.begin(), store_.end(),
+                     [record](const Store::value_type& e) { return &e.second.record == record; });
+}
+
+void zuRecordCollection::clearCounts(u32 type) const {
+  for (auto& counts : counts_) counts.erase(keyOf(type));
+}
+
+void zuRecordCollection::clearAllCounts() const {
+  for (auto& counts : counts_) counts.clear();
+}
+
+void zuRecordCollection::changed(u32 type) const {
+  cursor_.valid = false;
+  clearCounts(type);
+  clearCounts(kAnyType);
+}
+
+u32 zuRecordCollection::countUncached(u32 type, u32 tag) const {
+  auto first = store_.begin();
+  auto last = store_.end();
+  if (type != kAnyType) std::tie(first, last) = store_.equal_range(keyOf(type));
+  return static_cast<u32>(std::count_if(first, last, [tag](const Store::value_type& e) {
+    return tag == kAnyTag || e.second.tag == tag;
+  }));
+}
+
+u32 zuRecordCollection::count(u32 type, u32 tag) const {
+  if (type == kAnyType && tag == kAnyTag) return static_cast<u32>(store_.size());
+  // Only tags 0 to 3 have a cache; other tags are counted each time.
+  if (tag >= kCachedTags) return countUncached(type, tag);
+  u32& cached = counts_[tag][keyOf(type)];
+  if (cached == 0) cached = countUncached(type, tag) + 1;
+  return cached - 1;
+}
+
+const zuRecordCollection::Entry* zuRecordCollection::entryAt(u32 index, u32 type,
+                                                             u32 tag) const {
+  if (type == kAnyType && tag == kAnyTag)
+    return index < output_.size() ? &output_[index]->second : nullptr;
+  auto it = store_.begin();
+  auto last = store_.end();
+  if (type != kAnyType) std::tie(it, last) = store_.equal_range(keyOf(type));
+  u32 counter = 0;
+  if (cursor_.valid && cursor_.type == type && cursor_.tag == tag && index != 0 &&
+      index >= cursor_.index) {
+    it = cursor_.position;
+    counter = cursor_.index;
+  }
+  for (; it != last; ++it) {
+    if (tag != kAnyTag && it->second.tag != tag) continue;
+    if (counter == index) {
+      cursor_ = Cursor{true, it, index, type, tag};
+      return &it->second;
+    }
+    ++counter;
+  }
+  return nullptr;
+}
+
+zuResourceRecord* zuRecordCollection::recordAt(u32 index, u32 type, u32 tag) {
+  const Entry* e = entryAt(index, type, tag);
+  return e ? const_cast<zuResourceRecord*>(&e->record) : nullptr;
+}
+
+const zuResourceRecord* zuRecordCollection::recordAt(u32 index, u32 type, u32 tag) const {
+  const Entry* e = entryAt(index, type, tag);
+  return e ? &e->record : nullptr;
+}
+
+zuResourceRecord* zuRecordCollection::replaceAt(u32 index, const zuResourceRecord& record) {
+  if (index >= output_.size()) return nullptr;
+  // A copy: the source may be the very record that changeType replaces.
+  const zuResourceRecord source(record);
+  // The type first, so that the rdata names are made relative by the new
+  // type's layout.
+  zuResourceRecord* target = changeType(&output_[index]->second.record, source.type());
+  target->setId(source.id());
+  target->setName(source.name());
+  target->setTTL(source.TTL());
+  target->setData(source.data());
+  target->setComment(source.comment());
+  target->setEnabled(source.enabled());
+  target->properties() = source.properties();
+  return target;
+}
+
+zuResourceRecord* zuRecordCollection::changeType(zuResourceRecord* record, u32 type) {
+  if (record == nullptr || record->type() == type) return record;
+  const auto it = std::find_if(output_.begin(), output_.end(),
+                               [record](const Position& p) { return &p->second.record == record; });
+  if (it == output_.end()) return record;
+  const Position old = *it;
+  const u32 oldType = static_cast<u32>(old->first);
+  const Position p = store_.emplace(keyOf(type), Entry{old->second.record, old->second.tag});
+  store_.erase(old);
+  *it = p;
+  zuResourceRecord& moved = p->second.record;
+  moved.setType(type);
+  moved.setCollection(this);
+  clearCounts(oldType);
+  changed(type);
+  return &moved;
+}
+
+void zuRecordCollection::move(u32 from, u32 to) {
+  const u32 size = static_cast<u32>(output_.size());
+  if (from == to || from >= size) return;
+  if (to > size) to = size;
+  if (from < to) --to;
+  const Position p = output_[from];
+  output_.erase(output_.begin() + from);
+  output_.insert(output_.begin() + to, p);
+  cursor_.valid = false;
+}
+
+bool zuRecordCollection::find(const std::string& name, u32 type, const std::string& rdata,
+                              u32 tag) const {
+  const u32 n = count(type, tag);
+  for (u32 i = 0; i < n; ++i) {
+    const zuResourceRecord* r = recordAt(i, type, tag);
+    if (r && equalsNoCase(r->name(), name) && equalsNoCase(r->data(), rdata)) return true;
+  }
+  return false;
+}
+
+u32 zuRecordCollection::indexOf(const zuResourceRecord* record, u32 tag) const {
+  u32 before = 0;
+  for (const Position& p : output_) {
+    if (&p->second.record == record) return before;
+    if (tag == kAnyTag || p->second.tag == tag) ++before;
+  }
+  return 0;
+}
+
+zuResourceRecord* zuRecordCollection::findById(u32 id) {
+  for (auto& [type, e] : store_)
+    if (e.record.id() == id) return &e.record;
+  return nullptr;
+}
+
+zuResourceRecord* zuRecordCollection::findIf(Predicate predicate, void* context) {
+  if (predicate == nullptr) return nullptr;
+  for (const Position& p : output_)
+    if (predicate(p->second.record, p->second.tag, context)) return &p->second.record;
+  return nullptr;
+}
+
+u32 zuRecordCollection::select(zuRecordCollection* destination, const char* name, u32 type,
+                               u32 tag) {
+  // Clearing the destination would empty the walk.
+  if (destination == this) return 0;
+  if (destination) destination->clear();
+  std::string relative;
+  if (name) {
+    relative = name;
+    zuStripOrigin(origin_, relative);
+  }
+  auto it = store_.begin();
+  auto last = store_.end();
+  if (type != kAnyType) std::tie(it, last) = store_.equal_range(keyOf(type));
+  u32 counter = 0;
+  for (; it != last; ++it) {
+    const Entry& e = it->second;
+    if (name && !equalsNoCase(e.record.name(), relative)) continue;
+    if (tag != kAnyTag && e.tag != tag) continue;
+    ++counter;
+    if (destination) {
+      const zuResourceRecord& r = e.record;
+      destination->add(zuResourceRecord(nullptr, r.fullName(), r.TTL(), r.type(), r.data(),
+                                        r.comment(), r.enabled()),
+                       e.tag);
+    }
+  }
+  return counter;
+}
+
+void zuRecordCollection::setOrigin(const std::string& origin, bool renormalise) {
+  origin_ = origin;
+  if (!renormalise) return;
+  for (const Position& p : output_) {
+    p->second.record.normalizeName();
+    p->second.record.normalizeData();
+  }
+}
+
+void zuRecordCollection::setOrigin(const char* origin, bool renormalise) {
+  setOrigin(std::string(origin ? origin : ""), renormalise);
+}
+
+void zuRecordCollection::setTTLRecord(const zuResourceRecord& record) {
+  ttlRecord_ = record;
+  ttlRecord_.setCollection(record.collection());
+}
+
+void zuRecordCollection::setZoneTTL(const std::string& ttl) { ttlRecord_.setTTL(ttl); }
+
+const std::string& zuRecordCollection::zoneTTL() const { return ttlRecord_.TTL(); }
+
+void zuRecordCollection::merge(const zuRecordCollection& other) {
+  if (&other == this) return;
+  if (equalsNoCase(origin_, other.origin_)) {
+    // Already relative to this origin: stored as they are.
+    for (const Position& p : other.output_) insert(p->second.record, p->second.tag);
+  } else {
+    for (const Position& p : other.output_) {
+      const zuResourceRecord& r = p->second.record;
+      std::string rdata = r.data();
+      if (zuRRTypeHasNames(r.type())) {
+        rdata = r.field(0, true);
+        for (u32 i = 1, n = r.fieldCount(); i < n; ++i)
+          rdata += zuResourceRecord::separator + r.field(i, true);
+      }
+      add(zuResourceRecord(nullptr, r.fullName(), r.TTL(), r.type(), rdata, r.comment(),
+                           r.enabled()),
+          p->second.tag);
+    }
+  }
+  properties_.addAll(other.properties_);
+}
