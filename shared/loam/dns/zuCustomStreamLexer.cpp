@@ -32,8 +32,7 @@ void zuCustomStreamLexer::setStream(std::istream* stream, const std::string& nam
   reset();
 }
 
-void zuCustomStreamLexer::setStream(std::unique_ptr<std::istream> stream,
-                                    const std::string& name) {
+void zuCustomStreamLexer::setStream(std::unique_ptr<std::istream> stream, const std::string& name) {
   std::istream* raw = stream.get();
   owned_ = std::move(stream);
   stream_ = raw;
@@ -283,7 +282,8 @@ void zuCustomStreamLexer::readWord() {
   }
   // Bytes the compaction freed stay behind the word; they are never read again.
   tokenLength_ = out - tokenStart_;
-  if (quoted) raise(zuErrUnexpectedToken, zuTextExpectedGot, std::string(1, static_cast<char>(quote_)));
+  if (quoted)
+    raise(zuErrUnexpectedToken, zuTextExpectedGot, std::string(1, static_cast<char>(quote_)));
 }
 
 const char* zuCustomStreamLexer::tokenText() {
@@ -353,6 +353,11 @@ bool zuCustomStreamLexer::setColumn(u32 column) {
   return true;
 }
 
+void zuCustomStreamLexer::skipRestOfLine() {
+  restoreSaved();
+  cursor_ = lineEnd_;
+}
+
 void zuCustomStreamLexer::skipLine() {
   u32 kind = nextToken();
   while (kind != zuTokenKind::EndOfLine && kind != zuTokenKind::EndOfInput) kind = nextToken();
@@ -385,8 +390,7 @@ void zuCustomStreamLexer::expectEither(u32 kind1, u32 kind2, u16 code, const cha
 }
 
 void zuCustomStreamLexer::expectWord() {
-  if (kind_ != zuTokenKind::Word)
-    raise(zuErrUnexpectedToken, zuTextUnexpectedToken, std::string());
+  if (kind_ != zuTokenKind::Word) raise(zuErrUnexpectedToken, zuTextUnexpectedToken, std::string());
 }
 
 void zuCustomStreamLexer::expectKeyword(const char* word) {
@@ -398,8 +402,7 @@ void zuCustomStreamLexer::expectInteger() {
 }
 
 void zuCustomStreamLexer::nextExpectTTLWord() {
-  if (nextToken() != zuTokenKind::Word)
-    raise(zuErrIncorrectTTL, zuTextIncorrectTTL, std::string());
+  if (nextToken() != zuTokenKind::Word) raise(zuErrIncorrectTTL, zuTextIncorrectTTL, std::string());
 }
 
 void zuCustomStreamLexer::nextExpectWord() {

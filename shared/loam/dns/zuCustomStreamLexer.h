@@ -86,6 +86,8 @@ class zuCustomStreamLexer {
   std::string lineText(u32 from, u32 to);
   // Moves the cursor to a column of the current line (false when outside it).
   bool setColumn(u32 column);
+  // Moves the cursor to the end of the current line.
+  void skipRestOfLine();
 
   void skipLine();
 
