@@ -51,6 +51,7 @@ void zuCustomStreamLexer::reset() {
   cursor_ = tokenStart_ = lineEnd_ = tokenLength_ = 0;
   line_[0] = 0;
   lineNumber_ = 0;
+  tokenLine_ = 0;
   endReached_ = false;
   kind_ = zuTokenKind::None;
   savedPos_ = kNoSaved;
@@ -113,7 +114,7 @@ bool zuCustomStreamLexer::readLine() {
     while (stop != end && *stop != '\n' && *stop != '\r') ++stop;
     const auto run = static_cast<std::size_t>(stop - begin);
     if (length + run > maxLineLength_) {
-      ++lineNumber_;
+      tokenLine_ = ++lineNumber_;
       raise(zuErrIncorrectFormat, zuTextIncorrectFormat, std::string());
     }
     if (length + run + 1 > line_.size()) {
@@ -158,6 +159,7 @@ void zuCustomStreamLexer::skipSpace() {
 
 u32 zuCustomStreamLexer::nextToken() {
   restoreSaved();
+  tokenLine_ = lineNumber_;
   for (;;) {
     skipSpace();
     tokenStart_ = cursor_;
@@ -176,7 +178,10 @@ u32 zuCustomStreamLexer::nextToken() {
         endReached_ = true;
         return kind_;
       }
+      tokenLine_ = lineNumber_;
       if (returnEOL_) {
+        // It ends the line before the one just read.
+        tokenLine_ = lineNumber_ - 1;
         kind_ = zuTokenKind::EndOfLine;
         return kind_;
       }
@@ -236,6 +241,7 @@ void zuCustomStreamLexer::skipBlockComment() {
     }
     if (confined_ || !readLine()) {
       kind_ = zuTokenKind::EndOfInput;
+      tokenLine_ = lineNumber_;
       raise(zuErrUnterminatedComment, zuTextUnterminatedComment, std::string());
     }
     tokenStart_ = cursor_ = 0;
@@ -371,7 +377,7 @@ void zuCustomStreamLexer::raise(u16 code, const char* text, const std::string& e
     token = zuPrintable(tokenText());
   zuErrorMessage message(code, text);
   message.setParam('f', fileName_);
-  message.setParam('l', zuUIntToString(lineNumber_));
+  message.setParam('l', zuUIntToString(tokenLine_ > lineNumber_ ? lineNumber_ : tokenLine_));
   message.setParam('t', token);
   message.setParam('e', expected);
   throw zuException(message);

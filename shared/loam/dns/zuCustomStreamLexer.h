@@ -52,6 +52,9 @@ class zuCustomStreamLexer {
   u32 tokenColumn() const { return tokenStart_; }
   u32 tokenLength() const { return tokenLength_; }
   u32 lineNumber() const { return lineNumber_; }
+  // The line the current token belongs to, which errors name: an end of line
+  // arrives once the next line is read, and belongs to the line it ends.
+  u32 tokenLine() const { return tokenLine_; }
   const std::string& fileName() const { return fileName_; }
   u32 column() const { return cursor_; }
   const std::string& tokenPrefix() const { return tokenPrefix_; }
@@ -130,6 +133,7 @@ class zuCustomStreamLexer {
   u32 tokenLength_ = 0;
   std::string tokenPrefix_;
   u32 lineNumber_ = 0;
+  u32 tokenLine_ = 0;
   bool endReached_ = false;
   bool returnComments_ = false;
   bool slashComments_ = false;

@@ -406,7 +406,12 @@ void zuMasterFileParser::generated(const Fields& out) {
   *out.ttl = genTTL_;
   *out.type = genType_;
   *out.rdata = substitute(genRdata_, counter);
-  if (zuRRTypeIsNameField(genType_, 0)) qualifyName(*out.rdata);
+  if (zuRRTypeIsNameField(genType_, 0)) {
+    if (*out.rdata == "@")
+      *out.rdata = origin_;
+    else
+      qualifyName(*out.rdata);
+  }
   out.comment->clear();
   out.aging->clear();
 }

@@ -59,8 +59,7 @@ TEST(zuFieldInfoTest, ValidateAcceptsAndRefusesWithExactMessages) {
       {"text list decides over fqdn", textField(true, &kAB), "b", true, 0, ""},
       {"text not in list", textField(true, &kAB), "x y", true, 2049,
        "Value $v is not valid for $n.", "\"Text\"", "\"x y\""},
-      {"fqdn with space", textField(true, nullptr), "a b.example.", true, 2049, kFqdn,
-       "\"Text\""},
+      {"fqdn with space", textField(true, nullptr), "a b.example.", true, 2049, kFqdn, "\"Text\""},
       {"fqdn relaxed", textField(true, nullptr), "_srv-.example.", true, 0, ""},
       {"text without fqdn", textField(false, nullptr), "a b", true, 0, ""},
       {"free text", simpleField(zuFieldFreeText), "anything at all", true, 0, ""},
@@ -79,8 +78,8 @@ TEST(zuFieldInfoTest, ValidateAcceptsAndRefusesWithExactMessages) {
       {"signed high bound", numberField(-5, 5), "5", true, 0, ""},
       {"signed above", numberField(-5, 5), "6", true, 2049, kRange, "\"Count\"", "", "-5", "5"},
       {"signed below", numberField(-5, 5), "-6", true, 2049, kRange, "\"Count\"", "", "-5", "5"},
-      {"unsigned full range top", numberField(0, static_cast<i32>(0xFFFFFFFFu)), "4294967295",
-       true, 0, ""},
+      {"unsigned full range top", numberField(0, static_cast<i32>(0xFFFFFFFFu)), "4294967295", true,
+       0, ""},
       {"unsigned bounds print unsigned", numberField(10, static_cast<i32>(0xFFFFFFF0u)),
        "4294967295", true, 2049, kRange, "\"Count\"", "", "10", "4294967280"},
       {"unsigned refuses sign", numberField(0, 10), "-1", true, 2049, kNumber, "\"Count\""},
@@ -154,8 +153,8 @@ TEST(zuFieldInfoTest, TypedAccessorsRefuseOtherTypes) {
   list.setMandatory(true);  // any type
   expectMismatch([] { zuFieldInfo(zuFieldNumber, "n", "N", "", "", false, false); });
   expectMismatch([] {
-    zuFieldInfo(static_cast<zuFieldType>(zuFieldFreeText | zuFieldBoolean), "n", "N", "", "",
-                false, false);
+    zuFieldInfo(static_cast<zuFieldType>(zuFieldFreeText | zuFieldBoolean), "n", "N", "", "", false,
+                false);
   });
 
   // What fits is stored.
@@ -168,9 +167,8 @@ TEST(zuFieldInfoTest, TypedAccessorsRefuseOtherTypes) {
 
 TEST(zuFieldInfoTest, StripIndexSuffix) {
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"servers.3", "servers"}, {"a.b.12", "a.b"},  {"servers", "servers"},
-      {"servers.", "servers."}, {"servers3", "servers3"}, {"123", "123"},
-      {"a.3b", "a.3b"},         {"", ""},
+      {"servers.3", "servers"}, {"a.b.12", "a.b"}, {"servers", "servers"}, {"servers.", "servers."},
+      {"servers3", "servers3"}, {"123", "123"},    {"a.3b", "a.3b"},       {"", ""},
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(zuFieldInfo::stripIndexSuffix(in), out) << in;
 }
@@ -181,10 +179,10 @@ TEST(zuFieldInfoTest, ParseBoolean) {
     bool parses;
     bool value;
   };
-  for (const Case& c : {Case{"true", true, true}, Case{"ON", true, true}, Case{"1", true, true},
-                        Case{"False", true, false}, Case{"oFF", true, false},
-                        Case{"0", true, false}, Case{"yes", false, false},
-                        Case{"", false, false}, Case{"01", false, false}}) {
+  for (const Case& c :
+       {Case{"true", true, true}, Case{"ON", true, true}, Case{"1", true, true},
+        Case{"False", true, false}, Case{"oFF", true, false}, Case{"0", true, false},
+        Case{"yes", false, false}, Case{"", false, false}, Case{"01", false, false}}) {
     bool out = !c.value;
     EXPECT_EQ(zuFieldInfo::parseBoolean(c.text, out), c.parses) << c.text;
     if (c.parses) {
@@ -279,8 +277,8 @@ TEST(zuFieldInfoTest, ComposePlainFields) {
   const std::vector<zuFieldInfo> fields = {flag, text};
   u32 pos = 0;
   std::string out;
-  const std::vector<zuFieldValue> values = {{"f", "FALSE", false}, {"f", "inherited", false},
-                                            {"t", "", false}};
+  const std::vector<zuFieldValue> values = {
+      {"f", "FALSE", false}, {"f", "inherited", false}, {"t", "", false}};
   EXPECT_FALSE(flag.composeValue(pos, fields, 0, values, false, out, ','));  // = default
   EXPECT_TRUE(flag.composeValue(pos, fields, 0, values, true, out, ','));    // not inherited
   EXPECT_EQ(out, "FALSE");

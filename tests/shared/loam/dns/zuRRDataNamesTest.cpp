@@ -53,8 +53,8 @@ TEST(zuStripOrigin, CutsOnlyAtALabelBoundary) {
 struct DataCase {
   const char* origin;
   u32 type;
-  const char* stored;     // relative, as a collection holds it
-  const char* absolute;   // as qualified for writing
+  const char* stored;        // relative, as a collection holds it
+  const char* absolute;      // as qualified for writing
   const char* fromAbsolute;  // what normalising `absolute` gives back
 };
 

@@ -27,11 +27,11 @@ TEST(zuRRType, CodesAndFormatsOfTheTable) {
     u32 format;
   };
   const Case cases[] = {
-      {"A", 1, 6},        {"AAAA", 28, 11},   {"AFSDB", 18, 3},      {"CNAME", 5, 2},
-      {"DLV", 104, 17},   {"DNAME", 39, 2},   {"DNSKEY", 48, 16},    {"DS", 43, 17},
-      {"HINFO", 13, 5},   {"LOC", 29, 9},     {"MX", 15, 3},         {"NAPTR", 35, 13},
-      {"NS", 2, 2},       {"NSEC", 47, 19},   {"PTR", 12, 2},        {"RP", 17, 4},
-      {"RRSIG", 46, 18},  {"SOA", 6, 8},      {"SRV", 33, 10},       {"TXT", 16, 1},
+      {"A", 1, 6},         {"AAAA", 28, 11},     {"AFSDB", 18, 3},   {"CNAME", 5, 2},
+      {"DLV", 104, 17},    {"DNAME", 39, 2},     {"DNSKEY", 48, 16}, {"DS", 43, 17},
+      {"HINFO", 13, 5},    {"LOC", 29, 9},       {"MX", 15, 3},      {"NAPTR", 35, 13},
+      {"NS", 2, 2},        {"NSEC", 47, 19},     {"PTR", 12, 2},     {"RP", 17, 4},
+      {"RRSIG", 46, 18},   {"SOA", 6, 8},        {"SRV", 33, 10},    {"TXT", 16, 1},
       {"WINS", 65281, 14}, {"WINSR", 65282, 15}, {"WKS", 11, 12},
   };
   ASSERT_EQ(std::size(cases), kZuRRTypeCount);
@@ -102,8 +102,8 @@ TEST(zuRRType, WireCodesAndDNSSEC) {
     EXPECT_EQ(zuRRTypeFromWire(code), code);
   }
   for (u32 code = 0; code < 70000; ++code) {
-    const bool dnssec = code == 43 || code == 46 || code == 47 || code == 48 || code == 50 ||
-                        code == 104;
+    const bool dnssec =
+        code == 43 || code == 46 || code == 47 || code == 48 || code == 50 || code == 104;
     ASSERT_EQ(zuRRTypeIsDNSSEC(code), dnssec) << code;
   }
 }

@@ -64,31 +64,43 @@ TEST(zuRecordCollection, CountsStayRightAfterEveryKindOfChange) {
     Counts expected;  // MX x {0,1,2,5}, A x {0,1,2,5}, any x {0,1,2,5}
   };
   const std::vector<Step> steps = {
-      {"add MX tag 1", [&] { zone.add(rr("www", zuRRType::kMX, "10|mx"), 1); },
+      {"add MX tag 1",
+       [&] { zone.add(rr("www", zuRRType::kMX, "10|mx"), 1); },
        {1, 1, 0, 0, 0, 0, 0, 0, 1, 1, 0, 0}},
-      {"add MX tag 2", [&] { mxMail = zone.add(rr("mail", zuRRType::kMX, "20|mx"), 2); },
+      {"add MX tag 2",
+       [&] { mxMail = zone.add(rr("mail", zuRRType::kMX, "20|mx"), 2); },
        {2, 1, 1, 0, 0, 0, 0, 0, 2, 1, 1, 0}},
-      {"add A tag 1", [&] { aWww = zone.add(rr("www", zuRRType::kA, "10.0.0.1"), 1); },
+      {"add A tag 1",
+       [&] { aWww = zone.add(rr("www", zuRRType::kA, "10.0.0.1"), 1); },
        {2, 1, 1, 0, 1, 1, 0, 0, 3, 2, 1, 0}},
-      {"add A tag 5", [&] { zone.addRecord("host", "", zuRRType::kA, "10.0.0.2", "", true, 5); },
+      {"add A tag 5",
+       [&] { zone.addRecord("host", "", zuRRType::kA, "10.0.0.2", "", true, 5); },
        {2, 1, 1, 0, 2, 1, 0, 1, 4, 2, 1, 1}},
-      {"change A to MX", [&] { aWww = zone.changeType(aWww, zuRRType::kMX); },
+      {"change A to MX",
+       [&] { aWww = zone.changeType(aWww, zuRRType::kMX); },
        {3, 2, 1, 0, 1, 0, 0, 1, 4, 2, 1, 1}},
-      {"remove the MX of tag 2", [&] { zone.remove(mxMail); },
+      {"remove the MX of tag 2",
+       [&] { zone.remove(mxMail); },
        {2, 2, 0, 0, 1, 0, 0, 1, 3, 2, 0, 1}},
-      {"remove all MX of www", [&] { zone.removeAll("www", zuRRType::kMX); },
+      {"remove all MX of www",
+       [&] { zone.removeAll("www", zuRRType::kMX); },
        {0, 0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1}},
-      {"replace the A by an MX", [&] { zone.replaceAt(0, rr("host", zuRRType::kMX, "5|mx")); },
+      {"replace the A by an MX",
+       [&] { zone.replaceAt(0, rr("host", zuRRType::kMX, "5|mx")); },
        {1, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 1}},
       {"merge", [&] { zone.merge(other); }, {2, 0, 1, 1, 1, 1, 0, 0, 3, 1, 1, 1}},
-      {"add the zone TTL", [&] { zone.add(zuResourceRecord(nullptr, "", "60", 300, "", "", true), 1); },
+      {"add the zone TTL",
+       [&] { zone.add(zuResourceRecord(nullptr, "", "60", 300, "", "", true), 1); },
        {2, 0, 1, 1, 1, 1, 0, 0, 3, 1, 1, 1}},
       {"move", [&] { zone.move(0, 2); }, {2, 0, 1, 1, 1, 1, 0, 0, 3, 1, 1, 1}},
-      {"sort", [&] { zone.sort(zuRecordCollection::kSortByType, false); },
+      {"sort",
+       [&] { zone.sort(zuRecordCollection::kSortByType, false); },
        {2, 0, 1, 1, 1, 1, 0, 0, 3, 1, 1, 1}},
-      {"remove all of every type", [&] { zone.removeAll(nullptr, zuRRType::kAny); },
+      {"remove all of every type",
+       [&] { zone.removeAll(nullptr, zuRRType::kAny); },
        {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-      {"add again", [&] { zone.add(rr("x", zuRRType::kA, "10.0.0.9"), 2); },
+      {"add again",
+       [&] { zone.add(rr("x", zuRRType::kA, "10.0.0.9"), 2); },
        {0, 0, 0, 0, 1, 0, 1, 0, 1, 0, 1, 0}},
       {"clear", [&] { zone.clear(); }, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
   };
@@ -108,8 +120,8 @@ TEST(zuRecordCollection, RecordAtWalksByTypeAndTagAndResumes) {
   std::vector<zuResourceRecord*> tag1;
   std::vector<zuResourceRecord*> soas;
   for (int i = 0; i < 6; ++i) {
-    zuResourceRecord* a = zone.add(rr("a" + std::to_string(i), zuRRType::kA, "10.0.0.1"),
-                                   i % 2 == 0 ? 1u : 2u);
+    zuResourceRecord* a =
+        zone.add(rr("a" + std::to_string(i), zuRRType::kA, "10.0.0.1"), i % 2 == 0 ? 1u : 2u);
     if (i % 2 == 0) tag1.push_back(a);
     zone.add(rr("m" + std::to_string(i), zuRRType::kMX, "1|x"), 1);
     if (i < 3) soas.push_back(zone.add(rr("s" + std::to_string(i), zuRRType::kSOA, "a|b|1"), 3));
@@ -120,8 +132,8 @@ TEST(zuRecordCollection, RecordAtWalksByTypeAndTagAndResumes) {
   // Interleaved walks of other queries, steps back and repeats: each answer
   // is the one a walk from the start would give.
   const std::vector<std::pair<u32, zuResourceRecord*>> walk = {
-      {0, tag1[0]}, {1, tag1[1]}, {1, tag1[1]}, {2, tag1[2]}, {0, tag1[0]},
-      {2, tag1[2]}, {3, nullptr}, {1, tag1[1]}};
+      {0, tag1[0]}, {1, tag1[1]}, {1, tag1[1]}, {2, tag1[2]},
+      {0, tag1[0]}, {2, tag1[2]}, {3, nullptr}, {1, tag1[1]}};
   for (const auto& [index, expected] : walk) {
     EXPECT_EQ(zone.recordAt(index, zuRRType::kA, 1), expected) << index;
     zone.recordAt(index, zuRRType::kA, 2);
@@ -241,7 +253,7 @@ TEST(zuRecordCollection, SelectCountsAndCopiesAbsolute) {
   out.add(rr("stale", zuRRType::kA, "10.0.0.9"), 1);
   EXPECT_EQ(zone.select(&out, "www.example.com.", zuRRType::kAny, 0), 2u);
   EXPECT_EQ(namesInOrder(out), (std::vector<std::string>{"www.example", "WWW.example"}));
-  EXPECT_EQ(out.count(zuRRType::kMX, 2), 1u);  // tags kept
+  EXPECT_EQ(out.count(zuRRType::kMX, 2), 1u);                             // tags kept
   EXPECT_EQ(out.recordAt(0, zuRRType::kMX, 0)->data(), tabs("10|mail"));  // rdata as stored
 
   // Into itself: refused, nothing lost.
@@ -251,8 +263,7 @@ TEST(zuRecordCollection, SelectCountsAndCopiesAbsolute) {
 
 TEST(zuRecordCollection, MergeAcrossOriginsQualifiesNames) {
   zuRecordCollection source("a.example.");
-  source.add(zuResourceRecord(nullptr, "www", "60", zuRRType::kCNAME, "host", "c", "9", false),
-             2);
+  source.add(zuResourceRecord(nullptr, "www", "60", zuRRType::kCNAME, "host", "c", "9", false), 2);
   source.add(rr("mx", zuRRType::kMX, "10|"), 1);  // empty name field: the origin
   source.add(rr("sub.b.example.", zuRRType::kTXT, "text|more"), 1);
   source.properties().set("p", "1");

@@ -47,8 +47,8 @@ TEST(zuResourceRecord, ConstructionUnderAnOriginHoldsNamesRelative) {
     EXPECT_EQ(r.name(), c.expected) << c.owner;
     EXPECT_EQ(r.collection(), &zone);
   }
-  const zuResourceRecord mx(&zone, "@x", "", zuRRType::kMX, tabs("10|mail.example.com."),
-                            "c", "[AGE:1]", false);
+  const zuResourceRecord mx(&zone, "@x", "", zuRRType::kMX, tabs("10|mail.example.com."), "c",
+                            "[AGE:1]", false);
   EXPECT_EQ(mx.data(), tabs("10|mail"));
   EXPECT_EQ(mx.aging(), "[AGE:1]");
   EXPECT_FALSE(mx.enabled());
@@ -137,8 +137,7 @@ TEST(zuResourceRecord, Fields) {
 TEST(zuResourceRecord, CopiesAreFreeAndAssignmentKeepsTheTargetsCollection) {
   zuRecordCollection a("a.example.");
   zuRecordCollection b("b.example.");
-  zuResourceRecord source(&a, "www.a.example.", "60", zuRRType::kA, "192.0.2.1", "c", "age",
-                          false);
+  zuResourceRecord source(&a, "www.a.example.", "60", zuRRType::kA, "192.0.2.1", "c", "age", false);
   source.setId(7);
   source.properties().set("Key", "v");
 
@@ -191,8 +190,8 @@ TEST(zuResourceRecord, Equality) {
        true},
       {zuResourceRecord(nullptr, "www", "1h", 1, "192.0.2.1", "Old", true), false, false, false,
        false},
-      {zuResourceRecord(nullptr, "www", "3600", 28, "192.0.2.1", "Old", true), false, false,
-       false, false},
+      {zuResourceRecord(nullptr, "www", "3600", 28, "192.0.2.1", "Old", true), false, false, false,
+       false},
       {zuResourceRecord(nullptr, "www", "3600", 1, "192.0.2.2", "Old", true), false, false, false,
        false},
       // Aging and id take no part.

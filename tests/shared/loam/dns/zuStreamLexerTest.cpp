@@ -39,8 +39,8 @@ TEST(zuStreamLexer, EndOfLineTokensComeWhenTheNextLineIsRead) {
       {"a b\n", {"<eol>", "a", "b", "<eol>", "<eof>"}},
       {"a", {"<eol>", "a", "<eol>", "<eof>"}},
       {"a\n", {"<eol>", "a", "<eol>", "<eof>"}},
-      {"a\r\nb\n\rc\r\rd", {"<eol>", "a", "<eol>", "b", "<eol>", "c", "<eol>", "<eol>", "d",
-                            "<eol>", "<eof>"}},
+      {"a\r\nb\n\rc\r\rd",
+       {"<eol>", "a", "<eol>", "b", "<eol>", "c", "<eol>", "<eol>", "d", "<eol>", "<eof>"}},
       {"", {"<eol>", "<eof>"}},
   };
   for (const Case& c : cases) {
@@ -229,13 +229,11 @@ TEST(zuStreamLexer, PositionCountsConsumedBytesAndSizeTheWholeStream) {
 
 TEST(zuMasterFileFormatLexer, ParenthesesJoinLinesWithoutTokens) {
   zuMasterFileFormatLexer lexer;
-  lexer.setStream(std::make_unique<std::istringstream>(
-                      "a ( b ; gone\n c\n\n d ) e ; kept\nf ((g)) h\n"),
-                  "m");
+  lexer.setStream(
+      std::make_unique<std::istringstream>("a ( b ; gone\n c\n\n d ) e ; kept\nf ((g)) h\n"), "m");
   lexer.setReturnEOL(true);
-  EXPECT_EQ(tokens(lexer),
-            (Tokens{"<eol>", "a", "b", "c", "d", "e", "; kept", "<eol>", "f", "g", "h", "<eol>",
-                    "<eof>"}));
+  EXPECT_EQ(tokens(lexer), (Tokens{"<eol>", "a", "b", "c", "d", "e", "; kept", "<eol>", "f", "g",
+                                   "h", "<eol>", "<eof>"}));
 }
 
 TEST(zuMasterFileFormatLexer, UnbalancedParenthesesFail) {

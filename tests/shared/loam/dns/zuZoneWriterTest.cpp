@@ -34,8 +34,7 @@ TEST(zuZoneWriter, LinesByRecordKind) {
       {"t", "", zuRRType::kTXT, "say \\\"hi\\\"", "", "", true, nullptr,
        "t\t\tIN\tTXT\t\"say \\\"hi\\\"\""},
       // An escaped backslash does not escape the quote after it.
-      {"t", "", zuRRType::kTXT, "a\\\\\"b", "", "", true, nullptr,
-       "t\t\tIN\tTXT\t\"a\\\\\\\"b\""},
+      {"t", "", zuRRType::kTXT, "a\\\\\"b", "", "", true, nullptr, "t\t\tIN\tTXT\t\"a\\\\\\\"b\""},
       // A lone backslash before a string boundary would escape the quote.
       {"t", "", zuRRType::kTXT, "a\\\tb\\", "", "", true, nullptr,
        "t\t\tIN\tTXT\t\"a\\092\"\t\"b\\092\""},
@@ -74,15 +73,14 @@ TEST(zuZoneWriter, NoFieldCanBreakTheLine) {
       toString("a\nb", "1\r", zuRRType::kTXT, "x\ny\x7f\tz", "c\nd\te", "g\n", true);
   EXPECT_EQ(line.find('\n'), std::string::npos);
   EXPECT_EQ(line.find('\r'), std::string::npos);
-  EXPECT_EQ(line,
-            "a\\010b\t[AGE:g\\010]\t1\\013\tIN\tTXT\t\"x\\010y\\127\"\t\"z\"\t;c\\010d\te");
+  EXPECT_EQ(line, "a\\010b\t[AGE:g\\010]\t1\\013\tIN\tTXT\t\"x\\010y\\127\"\t\"z\"\t;c\\010d\te");
   EXPECT_EQ(toString("", "", zuRRType::kNone, "", "x\ny", "", true), ";x\\010y");
 }
 
 TEST(zuZoneWriter, RecordOperatorWritesStoredForm) {
   zuRecordCollection zone("example.com.");
-  const zuResourceRecord* r = zone.addRecord("www.example.com.", "", zuRRType::kCNAME,
-                                             "host.example.com.", "", "", true);
+  const zuResourceRecord* r =
+      zone.addRecord("www.example.com.", "", zuRRType::kCNAME, "host.example.com.", "", "", true);
   std::ostringstream out;
   out << *r;
   EXPECT_EQ(out.str(), "www\t\tIN\tCNAME\thost");
