@@ -3,7 +3,8 @@
 # every test. Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh clang libclang-rt-14-dev openssl xxd python3 python3-cryptography libxml2-utils
+bash scripts/deps.sh clang libclang-rt-14-dev openssl xxd python3 python3-cryptography libxml2-utils \
+  bind9-utils ldnsutils knot-dnssecutils
 jobs=$(nproc)
 
 # Unit tests under AddressSanitizer + UndefinedBehaviorSanitizer (benchmarks build too).

@@ -28,7 +28,9 @@ struct BaseTables {
   u8 transitions[zuDNSStateMachine::kStates * kColumns];
 };
 
-constexpr void on(BaseTables& t, u8 from, u8 cls, u8 to) { t.transitions[from * kColumns + cls] = to; }
+constexpr void on(BaseTables& t, u8 from, u8 cls, u8 to) {
+  t.transitions[from * kColumns + cls] = to;
+}
 
 constexpr BaseTables buildBaseTables() {
   BaseTables t{};

@@ -17,8 +17,8 @@ namespace {
 constexpr u32 kNumberOnly = zuFieldNumber;
 constexpr u32 kTextOnly = zuFieldText;
 constexpr u32 kTextOrChoice = zuFieldText | zuFieldChoice;
-constexpr u32 kSimpleTypes = zuFieldFreeText | zuFieldAddressOrName | zuFieldAddress |
-                             zuFieldBoolean;
+constexpr u32 kSimpleTypes =
+    zuFieldFreeText | zuFieldAddressOrName | zuFieldAddress | zuFieldBoolean;
 
 bool equalsNoCase(const std::string& a, const char* b) {
   return zuStrCompare(a.c_str(), b, false) == 0;
@@ -55,8 +55,8 @@ void appendSeparated(std::string& text, const std::string& piece, char separator
 }  // namespace
 
 zuFieldInfo::zuFieldInfo(const std::string& name, const std::string& label,
-                         const std::string& description, const std::string& defaultValue,
-                         bool flag, bool mandatory, bool textFlag, bool requireFQDN,
+                         const std::string& description, const std::string& defaultValue, bool flag,
+                         bool mandatory, bool textFlag, bool requireFQDN,
                          const std::vector<std::string>* allowedValues)
     : name_(name), type_(zuFieldText), label_(label), description_(description) {
   setDefaultValue(defaultValue);
@@ -68,8 +68,8 @@ zuFieldInfo::zuFieldInfo(const std::string& name, const std::string& label,
 }
 
 zuFieldInfo::zuFieldInfo(zuFieldType type, const std::string& name, const std::string& label,
-                         const std::string& description, const std::string& defaultValue,
-                         bool flag, bool mandatory)
+                         const std::string& description, const std::string& defaultValue, bool flag,
+                         bool mandatory)
     : name_(name), type_(type), label_(label), description_(description) {
   // Only the types without further settings fit this form; one at a time.
   if ((type & (type - 1u)) != 0) type_ = 0;
@@ -80,8 +80,8 @@ zuFieldInfo::zuFieldInfo(zuFieldType type, const std::string& name, const std::s
 }
 
 zuFieldInfo::zuFieldInfo(const std::string& name, const std::string& label,
-                         const std::string& description, const std::string& defaultValue,
-                         bool flag, bool mandatory, i32 minimum, i32 maximum)
+                         const std::string& description, const std::string& defaultValue, bool flag,
+                         bool mandatory, i32 minimum, i32 maximum)
     : name_(name), type_(zuFieldNumber), label_(label), description_(description) {
   setDefaultValue(defaultValue);
   setFlag(flag);
@@ -92,8 +92,7 @@ zuFieldInfo::zuFieldInfo(const std::string& name, const std::string& label,
 
 zuFieldInfo::zuFieldInfo(const std::string& name, const std::string& label,
                          const std::vector<std::string>& allowedValues,
-                         const std::string& description, const std::string& defaultValue,
-                         bool flag)
+                         const std::string& description, const std::string& defaultValue, bool flag)
     : name_(name), type_(zuFieldChoice), label_(label), description_(description) {
   setAllowedValues(allowedValues);
   setDefaultValue(defaultValue);
@@ -185,8 +184,7 @@ void zuFieldInfo::validate(const std::string& value, bool checkMandatory) const 
     case zuFieldText:
     case zuFieldChoice:
       if (!allowedValues_.empty()) {
-        if (std::find(allowedValues_.begin(), allowedValues_.end(), value) ==
-            allowedValues_.end())
+        if (std::find(allowedValues_.begin(), allowedValues_.end(), value) == allowedValues_.end())
           throw zuException(zuErrValueOutOfRange, "Value $v is not valid for $n.", 'n',
                             zuQuote(label_), 'v', zuQuote(value));
         return;
@@ -231,8 +229,8 @@ void zuFieldInfo::validateNumber(const std::string& value) const {
   u32 number = 0;
   if (!zuStrToUInt32(value.c_str(), number)) refuse(*this, "Value for $n is not a valid number.");
   if (number < low || number > high)
-    throw zuException(zuErrValueOutOfRange, kRange, 'n', zuQuote(label_), 'a',
-                      zuUIntToString(low), 'b', zuUIntToString(high));
+    throw zuException(zuErrValueOutOfRange, kRange, 'n', zuQuote(label_), 'a', zuUIntToString(low),
+                      'b', zuUIntToString(high));
 }
 
 bool zuFieldInfo::composeValue(u32& descriptorPos, const std::vector<zuFieldInfo>& descriptors,

@@ -11,8 +11,7 @@ zuMasterFileFormatLexer::zuMasterFileFormatLexer() {
   setReturnComments(true);
 }
 
-void zuMasterFileFormatLexer::setStream(std::istream* stream, const std::string& name,
-                                        bool owns) {
+void zuMasterFileFormatLexer::setStream(std::istream* stream, const std::string& name, bool owns) {
   zuCustomStreamLexer::setStream(stream, name, owns);
   depth_ = 0;
 }

@@ -4,8 +4,8 @@
 
 #include "loam/base/zuList.h"
 #include "loam/base/zuString.h"
-#include "loam/dns/zuResourceRecord.h"
 #include "loam/dns/zuRRType.h"
+#include "loam/dns/zuResourceRecord.h"
 
 namespace {
 

@@ -58,10 +58,9 @@ const zuRRTypeInfo* zuRRTypeInfoFor(u32 type) {
 u32 zuRRTypeFromName(const char* mnemonic) {
   if (mnemonic == nullptr) return zuRRType::kNone;
   const zuRRTypeInfo* end = kZuRRTypeTable + kZuRRTypeCount;
-  const zuRRTypeInfo* row =
-      std::lower_bound(kZuRRTypeTable, end, mnemonic, [](const zuRRTypeInfo& r, const char* m) {
-        return compareUpper(r.mnemonic, m) < 0;
-      });
+  const zuRRTypeInfo* row = std::lower_bound(
+      kZuRRTypeTable, end, mnemonic,
+      [](const zuRRTypeInfo& r, const char* m) { return compareUpper(r.mnemonic, m) < 0; });
   if (row == end || compareUpper(row->mnemonic, mnemonic) != 0) return zuRRType::kNone;
   return row->type;
 }

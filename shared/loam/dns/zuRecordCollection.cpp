@@ -72,8 +72,7 @@ zuResourceRecord* zuRecordCollection::addRecord(const std::string& name, const s
 
 zuResourceRecord* zuRecordCollection::addRecord(const std::string& name, const std::string& ttl,
                                                 u32 type, const std::string& rdata,
-                                                const std::string& comment, bool enabled,
-                                                u32 tag) {
+                                                const std::string& comment, bool enabled, u32 tag) {
   return add(zuResourceRecord(nullptr, name, ttl, type, rdata, comment, enabled), tag);
 }
 
@@ -153,8 +152,7 @@ u32 zuRecordCollection::count(u32 type, u32 tag) const {
   return cached - 1;
 }
 
-const zuRecordCollection::Entry* zuRecordCollection::entryAt(u32 index, u32 type,
-                                                             u32 tag) const {
+const zuRecordCollection::Entry* zuRecordCollection::entryAt(u32 index, u32 type, u32 tag) const {
   if (type == kAnyType && tag == kAnyTag)
     return index < output_.size() ? &output_[index]->second : nullptr;
   auto it = store_.begin();

@@ -37,7 +37,8 @@ bool isNumericField(u32 format, u32 index) {
 }
 
 bool hasNumericFields(u32 format) {
-  return format == zuRRFormat::kNumberName || format == zuRRFormat::kIPv4 || format == zuRRFormat::kSRV;
+  return format == zuRRFormat::kNumberName || format == zuRRFormat::kIPv4 ||
+         format == zuRRFormat::kSRV;
 }
 
 u32 numberOf(u32 format, std::string_view text) {

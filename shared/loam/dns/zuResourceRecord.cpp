@@ -13,9 +13,9 @@ namespace {
 
 bool textEqual(const std::string& a, const std::string& b, bool caseSensitive) {
   if (caseSensitive) return a == b;
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char x, char y) { return zuCharEqual(x, y, false); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return zuCharEqual(x, y, false);
+         });
 }
 
 // Start and end of field `index` of a TAB-joined text; false when absent.
@@ -173,8 +173,8 @@ bool zuResourceRecord::isApexNonAddress() const {
          m_type != zuRRType::kAAAA;
 }
 
-bool zuResourceRecord::equals(const zuResourceRecord& other, bool caseSensitive,
-                              bool ignoreComment, bool ignoreEnabled) const {
+bool zuResourceRecord::equals(const zuResourceRecord& other, bool caseSensitive, bool ignoreComment,
+                              bool ignoreEnabled) const {
   return textEqual(m_name, other.m_name, caseSensitive) &&
          textEqual(m_ttl, other.m_ttl, caseSensitive) &&
          textEqual(m_data, other.m_data, caseSensitive) && m_type == other.m_type &&

@@ -90,12 +90,28 @@ bool zuParseTimeSpan(const char* bytes, u32 length, u32& seconds) {
     u64 limit = 0;
     u64 factor = 0;
     switch (zuToUpper(c)) {
-      case 'W': limit = 3550; factor = 604800; break;
-      case 'D': limit = 24855; factor = 86400; break;
-      case 'H': limit = 596523; factor = 3600; break;
-      case 'M': limit = 35791394; factor = 60; break;
-      case 'S': limit = kMaxSpan; factor = 1; break;
-      default: return fail();
+      case 'W':
+        limit = 3550;
+        factor = 604800;
+        break;
+      case 'D':
+        limit = 24855;
+        factor = 86400;
+        break;
+      case 'H':
+        limit = 596523;
+        factor = 3600;
+        break;
+      case 'M':
+        limit = 35791394;
+        factor = 60;
+        break;
+      case 'S':
+        limit = kMaxSpan;
+        factor = 1;
+        break;
+      default:
+        return fail();
     }
     if (number > limit) return fail();
     total += number * factor;

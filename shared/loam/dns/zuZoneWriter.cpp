@@ -167,7 +167,8 @@ void writeZoneLine(std::ostream& out, const char* name, const char* ttl, u32 typ
       zuQualifyDataNames(origin, type, qualified);
     }
     writeSafe(out, qualified, true);
-  } else if ((format == zuRRFormat::kText || format == zuRRFormat::kTwoStrings) && !data.empty()) {
+  } else if (format == zuRRFormat::kText || format == zuRRFormat::kTwoStrings) {
+    // An empty text is one empty string: written as nothing it would be no TXT at all.
     writeQuotedStrings(out, data);
   } else {
     writeSafe(out, data, true);

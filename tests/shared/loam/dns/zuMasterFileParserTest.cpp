@@ -74,6 +74,7 @@ TEST(zuMasterFileParser, ReadsBackEveryLineTheWriterWrites) {
       {"t", "", zuRRType::kTXT, "a\\009b", "", "", true},
       {"t", "", zuRRType::kTXT, "semi;colon (paren) <!dis:", "", "", true},
       {"t", "", zuRRType::kTXT, "a\\\\", "", "", true},
+      {"t", "", zuRRType::kTXT, "", "", "", true},
       {"h", "", zuRRType::kHINFO, "PC\tLinux", "", "", true},
       {"s", "", zuRRType::kSRV, "0\t5\t5060\tsip", "", "", true},
       {"", "", zuRRType::kSOA, "ns\thost\t2024010101\t3600\t600\t86400\t300", "", "", false},

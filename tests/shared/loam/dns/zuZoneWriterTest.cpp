@@ -38,7 +38,7 @@ TEST(zuZoneWriter, LinesByRecordKind) {
       // A lone backslash before a string boundary would escape the quote.
       {"t", "", zuRRType::kTXT, "a\\\tb\\", "", "", true, nullptr,
        "t\t\tIN\tTXT\t\"a\\092\"\t\"b\\092\""},
-      {"t", "", zuRRType::kTXT, "", "", "", true, nullptr, "t\t\tIN\tTXT\t"},
+      {"t", "", zuRRType::kTXT, "", "", "", true, nullptr, "t\t\tIN\tTXT\t\"\""},
       {"a", "", zuRRType::kA, "10.0.0.2", "", "40", true, nullptr,
        "a\t[AGE:40]\t\tIN\tA\t10.0.0.2"},
       {"x", "", zuRRType::kNone, "raw", "", "", true, nullptr, "x\t\tIN\tN/A\traw"},
