@@ -393,3 +393,74 @@ TEST_F(zuZonePeerTest, SeededRandomZones) {
 }
 
 }  // namespace
+
+namespace {
+
+// One malformed line after a sound zone head: our error (0 when we accept
+// it) and line, and whether each peer refuses the zone.
+struct Snippet {
+  const char* line;
+  u16 code;
+  u32 errorLine;
+  bool bindRefuses;
+  bool ldnsRefuses;
+  bool knotRefuses;
+  const char* divergence;
+};
+
+const Snippet kSnippets[] = {
+    {"x CH A 1.2.3.4", 1829, 5, true, false, true, "ldns takes any class"},
+    {"x 60 60 A 1.2.3.4", 1825, 5, true, true, true, nullptr},
+    {"x IN IN A 1.2.3.4", 1825, 5, true, true, true, nullptr},
+    {"x IN BOGUS 1", 1826, 5, true, true, true, nullptr},
+    {"x A ( 1.2.3.4", 1795, 6, true, false, true, "ldns closes an open group at the end"},
+    {"x A 1.2.3.4 )", 1795, 5, true, false, true, "ldns ignores a stray ')'"},
+    {"x TXT \"open", 1795, 5, true, false, true, "ldns ends an open quote at the line end"},
+    {"x TXT \\999", 1812, 5, true, true, true, nullptr},
+    {"x TXT \"a\\", 1812, 5, true, true, true, nullptr},
+    {"@ SOA ns hm 4294967296 1 2 3 4", 1810, 5, true, false, true,
+     "ldns drops the record silently"},
+    {"@ SOA ns hm 1 2 3 4", 1811, 5, true, true, true, nullptr},
+    {"$TTL 1y", 1824, 5, true, false, true, "ldns ignores the directive"},
+    {"$TTL 60 extra", 1808, 5, true, false, true, "ldns ignores the rest of the line"},
+    {"$BOGUS 1", 1795, 5, true, true, true, nullptr},
+    {"x 6x A 1.2.3.4", 1824, 5, true, false, true, "ldns reads the leading digits"},
+    {"x 2147483648 A 1.2.3.4", 1824, 5, false, false, false,
+     "our TTLs stop at 2147483647; the peers take larger values"},
+    {"x IN", 1795, 5, true, true, true, nullptr},
+    {"$GENERATE 3-1 h$ A 1.2.3.4", 1813, 5, true, true, true,
+     "ldns and knot refuse every $GENERATE"},
+    {"$GENERATE 1-3 h$ MX 10 m", 1813, 5, true, true, true,
+     "BIND generates MX; we generate A, NS, CNAME, PTR, AAAA and DNAME only"},
+    {"x WINS 1 2 3", 0, 0, true, true, true, "WINS and WINSR are this system's own"},
+    {"x N/A foo", 0, 0, true, true, true, "N/A (a record without type) is this system's own"},
+    {"x [AGE:5] A 1.2.3.4", 0, 0, true, true, true, "aging values are this system's own"},
+    {"x A 1.2.3.4 5.6.7.8", 0, 0, true, true, true, "rdata is kept as text, not checked"},
+    {"x A 999.1.1.1", 0, 0, true, true, true, "rdata is kept as text, not checked"},
+};
+
+TEST_F(zuZonePeerTest, MalformedLinesAgainstEachPeersVerdict) {
+  for (const Snippet& s : kSnippets) {
+    const std::string file =
+        write("bad.zone", std::string("$TTL 300\n@ SOA ns hm 1 3600 600 86400 300\n"
+                                      "@ NS ns\nns A 10.0.0.1\n") +
+                              s.line + "\n");
+    u16 code = 0;
+    u32 line = 0;
+    try {
+      zuMasterFileParser parser(file, "example.", true, false);
+      zuRecordCollection zone("example.");
+      parser.parse(zone, true);
+    } catch (const zuException& e) {
+      code = e.code();
+      line = e.message().paramUInt('l');
+    }
+    EXPECT_EQ(code, s.code) << s.line;
+    EXPECT_EQ(line, s.errorLine) << s.line;
+    EXPECT_EQ(judge(Peer::Bind, file, "example.").status != 0, s.bindRefuses) << s.line;
+    EXPECT_EQ(judge(Peer::Ldns, file, "example.").status != 0, s.ldnsRefuses) << s.line;
+    EXPECT_EQ(judge(Peer::Knot, file, "example.").status != 0, s.knotRefuses) << s.line;
+  }
+}
+
+}  // namespace
