@@ -139,6 +139,9 @@ bool zuCustomStreamLexer::readLine() {
     }
   }
   line_[length] = 0;
+  // A NUL byte ends the line as far as tokens go.
+  const void* nul = std::memchr(line_.data(), 0, length);
+  if (nul != nullptr) length = static_cast<std::size_t>(static_cast<const char*>(nul) - line_.data());
   lineEnd_ = static_cast<u32>(length);
   ++lineNumber_;
   return true;
@@ -153,8 +156,6 @@ void zuCustomStreamLexer::restoreSaved() {
 
 void zuCustomStreamLexer::skipSpace() {
   while (cursor_ < lineEnd_ && isSpace(static_cast<u8>(line_[cursor_]))) ++cursor_;
-  // A NUL byte ends the line as far as tokens go.
-  if (cursor_ < lineEnd_ && line_[cursor_] == 0) lineEnd_ = cursor_;
 }
 
 u32 zuCustomStreamLexer::nextToken() {

@@ -3,6 +3,7 @@
 #include <sstream>
 #include <string_view>
 
+#include "loam/base/zuString.h"
 #include "loam/dns/zuRRDataNames.h"
 #include "loam/dns/zuRRType.h"
 #include "loam/dns/zuRecordCollection.h"
@@ -69,7 +70,13 @@ void writeQuotedStrings(std::ostream& out, std::string_view text) {
 }
 
 void writeOwner(std::ostream& out, const char* name, const char* origin) {
-  const std::string_view owner(name);
+  std::string_view owner(name);
+  // An owner at the start of a line that begins with "$" would read as a directive.
+  if (!owner.empty() && owner.front() == '$') {
+    out.write("\\$", 2);
+    owner.remove_prefix(1);
+    if (owner.empty()) return;
+  }
   if (origin == nullptr) {
     if (owner.empty())
       out.put('@');
@@ -104,6 +111,31 @@ void markOriginFields(u32 type, std::string& rdata) {
     ++index;
   }
   rdata.swap(marked);
+}
+
+// NAPTR: flags, services and regular expression are quoted strings (escaped
+// like TXT), the replacement a name.
+void writeNAPTR(std::ostream& out, std::string_view data, const char* origin) {
+  u32 index = 0;
+  for (std::size_t start = 0;; ++index) {
+    const std::size_t end = data.find('\t', start);
+    std::string_view field = data.substr(start, end == std::string_view::npos ? data.npos
+                                                                             : end - start);
+    if (index > 0) out.put('\t');
+    if (index >= 2 && index <= 4) {
+      if (field.size() >= 2 && field.front() == '"' && field.back() == '"')
+        field = field.substr(1, field.size() - 2);
+      writeQuotedStrings(out, field);
+    } else if (zuRRTypeIsNameField(zuRRType::kNAPTR, index)) {
+      const std::string name(field);
+      writeSafe(out, origin == nullptr ? (name.empty() ? "@" : name) : zuQualifyName(name, origin),
+                false);
+    } else {
+      writeSafe(out, field, false);
+    }
+    if (end == std::string_view::npos) break;
+    start = end + 1;
+  }
 }
 
 }  // namespace
@@ -158,7 +190,9 @@ void writeZoneLine(std::ostream& out, const char* name, const char* ttl, u32 typ
   out << (type == zuRRType::kNone ? "N/A" : zuRRTypeName(type));
   out.put(separator);
   const u32 format = zuRRTypeFormat(type);
-  if (zuRRTypeHasNames(type)) {
+  if (type == zuRRType::kNAPTR) {
+    writeNAPTR(out, data, origin);
+  } else if (zuRRTypeHasNames(type)) {
     std::string qualified(data);
     if (origin == nullptr) {
       zuQualifyDataNames("@", type, qualified);

@@ -308,3 +308,20 @@ TEST(zuStreamScanning, HelpersOverABareStream) {
 }
 
 }  // namespace
+
+namespace {
+TEST(zuStreamLexer, ANulByteEndsTheLine) {
+  const std::string text("a b\\\0c d\ne", 11);
+  zuStreamLexer lexer(text);
+  lexer.setReturnEOL(true);
+  try {
+    tokens(lexer);
+    ADD_FAILURE();
+  } catch (const zuException& e) {
+    EXPECT_EQ(e.code(), zuErrIncorrectFormat);  // the backslash ends the line
+  }
+  zuStreamLexer plain(std::string("a b\0c d\ne", 9));
+  plain.setReturnEOL(true);
+  EXPECT_EQ(tokens(plain), (Tokens{"<eol>", "a", "b", "<eol>", "e", "<eol>", "<eof>"}));
+}
+}  // namespace

@@ -58,6 +58,7 @@ TEST(zuZoneWriter, LinesByRecordKind) {
        "example.com.\t\tIN\tMX\t5\texample.com."},
       {"www", "", zuRRType::kA, "1.2.3.4", "", "", true, ".", "www.\t\tIN\tA\t1.2.3.4"},
       {"big", "", 65000, "x", "", "", true, nullptr, "big\t\tIN\t\tx"},
+      {"$x", "", zuRRType::kA, "1.2.3.4", "", "", true, nullptr, "\\$x\t\tIN\tA\t1.2.3.4"},
   };
   for (const Line& l : lines) {
     EXPECT_EQ(toString(l.name, l.ttl, l.type, l.rdata, l.comment, l.aging, l.enabled, l.origin),
