@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh clang libclang-rt-14-dev openssl xxd python3 python3-cryptography libxml2-utils \
-  bind9-utils ldnsutils knot-dnssecutils
+  python3-dnspython bind9-utils ldnsutils knot-dnssecutils
 jobs=$(nproc)
 
 # Unit tests under AddressSanitizer + UndefinedBehaviorSanitizer (benchmarks build too).

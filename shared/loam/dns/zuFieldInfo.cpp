@@ -6,6 +6,7 @@
 #include "loam/base/zuMessageTexts.h"
 #include "loam/base/zuString.h"
 #include "loam/dns/zuDNSErrors.h"
+#include "loam/dns/zuDNSName.h"
 #include "loam/dns/zuNetStringList.h"
 #include "loam/dns/zuTextChecks.h"
 #include "loam/net/zuIPAddressText.h"
@@ -20,11 +21,7 @@ constexpr u32 kTextOrChoice = zuFieldText | zuFieldChoice;
 constexpr u32 kSimpleTypes =
     zuFieldFreeText | zuFieldAddressOrName | zuFieldAddress | zuFieldBoolean;
 
-bool equalsNoCase(const std::string& a, const char* b) {
-  return zuStrCompare(a.c_str(), b, false) == 0;
-}
-
-bool isInherited(const std::string& value) { return equalsNoCase(value, "inherited"); }
+bool isInherited(const std::string& value) { return zuEqualsNoCase(value.c_str(), "inherited"); }
 
 bool isIPAddressText(const std::string& value) {
   u32 v4 = 0;
@@ -250,7 +247,7 @@ bool zuFieldInfo::composeValue(u32& descriptorPos, const std::vector<zuFieldInfo
   bool differs = false;
   if (type_ == zuFieldBoolean)
     differs = resolveInherited ? !isInherited(value)
-                               : zuStrCompare(value.c_str(), defaultValue_.c_str(), false) != 0;
+                               : !zuEqualsNoCase(value.c_str(), defaultValue_.c_str());
   else
     differs = !value.empty();
   if (differs) out = value;
@@ -267,7 +264,7 @@ bool zuFieldInfo::composeStruct(u32& descriptorPos, const std::vector<zuFieldInf
     const zuFieldInfo& member = descriptors[++descriptorPos];
     std::size_t found = valuePos;
     while (found < values.size() &&
-           zuStrCompare(values[found].name.c_str(), member.name_.c_str(), false) != 0)
+           !zuEqualsNoCase(values[found].name.c_str(), member.name_.c_str()))
       ++found;
     if (found >= values.size()) continue;  // contributes nothing
     std::string value = values[found].value;
@@ -283,7 +280,7 @@ bool zuFieldInfo::composeStruct(u32& descriptorPos, const std::vector<zuFieldInf
     appendSeparated(out, value, ' ');
     appendSeparated(groupDefault, member.defaultValue_, ' ');
   }
-  const bool differs = zuStrCompare(out.c_str(), groupDefault.c_str(), false) != 0;
+  const bool differs = !zuEqualsNoCase(out.c_str(), groupDefault.c_str());
   if (differs && usedInherited)
     throw zuException(zuErrValueOutOfRange,
                       "Cannot set value as inherited in struct with non-default values.");
@@ -299,9 +296,9 @@ std::string zuFieldInfo::stripIndexSuffix(const std::string& name) {
 
 bool zuFieldInfo::parseBoolean(const std::string& text, bool& out) {
   for (const char* word : {"true", "on", "1"})
-    if (equalsNoCase(text, word)) return out = true, true;
+    if (zuEqualsNoCase(text.c_str(), word)) return out = true, true;
   for (const char* word : {"false", "off", "0"})
-    if (equalsNoCase(text, word)) return out = false, true;
+    if (zuEqualsNoCase(text.c_str(), word)) return out = false, true;
   return false;
 }
 

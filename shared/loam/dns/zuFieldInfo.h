@@ -34,8 +34,7 @@ class zuFieldInfo {
   // Number (type 16); the bounds read as signed when minimum < 0, else as
   // unsigned 32-bit values (so maximum -1 stands for 4294967295).
   zuFieldInfo(const std::string& name, const std::string& label, const std::string& description,
-              const std::string& defaultValue, bool flag, bool mandatory, i32 minimum,
-              i32 maximum);
+              const std::string& defaultValue, bool flag, bool mandatory, i32 minimum, i32 maximum);
   // Choice (type 64).
   zuFieldInfo(const std::string& name, const std::string& label,
               const std::vector<std::string>& allowedValues, const std::string& description,
@@ -115,9 +114,9 @@ class zuFieldInfo {
 
  private:
   void validateNumber(const std::string& value) const;
-  bool composeStruct(u32& descriptorPos, const std::vector<zuFieldInfo>& descriptors,
-                     u32 valuePos, const std::vector<zuFieldValue>& values,
-                     bool resolveInherited, std::string& out, char separator) const;
+  bool composeStruct(u32& descriptorPos, const std::vector<zuFieldInfo>& descriptors, u32 valuePos,
+                     const std::vector<zuFieldValue>& values, bool resolveInherited,
+                     std::string& out, char separator) const;
 
   std::string name_;
   u32 type_ = 0;

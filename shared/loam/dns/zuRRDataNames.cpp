@@ -70,7 +70,9 @@ bool zuQualifyDataNames(const std::string& origin, u32 type, std::string& rdata)
     std::string& f = fields[i];
     std::string before = f;
     if (zuRRTypeIsNameField(type, i)) {
-      if (origin != "@") f = zuQualifyName(f, origin);
+      // Under "@" (no origin known) names stay relative, but an empty name
+      // still needs a word: "@" itself.
+      if (f.empty() || origin != "@") f = zuQualifyName(f, origin);
     } else if (type == zuRRType::kNAPTR && i >= 2 && i <= 4) {
       f = zuQuote(f);
     }

@@ -23,8 +23,9 @@ bool zuStripOrigin(const std::string& origin, std::string& text);
 bool zuNormalizeDataNames(const std::string& origin, u32 type, std::string& rdata);
 
 // The reverse, for writing: every domain-name field made absolute against the
-// origin (an empty field becomes the origin; a field ending in "." and every
-// field under the origin "@" stay), and NAPTR's flags, services and regular
-// expression fields quoted. Every field keeps its place, empty ones included.
-// True when a field changed; an empty origin changes nothing.
+// origin (an empty field becomes the origin, "@" included; a field ending in
+// "." stays, and so does every other field under the origin "@"), and NAPTR's
+// flags, services and regular expression fields quoted. Every field keeps its
+// place, empty ones included. True when a field changed; an empty origin
+// changes nothing.
 bool zuQualifyDataNames(const std::string& origin, u32 type, std::string& rdata);

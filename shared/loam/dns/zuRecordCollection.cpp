@@ -3,16 +3,13 @@
 #include <algorithm>
 
 #include "loam/base/zuString.h"
+#include "loam/dns/zuDNSName.h"
 #include "loam/dns/zuRRDataNames.h"
 #include "loam/dns/zuRRType.h"
 
 namespace {
 
 i32 keyOf(u32 type) { return static_cast<i32>(type); }
-
-bool equalsNoCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && zuStrCompare(a.c_str(), b.c_str(), false) == 0;
-}
 
 }  // namespace
 
@@ -74,10 +71,6 @@ zuResourceRecord* zuRecordCollection::addRecord(const std::string& name, const s
                                                 u32 type, const std::string& rdata,
                                                 const std::string& comment, bool enabled, u32 tag) {
   return add(zuResourceRecord(nullptr, name, ttl, type, rdata, comment, enabled), tag);
-}
-
-void zuRecordCollection::eraseFromOutput(Position position) {
-  output_.erase(std::find(output_.begin(), output_.end(), position));
 }
 
 void zuRecordCollection::remove(const zuResourceRecord* record) {
@@ -236,7 +229,9 @@ bool zuRecordCollection::find(const std::string& name, u32 type, const std::stri
   const u32 n = count(type, tag);
   for (u32 i = 0; i < n; ++i) {
     const zuResourceRecord* r = recordAt(i, type, tag);
-    if (r && equalsNoCase(r->name(), name) && equalsNoCase(r->data(), rdata)) return true;
+    if (r && zuEqualsNoCase(r->name().c_str(), name.c_str()) &&
+        zuEqualsNoCase(r->data().c_str(), rdata.c_str()))
+      return true;
   }
   return false;
 }
@@ -279,7 +274,7 @@ u32 zuRecordCollection::select(zuRecordCollection* destination, const char* name
   u32 counter = 0;
   for (; it != last; ++it) {
     const Entry& e = it->second;
-    if (name && !equalsNoCase(e.record.name(), relative)) continue;
+    if (name && !zuEqualsNoCase(e.record.name().c_str(), relative.c_str())) continue;
     if (tag != kAnyTag && e.tag != tag) continue;
     ++counter;
     if (destination) {
@@ -314,9 +309,19 @@ void zuRecordCollection::setZoneTTL(const std::string& ttl) { ttlRecord_.setTTL(
 
 const std::string& zuRecordCollection::zoneTTL() const { return ttlRecord_.TTL(); }
 
+u32 zuRecordCollection::incrementSerial() {
+  const auto it = store_.lower_bound(keyOf(zuRRType::kSOA));  // the first in store order
+  if (it == store_.end() || it->first != keyOf(zuRRType::kSOA)) return 0;
+  zuResourceRecord& soa = it->second.record;
+  constexpr u32 kSerialField = 2;
+  const u32 next = zuNextSerial(zuStrToUInt32Or(soa.field(kSerialField).c_str(), 0));
+  soa.setField(kSerialField, zuUIntToString(next));
+  return next;
+}
+
 void zuRecordCollection::merge(const zuRecordCollection& other) {
   if (&other == this) return;
-  if (equalsNoCase(origin_, other.origin_)) {
+  if (zuEqualsNoCase(origin_.c_str(), other.origin_.c_str())) {
     // Already relative to this origin: stored as they are.
     for (const Position& p : other.output_) insert(p->second.record, p->second.tag);
   } else {

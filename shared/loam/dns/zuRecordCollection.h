@@ -158,7 +158,6 @@ class zuRecordCollection {
   void clearAllCounts() const;
   void changed(u32 type) const;
   u32 countUncached(u32 type, u32 tag) const;
-  void eraseFromOutput(Position position);
 
   std::string origin_;
   Store store_;

@@ -140,8 +140,9 @@ std::string zuResourceRecord::field(u32 index, bool qualified) const {
 }
 
 void zuResourceRecord::setField(u32 index, const std::string& value) {
-  const u32 count = fieldCount();
-  if (count < index + 1) m_data.append(index + 1 - count, separator);
+  const u64 count = fieldCount();
+  const u64 needed = u64{index} + 1;
+  if (count < needed) m_data.append(static_cast<std::size_t>(needed - count), separator);
   std::string v = value;
   const std::string* origin = originOrNull();
   if (origin != nullptr && zuRRTypeIsNameField(m_type, index)) zuStripOrigin(*origin, v);

@@ -14,6 +14,8 @@
 #include "loam/base/zuProperties.h"
 #include "loam/platform/zuTypes.h"
 
+class zuNetReader;
+class zuNetWriter;
 class zuRecordCollection;
 
 class zuResourceRecord {
@@ -101,6 +103,13 @@ class zuResourceRecord {
   // (unless ignored). Id, aging and properties take no part.
   bool equals(const zuResourceRecord& other, bool caseSensitive, bool ignoreComment,
               bool ignoreEnabled) const;
+
+  // The record form on the wire: id, owner, TTL, type (u16, as stored),
+  // rdata, comment, enabled. read replaces every field, empties the aging and
+  // properties and leaves the record free; an overrun throws the reader's
+  // std::out_of_range with the record partly read.
+  void write(zuNetWriter& writer) const;
+  void read(zuNetReader& reader);
 
  private:
   friend class zuRecordCollection;

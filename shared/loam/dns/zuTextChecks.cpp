@@ -170,12 +170,14 @@ bool isAngle(std::istream& in, u32 kind) {
     unsigned minutes = 0;
     if (!(in >> minutes) || minutes > 59 || !followedByBlank(in)) return false;
     skipBlanks(in);
+    double secs = 0;
     if (!isHemisphere(in.peek(), kind)) {
-      double secs = 0;
       if (!(in >> secs) || !(secs >= 0.0 && secs < 60.0) || !followedByBlank(in)) return false;
       skipBlanks(in);
       if (!isHemisphere(in.peek(), kind)) return false;
     }
+    // 90 degrees and 30 minutes is no latitude.
+    if (degrees == maxDegrees && (minutes != 0 || secs != 0.0)) return false;
   }
   in.get();
   return atEnd(in);

@@ -3,17 +3,13 @@
 
 #include <string>
 
+#include "DnsTestSupport.h"
 #include "loam/dns/zuRRDataNames.h"
 #include "loam/dns/zuRRType.h"
 
 namespace {
 
-// "|" stands for the TAB between rdata fields.
-std::string tabs(std::string s) {
-  for (char& c : s)
-    if (c == '|') c = '\t';
-  return s;
-}
+using tw::test::tabs;
 
 struct StripCase {
   const char* origin;
@@ -117,12 +113,16 @@ TEST(zuRRDataNames, EmptyOriginAndAtOrigin) {
   EXPECT_FALSE(zuQualifyDataNames("", zuRRType::kMX, rdata));
   EXPECT_FALSE(zuNormalizeDataNames("", zuRRType::kMX, rdata));
   EXPECT_EQ(rdata, tabs("10|mail"));
-  // Under "@" names are left as they are; NAPTR fields are still quoted.
+  // Under "@" names are left as they are, an empty one becomes "@"; NAPTR
+  // fields are still quoted.
   EXPECT_FALSE(zuQualifyDataNames("@", zuRRType::kMX, rdata));
   EXPECT_EQ(rdata, tabs("10|mail"));
+  std::string soa = tabs("|hostmaster.other.|1|2|3|4|5");
+  EXPECT_TRUE(zuQualifyDataNames("@", zuRRType::kSOA, soa));
+  EXPECT_EQ(soa, tabs("@|hostmaster.other.|1|2|3|4|5"));
   std::string naptr = tabs("1|2|u|s|r|");
   EXPECT_TRUE(zuQualifyDataNames("@", zuRRType::kNAPTR, naptr));
-  EXPECT_EQ(naptr, tabs("1|2|\"u\"|\"s\"|\"r\"|"));
+  EXPECT_EQ(naptr, tabs("1|2|\"u\"|\"s\"|\"r\"|@"));
 }
 
 TEST(zuRRDataNames, NormaliseLeavesNamesThatOnlyLookLikeTheOrigin) {

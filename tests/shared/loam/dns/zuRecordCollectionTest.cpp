@@ -7,27 +7,19 @@
 #include <string>
 #include <vector>
 
+#include "DnsTestSupport.h"
+#include "loam/dns/zuDNSName.h"
 #include "loam/dns/zuRRType.h"
 #include "loam/dns/zuRecordCollection.h"
 #include "loam/dns/zuResourceRecord.h"
 
 namespace {
 
-std::string tabs(std::string s) {
-  for (char& c : s)
-    if (c == '|') c = '\t';
-  return s;
-}
+using tw::test::outputOrder;
+using tw::test::tabs;
 
 zuResourceRecord rr(const std::string& name, u32 type, const std::string& rdata) {
   return zuResourceRecord(nullptr, name, "", type, tabs(rdata), "", true);
-}
-
-std::vector<const zuResourceRecord*> outputOrder(const zuRecordCollection& zone) {
-  std::vector<const zuResourceRecord*> out;
-  for (u32 i = 0; i < zone.count(zuRRType::kAny, 0); ++i)
-    out.push_back(zone.recordAt(i, zuRRType::kAny, 0));
-  return out;
 }
 
 std::vector<std::string> namesInOrder(const zuRecordCollection& zone) {
@@ -134,6 +126,8 @@ TEST(zuRecordCollection, RecordAtWalksByTypeAndTagAndResumes) {
   const std::vector<std::pair<u32, zuResourceRecord*>> walk = {
       {0, tag1[0]}, {1, tag1[1]}, {1, tag1[1]}, {2, tag1[2]},
       {0, tag1[0]}, {2, tag1[2]}, {3, nullptr}, {1, tag1[1]}};
+  for (const auto& [index, expected] : walk)
+    EXPECT_EQ(zone.recordAt(index, zuRRType::kA, 1), expected) << index;
   for (const auto& [index, expected] : walk) {
     EXPECT_EQ(zone.recordAt(index, zuRRType::kA, 1), expected) << index;
     zone.recordAt(index, zuRRType::kA, 2);
@@ -315,7 +309,8 @@ TEST(zuRecordCollection, CopyAndAssignment) {
   EXPECT_EQ(assigned.origin(), "example.com.");
   EXPECT_EQ(namesInOrder(assigned), namesInOrder(zone));
   EXPECT_EQ(assigned.count(zuRRType::kMX, 0), 0u);
-  assigned = assigned;
+  zuRecordCollection& alias = assigned;
+  assigned = alias;  // self-assignment keeps everything
   EXPECT_EQ(assigned.count(zuRRType::kAny, 0), 2u);
 }
 
@@ -327,6 +322,30 @@ TEST(zuRecordCollection, SetOriginRenormalises) {
   zone.setOrigin(std::string("example.com."), true);
   EXPECT_EQ(namesInOrder(zone)[0], "www");
   EXPECT_EQ(zone.recordAt(0, zuRRType::kCNAME, 0)->data(), "host");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(zuRecordCollection, IncrementSerialAdvancesTheFirstSOA) {
+  zuRecordCollection zone("example.com.");
+  zone.add(rr("", zuRRType::kNS, "ns1"), 1);
+  EXPECT_EQ(zone.incrementSerial(), 0u);
+  EXPECT_EQ(zone.recordAt(0, zuRRType::kNS, 0)->data(), "ns1");
+
+  zuResourceRecord* first = zone.add(rr("", zuRRType::kSOA, "ns1|host|5|3600|600|86400|300"), 1);
+  zuResourceRecord* second = zone.add(rr("", zuRRType::kSOA, "ns1|host|7"), 2);
+  EXPECT_EQ(zone.incrementSerial(), 6u);
+  EXPECT_EQ(first->data(), tabs("ns1|host|6|3600|600|86400|300"));
+  EXPECT_EQ(second->data(), tabs("ns1|host|7"));
+
+  // A serial that is no number counts as 0, which starts today's date series.
+  first->setField(2, "x");
+  const u32 next = zone.incrementSerial();
+  EXPECT_EQ(next, zuNextSerial(0));
+  EXPECT_EQ(next % 100, 1u);
+  EXPECT_EQ(first->field(2), std::to_string(next));
 }
 
 }  // namespace

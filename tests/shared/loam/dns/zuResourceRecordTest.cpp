@@ -3,19 +3,24 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <type_traits>
 #include <utility>
 
+#include "DnsTestSupport.h"
 #include "loam/dns/zuRRType.h"
 #include "loam/dns/zuRecordCollection.h"
 #include "loam/dns/zuResourceRecord.h"
 
 namespace {
 
-std::string tabs(std::string s) {
-  for (char& c : s)
-    if (c == '|') c = '\t';
-  return s;
-}
+using tw::test::tabs;
+
+// An aging text in the enabled flag's place must not compile into "enabled".
+static_assert(!std::is_constructible_v<zuResourceRecord, zuRecordCollection*, const char*,
+                                       const char*, u32, const char*, const char*, const char*>);
+static_assert(std::is_constructible_v<zuResourceRecord, zuRecordCollection*, const char*,
+                                      const char*, u32, const char*, const char*, const char*,
+                                      bool>);
 
 TEST(zuResourceRecord, EmptyRecord) {
   const zuResourceRecord r;
