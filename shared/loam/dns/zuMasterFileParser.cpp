@@ -792,8 +792,17 @@ void zuMasterFileParser::parse(zuRecordCollection& collection, bool requireSOA) 
   std::string name, ttl, rdata, comment, aging;
   u32 type = 0;
   bool enabled = true;
+  // One free record carries every line into the collection, which copies it.
+  zuResourceRecord record;
   while (nextRecord(name, ttl, type, rdata, comment, aging, enabled)) {
-    collection.add(zuResourceRecord(nullptr, name, ttl, type, rdata, comment, aging, enabled), 1);
+    record.setName(name);
+    record.setTTL(ttl);
+    record.setType(type);
+    record.setData(rdata);
+    record.setComment(comment);
+    record.setAging(aging);
+    record.setEnabled(enabled);
+    collection.add(record, 1);
     if (!soaArrived && lastWasSOA_) {
       soaArrived = true;
       collection.setZoneTTL(zoneTTL_);

@@ -95,32 +95,14 @@ void writeOwner(std::ostream& out, const char* name, const char* origin) {
   writeSafe(out, base, false);
 }
 
-// Without an origin a name field that stands for the origin is written "@".
-void markOriginFields(u32 type, std::string& rdata) {
-  std::string marked;
-  u32 index = 0;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t end = rdata.find('\t', start);
-    const std::size_t stop = end == std::string::npos ? rdata.size() : end;
-    marked.append(rdata, start, stop - start);
-    if (stop == start && zuRRTypeIsNameField(type, index)) marked.push_back('@');
-    if (end == std::string::npos) break;
-    marked.push_back('\t');
-    start = end + 1;
-    ++index;
-  }
-  rdata.swap(marked);
-}
-
 // NAPTR: flags, services and regular expression are quoted strings (escaped
 // like TXT), the replacement a name.
 void writeNAPTR(std::ostream& out, std::string_view data, const char* origin) {
   u32 index = 0;
   for (std::size_t start = 0;; ++index) {
     const std::size_t end = data.find('\t', start);
-    std::string_view field = data.substr(start, end == std::string_view::npos ? data.npos
-                                                                             : end - start);
+    std::string_view field =
+        data.substr(start, end == std::string_view::npos ? data.npos : end - start);
     if (index > 0) out.put('\t');
     if (index >= 2 && index <= 4) {
       if (field.size() >= 2 && field.front() == '"' && field.back() == '"')
@@ -194,12 +176,7 @@ void writeZoneLine(std::ostream& out, const char* name, const char* ttl, u32 typ
     writeNAPTR(out, data, origin);
   } else if (zuRRTypeHasNames(type)) {
     std::string qualified(data);
-    if (origin == nullptr) {
-      zuQualifyDataNames("@", type, qualified);
-      markOriginFields(type, qualified);
-    } else {
-      zuQualifyDataNames(origin, type, qualified);
-    }
+    zuQualifyDataNames(origin == nullptr ? "@" : origin, type, qualified);
     writeSafe(out, qualified, true);
   } else if (format == zuRRFormat::kText || format == zuRRFormat::kTwoStrings) {
     // An empty text is one empty string: written as nothing it would be no TXT at all.
