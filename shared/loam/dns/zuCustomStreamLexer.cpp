@@ -141,7 +141,8 @@ bool zuCustomStreamLexer::readLine() {
   line_[length] = 0;
   // A NUL byte ends the line as far as tokens go.
   const void* nul = std::memchr(line_.data(), 0, length);
-  if (nul != nullptr) length = static_cast<std::size_t>(static_cast<const char*>(nul) - line_.data());
+  if (nul != nullptr)
+    length = static_cast<std::size_t>(static_cast<const char*>(nul) - line_.data());
   lineEnd_ = static_cast<u32>(length);
   ++lineNumber_;
   return true;
@@ -223,7 +224,7 @@ u32 zuCustomStreamLexer::nextToken() {
       ++cursor_;
       return kind_;
     }
-    readWord();
+    scanWord();
     return kind_;
   }
 }
@@ -249,7 +250,7 @@ void zuCustomStreamLexer::skipBlockComment() {
   }
 }
 
-void zuCustomStreamLexer::readWord() {
+void zuCustomStreamLexer::scanWord() {
   kind_ = zuTokenKind::Word;
   u32 out = cursor_;
   bool quoted = false;

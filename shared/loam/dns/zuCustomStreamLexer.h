@@ -113,7 +113,7 @@ class zuCustomStreamLexer {
   void skipSpace();
   // Reads up to and including the "*/" that ends a block comment.
   void skipBlockComment();
-  void readWord();
+  void scanWord();
 
   u32 kind_ = zuTokenKind::None;
   bool returnEOL_ = false;

@@ -9,7 +9,7 @@ constexpr int kSkipLimit = 1024;
 bool isBlank(int c) { return c == ' ' || c == '\t'; }
 }  // namespace
 
-bool zuMatchNoCase(std::istream& in, const char* literal) {
+bool matchNoCase(std::istream& in, const char* literal) {
   if (literal == nullptr) return false;
   const std::streampos start = in.tellg();
   for (const char* p = literal; *p != 0; ++p) {
@@ -25,7 +25,7 @@ bool zuMatchNoCase(std::istream& in, const char* literal) {
   return true;
 }
 
-bool zuReadLineText(std::istream& in, std::string& line) {
+bool readLineText(std::istream& in, std::string& line) {
   line.clear();
   int c = in.get();
   if (c == kEnd) return false;
@@ -41,7 +41,7 @@ bool zuReadLineText(std::istream& in, std::string& line) {
   return true;
 }
 
-bool zuFindKeyword(std::istream& in, const char* keyword) {
+bool findKeyword(std::istream& in, const char* keyword) {
   for (;;) {
     int c = in.peek();
     while (c != kEnd && (isBlank(c) || c == '\r' || c == '\n')) {
@@ -49,9 +49,9 @@ bool zuFindKeyword(std::istream& in, const char* keyword) {
       c = in.peek();
     }
     if (c == kEnd) return false;
-    if (zuMatchNoCase(in, keyword)) return true;
+    if (matchNoCase(in, keyword)) return true;
     std::string skipped;
-    if (!zuReadLineText(in, skipped)) return false;
+    if (!readLineText(in, skipped)) return false;
   }
 }
 
@@ -66,10 +66,10 @@ bool skipThrough(std::istream& in, char delimiter) {
 }
 }  // namespace
 
-bool zuReadIntAfter(std::istream& in, const char* keyword, char delimiter, i32& value, bool hex) {
-  if (!zuFindKeyword(in, keyword) || !skipThrough(in, delimiter)) return false;
+bool readIntAfter(std::istream& in, const char* keyword, char delimiter, i32& value, bool hex) {
+  if (!findKeyword(in, keyword) || !skipThrough(in, delimiter)) return false;
   std::string word;
-  if (!zuReadWord(in, word)) return false;
+  if (!readWord(in, word)) return false;
   if (!hex) return zuStrToInt32(word.c_str(), value);
   if (word.empty() || word.size() > 8) return false;
   u32 v = 0;
@@ -82,11 +82,11 @@ bool zuReadIntAfter(std::istream& in, const char* keyword, char delimiter, i32& 
   return true;
 }
 
-bool zuReadStringAfter(std::istream& in, const char* keyword, char delimiter, std::string& word) {
-  return zuFindKeyword(in, keyword) && skipThrough(in, delimiter) && zuReadWord(in, word);
+bool readStringAfter(std::istream& in, const char* keyword, char delimiter, std::string& word) {
+  return findKeyword(in, keyword) && skipThrough(in, delimiter) && readWord(in, word);
 }
 
-bool zuReadWord(std::istream& in, std::string& word) {
+bool readWord(std::istream& in, std::string& word) {
   word.clear();
   while (isBlank(in.peek())) in.get();
   bool quoted = false;

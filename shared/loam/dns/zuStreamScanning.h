@@ -8,19 +8,19 @@
 
 // Consumes the literal when the next characters equal it ignoring ASCII case.
 // On a mismatch a seekable stream is put back where it was.
-bool zuMatchNoCase(std::istream& in, const char* literal);
+bool matchNoCase(std::istream& in, const char* literal);
 // Reads up to a CR or LF and consumes the line end (CR LF and LF CR count as
 // one); false at the end of the input with nothing read.
-bool zuReadLineText(std::istream& in, std::string& line);
+bool readLineText(std::istream& in, std::string& line);
 // Skips white space and lines until a line starts with the keyword (ignoring
 // case) and consumes the keyword.
-bool zuFindKeyword(std::istream& in, const char* keyword);
+bool findKeyword(std::istream& in, const char* keyword);
 // After the keyword, skips at most 1024 characters up to and including the
 // delimiter, then reads a number (hexadecimal with hex) or a word.
-bool zuReadIntAfter(std::istream& in, const char* keyword, char delimiter, i32& value, bool hex);
-bool zuReadStringAfter(std::istream& in, const char* keyword, char delimiter, std::string& word);
+bool readIntAfter(std::istream& in, const char* keyword, char delimiter, i32& value, bool hex);
+bool readStringAfter(std::istream& in, const char* keyword, char delimiter, std::string& word);
 // Skips blanks, then reads up to a space, TAB or line end outside double
 // quotes (the quotes stay in the word); false when a quote is left open, when
 // nothing is read, or past kZuMaxScannedWord characters.
 inline constexpr std::size_t kZuMaxScannedWord = 65536;
-bool zuReadWord(std::istream& in, std::string& word);
+bool readWord(std::istream& in, std::string& word);

@@ -447,3 +447,40 @@ TEST_F(zuMasterFileParserFiles, AMissingMainFileIsAnError) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(zuMasterFileParser, LookupsRestOfLineAndFillRecord) {
+  EXPECT_EQ(zuMasterFileParser::lookupDirective("$include"), 2u);
+  EXPECT_EQ(zuMasterFileParser::lookupDirective("$Generate"), 1u);
+  EXPECT_EQ(zuMasterFileParser::lookupDirective("$ORIGINX"), 0u);
+  EXPECT_EQ(zuMasterFileParser::lookupClass("in"), 1u);
+  EXPECT_EQ(zuMasterFileParser::lookupClass("HS"), 4u);
+  EXPECT_EQ(zuMasterFileParser::lookupClass("ANY"), 0u);
+
+  std::istringstream in("first  two\tthree ; c\n");
+  zuMasterFileParser rest("r", "");
+  rest.setStream(in, "r");
+  std::string text = "unchanged";
+  rest.restOfLine(text);  // the end of line read before the first line
+  EXPECT_EQ(text, "unchanged");
+  rest.restOfLine(text);
+  EXPECT_EQ(text, "first  two\tthree");
+  EXPECT_EQ(rest.kind(), zuTokenKind::Comment);
+
+  std::istringstream zone("www 60 IN MX 10 mail ; c\n");
+  zuMasterFileParser parser("z", "example.");
+  parser.setOrigin("example.", true);
+  parser.setStream(zone, "z");
+  zuResourceRecord record;
+  ASSERT_TRUE(parser.fillRecord(record));
+  EXPECT_EQ(record.name(), "www.example.");
+  EXPECT_EQ(record.TTL(), "60");
+  EXPECT_EQ(record.type(), zuRRType::kMX);
+  EXPECT_EQ(record.data(), "10\tmail.example.");
+  EXPECT_EQ(record.comment(), " c");
+  EXPECT_TRUE(record.enabled());
+  EXPECT_FALSE(parser.fillRecord(record));
+}
+
+}  // namespace

@@ -291,20 +291,20 @@ TEST(zuMasterFileFormatLexer, DisabledMarkerIsReadAsTokensWithinItsLine) {
 
 TEST(zuStreamScanning, HelpersOverABareStream) {
   std::istringstream in("  junk line\r\n\tKey = 1f rest\nname: \"a b\" c\n");
-  EXPECT_FALSE(zuMatchNoCase(in, "junkx"));
-  EXPECT_TRUE(zuMatchNoCase(in, "  JUNK"));
+  EXPECT_FALSE(matchNoCase(in, "junkx"));
+  EXPECT_TRUE(matchNoCase(in, "  JUNK"));
   std::string line;
-  EXPECT_TRUE(zuReadLineText(in, line));
+  EXPECT_TRUE(readLineText(in, line));
   EXPECT_EQ(line, " line");
   i32 value = 0;
-  EXPECT_TRUE(zuReadIntAfter(in, "key", '=', value, true));
+  EXPECT_TRUE(readIntAfter(in, "key", '=', value, true));
   EXPECT_EQ(value, 0x1f);
   std::string word;
-  EXPECT_TRUE(zuReadStringAfter(in, "NAME", ':', word));
+  EXPECT_TRUE(readStringAfter(in, "NAME", ':', word));
   EXPECT_EQ(word, "\"a b\"");
-  EXPECT_FALSE(zuFindKeyword(in, "absent"));
+  EXPECT_FALSE(findKeyword(in, "absent"));
   std::istringstream open("\"abc");
-  EXPECT_FALSE(zuReadWord(open, word));
+  EXPECT_FALSE(readWord(open, word));
 }
 
 }  // namespace
