@@ -789,20 +789,11 @@ void zuMasterFileParser::readLOC(std::string& rdata) {
 void zuMasterFileParser::parse(zuRecordCollection& collection, bool requireSOA) {
   ttlChanged_ = false;
   bool soaArrived = false;
-  std::string name, ttl, rdata, comment, aging;
-  u32 type = 0;
-  bool enabled = true;
   // One free record carries every line into the collection, which copies it.
   zuResourceRecord record;
-  while (nextRecord(name, ttl, type, rdata, comment, aging, enabled)) {
-    record.setName(name);
-    record.setTTL(ttl);
-    record.setType(type);
-    record.setData(rdata);
-    record.setComment(comment);
-    record.setAging(aging);
-    record.setEnabled(enabled);
+  while (fillRecord(record)) {
     collection.add(record, 1);
+    const std::string& name = record.name();
     if (!soaArrived && lastWasSOA_) {
       soaArrived = true;
       collection.setZoneTTL(zoneTTL_);

@@ -95,6 +95,19 @@ void writeOwner(std::ostream& out, const char* name, const char* origin) {
   writeSafe(out, base, false);
 }
 
+// A disabled line closes its marker before the comment; a live one gives the
+// comment its own field.
+void writeEnding(std::ostream& out, std::string_view note, bool enabled, char separator) {
+  if (!enabled) {
+    out.put('>');
+    writeSafe(out, note, true);
+  } else if (!note.empty()) {
+    out.put(separator);
+    out.put(';');
+    writeSafe(out, note, true);
+  }
+}
+
 // NAPTR: flags, services and regular expression are quoted strings (escaped
 // like TXT), the replacement a name.
 void writeNAPTR(std::ostream& out, std::string_view data, const char* origin) {
@@ -139,14 +152,7 @@ void writeZoneLine(std::ostream& out, const char* name, const char* ttl, u32 typ
     // A disabled directive stays a comment, so that it can never come alive.
     if (!enabled) out << ";<!dis:";
     writeSafe(out, data, true);
-    if (!enabled) {
-      out.put('>');
-      writeSafe(out, note, true);
-    } else if (!note.empty()) {
-      out.put(separator);
-      out.put(';');
-      writeSafe(out, note, true);
-    }
+    writeEnding(out, note, enabled, separator);
     return;
   }
   if (type == zuRRType::kNone && *name == 0 && *ttl == 0 && data.empty()) {
@@ -184,14 +190,7 @@ void writeZoneLine(std::ostream& out, const char* name, const char* ttl, u32 typ
   } else {
     writeSafe(out, data, true);
   }
-  if (!enabled) {
-    out.put('>');
-    writeSafe(out, note, true);
-  } else if (!note.empty()) {
-    out.put(separator);
-    out.put(';');
-    writeSafe(out, note, true);
-  }
+  writeEnding(out, note, enabled, separator);
 }
 
 std::string toString(const char* name, const char* ttl, u32 type, const char* rdata,

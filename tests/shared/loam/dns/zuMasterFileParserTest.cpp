@@ -153,10 +153,11 @@ TEST(zuMasterFileParser, TTLInheritance) {
 }
 
 TEST(zuMasterFileParser, FirstSOASetsTheZoneTTLAndLaterOnesAreDropped) {
+  // A disabled SOA first is no zone SOA: the live one after it counts.
   std::istringstream in(
+      ";<!dis:@ IN SOA old hostmaster 1 2 3 4 5>\n"
       "@ IN SOA ns hostmaster ( 1 3600 600 86400\n"
       "   1h ) ; minimum\n"
-      ";<!dis:@ IN SOA old hostmaster 1 2 3 4 5>\n"
       "@ IN SOA ns2 hostmaster 2 3600 600 86400 300\n"
       "www A 10.0.0.1\n");
   zuMasterFileParser parser("z", "example.");
@@ -167,11 +168,12 @@ TEST(zuMasterFileParser, FirstSOASetsTheZoneTTLAndLaterOnesAreDropped) {
   EXPECT_EQ(zone.origin(), "example.");
   EXPECT_EQ(zone.zoneTTL(), "1h");
   ASSERT_EQ(zone.count(255, 0), 3u);
-  const zuResourceRecord* soa = zone.recordAt(0, 255, 0);
+  EXPECT_FALSE(zone.recordAt(0, 255, 0)->enabled());
+  const zuResourceRecord* soa = zone.recordAt(1, 255, 0);
   EXPECT_EQ(soa->name(), "");
+  EXPECT_TRUE(soa->enabled());
   EXPECT_EQ(soa->data(), "ns\thostmaster\t1\t3600\t600\t86400\t1h");
   EXPECT_EQ(soa->comment(), " minimum");
-  EXPECT_FALSE(zone.recordAt(1, 255, 0)->enabled());
   EXPECT_EQ(zone.recordAt(2, 255, 0)->name(), "www");
 }
 
@@ -316,8 +318,11 @@ TEST(zuMasterFileParser, ParenthesisedRdataAndLOC) {
       "k DNSKEY 257 3 8 ( AwEAAa\n"
       "   bcd== ) ; key\n"
       "l LOC 52 22 23.000 N 4 53 32.000 E -2.00m 0.00m 10000m 10m\n"
-      "n NSEC host.example. A NS SOA\n");
-  ASSERT_EQ(records.size(), 3u);
+      "n NSEC host.example. A NS SOA\n"
+      "t TXT \"a\tb\" c\n");
+  ASSERT_EQ(records.size(), 4u);
+  // A raw TAB inside quotes is data, never a boundary between strings.
+  EXPECT_EQ(records[3].rdata, "a\\009b\tc");
   EXPECT_EQ(records[0].rdata, "257\t3\t8\tAwEAAabcd==");
   EXPECT_EQ(records[0].comment, " key");
   EXPECT_EQ(records[1].rdata, "52 22 23.000 N\t4 53 32.000 E\t-2.00m\t0.00m\t10000m\t10m");
