@@ -587,7 +587,9 @@ std::string zuMasterFileParser::substitute(const std::string& pattern, i64 count
 }
 
 bool zuMasterFileParser::recordLine(const Fields& out, bool ownerless, bool rawRdata) {
-  std::string owner;
+  // The caller's strings are the buffers: their room is reused line after line.
+  std::string& owner = *out.name;
+  owner.clear();
   bool ownerGiven = false;
   if (ownerless) {
     nextToken();
@@ -602,8 +604,10 @@ bool zuMasterFileParser::recordLine(const Fields& out, bool ownerless, bool rawR
   }
   bool haveTTL = false;
   bool haveClass = false;
-  std::string ttl;
-  std::string aging;
+  std::string& ttl = *out.ttl;
+  std::string& aging = *out.aging;
+  ttl.clear();
+  aging.clear();
   for (;;) {
     expectWord();
     const char* word = lexer_->tokenText();
@@ -652,9 +656,11 @@ bool zuMasterFileParser::recordLine(const Fields& out, bool ownerless, bool rawR
     }
   }
   if (type != zuRRType::kNone && !haveTTL && ttlChanged_) ttl = currentTTL_;
-  std::string rdata;
+  std::string& rdata = *out.rdata;
+  rdata.clear();
   readRdata(type, rdata, rawRdata);
-  std::string comment;
+  std::string& comment = *out.comment;
+  comment.clear();
   finishLine(comment);
   if (type == zuRRType::kSOA && !ownerless && !inDisabled_) {
     // Only the first live SOA counts; every later one is read and dropped.
@@ -667,12 +673,7 @@ bool zuMasterFileParser::recordLine(const Fields& out, bool ownerless, bool rawR
     soaSeen_ = true;
     lastWasSOA_ = true;
   }
-  *out.name = std::move(owner);
-  *out.ttl = std::move(ttl);
   *out.type = type;
-  *out.rdata = std::move(rdata);
-  *out.comment = std::move(comment);
-  *out.aging = std::move(aging);
   return true;
 }
 
