@@ -345,11 +345,18 @@ bool zuMasterFileParser::directive(const Fields& out) {
       finishLine(comment);
       if (keepDirectives_) {
         *out.type = zuRRType::kInclude;
-        if (sameLine && kind_ == zuTokenKind::EndOfLine) {
+        // Written back, the line stands where no "$ORIGIN" is: the origin it was
+        // read under becomes explicit.
+        const bool explicitOrigin = originKnown_ && !includeOrigin.empty() &&
+                                    (originWord.empty() || originWord != includeOrigin);
+        if (sameLine && kind_ == zuTokenKind::EndOfLine && !explicitOrigin) {
           *out.rdata = lexer_->lineText(start, end);
         } else {
           *out.rdata = "$INCLUDE " + raw;
-          if (!originWord.empty()) *out.rdata += " " + originWord;
+          if (explicitOrigin)
+            *out.rdata += " " + includeOrigin;
+          else if (!originWord.empty())
+            *out.rdata += " " + originWord;
         }
         *out.comment = comment;
         return true;

@@ -383,7 +383,17 @@ TEST_F(zuMasterFileParserFiles, IncludeReadsThroughANestedParser) {
   zuMasterFileParser kept(main2, "example.", true, false);
   ASSERT_TRUE(kept.nextRecord(r.name, r.ttl, r.type, r.rdata, r.comment, r.aging, r.enabled));
   EXPECT_EQ(r.type, zuRRType::kInclude);
-  EXPECT_EQ(r.rdata, "$INCLUDE " + flat + " sub");
+  // The origin it was read under is made explicit: the written zone has no "$ORIGIN".
+  EXPECT_EQ(r.rdata, "$INCLUDE " + flat + " sub.example.");
+  const std::string main3 = write("root/main3.zone", "$ORIGIN deep.example.\n$INCLUDE   " + flat +
+                                                         " ; c\n$INCLUDE " + flat +
+                                                         " abs.test.\n");
+  zuMasterFileParser third(main3, "example.", true, false);
+  ASSERT_TRUE(third.nextRecord(r.name, r.ttl, r.type, r.rdata, r.comment, r.aging, r.enabled));
+  EXPECT_EQ(r.rdata, "$INCLUDE " + flat + " deep.example.");
+  EXPECT_EQ(r.comment, " c");
+  ASSERT_TRUE(third.nextRecord(r.name, r.ttl, r.type, r.rdata, r.comment, r.aging, r.enabled));
+  EXPECT_EQ(r.rdata, "$INCLUDE " + flat + " abs.test.");
 }
 
 TEST_F(zuMasterFileParserFiles, IncludesOnlyOpenRegularFilesInsideTheRoot) {
