@@ -494,17 +494,17 @@ bool zuMasterFileParser::generate(const Fields& out) {
 }
 
 std::string zuMasterFileParser::qualifiedTemplate(const std::string& pattern) const {
-  // "@" and relative templates get the origin, with its '$' and '\' escaped
-  // so that substitution never reaches into it.
-  if (!originKnown_ || (!pattern.empty() && pattern != "@" && pattern.back() == '.'))
-    return pattern;
+  // "@" and relative templates get the origin, its '$' escaped so that
+  // substitution never reaches into it.
+  const bool isOrigin = pattern.empty() || pattern == "@";
+  if (!originKnown_ || origin_.empty()) return isOrigin ? "@" : pattern;
+  if (!isOrigin && pattern.back() == '.') return pattern;
   std::string origin;
   for (char c : origin_) {
     if (c == '$') origin.push_back('\\');
     origin.push_back(c);
   }
-  if (pattern.empty() || pattern == "@") return origin;
-  if (origin_.empty()) return pattern;
+  if (isOrigin) return origin;
   return pattern + (origin_.front() == '.' ? "" : ".") + origin;
 }
 

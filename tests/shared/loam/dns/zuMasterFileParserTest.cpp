@@ -235,6 +235,11 @@ TEST(zuMasterFileParser, Generate) {
   EXPECT_EQ(kept1[0].type, zuRRType::kGenerate);
   EXPECT_EQ(kept1[0].rdata, "$GENERATE\t1-3/1\th$.a\\$b.\t60\tCNAME\tt$.a\\$b.");
   EXPECT_EQ(kept1[0].comment, " c");
+  // Without an origin "@" stays "@" in the kept text.
+  Options unknown{"", true};
+  const auto keptAt = parseAll("$GENERATE 1-2 @ 60 NS ns$\n", unknown);
+  ASSERT_EQ(keptAt.size(), 1u);
+  EXPECT_EQ(keptAt[0].rdata, "$GENERATE\t1-2\t@\t60\tNS\tns$");
   // Reading the kept text back generates what the directive did.
   const auto again = parseAll(kept1[0].rdata + "\n", dollar);
   ASSERT_EQ(again.size(), 3u);
@@ -386,8 +391,7 @@ TEST_F(zuMasterFileParserFiles, IncludeReadsThroughANestedParser) {
   // The origin it was read under is made explicit: the written zone has no "$ORIGIN".
   EXPECT_EQ(r.rdata, "$INCLUDE " + flat + " sub.example.");
   const std::string main3 = write("root/main3.zone", "$ORIGIN deep.example.\n$INCLUDE   " + flat +
-                                                         " ; c\n$INCLUDE " + flat +
-                                                         " abs.test.\n");
+                                                         " ; c\n$INCLUDE " + flat + " abs.test.\n");
   zuMasterFileParser third(main3, "example.", true, false);
   ASSERT_TRUE(third.nextRecord(r.name, r.ttl, r.type, r.rdata, r.comment, r.aging, r.enabled));
   EXPECT_EQ(r.rdata, "$INCLUDE " + flat + " deep.example.");
