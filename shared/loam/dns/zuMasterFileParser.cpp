@@ -4,7 +4,6 @@
 #include <charconv>
 #include <cstring>
 #include <filesystem>
-#include <iterator>
 #include <system_error>
 
 #include "loam/base/zuString.h"
@@ -20,15 +19,21 @@ struct NamedCode {
   const char* name;
   u32 code;
 };
-// Sorted by upper-case name, searched by bisection.
-constexpr NamedCode kDirectives[] = {
-    {"$GENERATE", 1}, {"$INCLUDE", 2}, {"$ORIGIN", 3}, {"$TTL", 4}};
-constexpr NamedCode kClasses[] = {{"CH", 3}, {"CS", 2}, {"HS", 4}, {"IN", 1}};
 constexpr u32 kGenerate = 1;
 constexpr u32 kInclude = 2;
 constexpr u32 kOrigin = 3;
 constexpr u32 kTTLDirective = 4;
 constexpr u32 kClassIN = 1;
+constexpr u32 kClassCS = 2;
+constexpr u32 kClassCH = 3;
+constexpr u32 kClassHS = 4;
+// Sorted by upper-case name, searched by bisection.
+constexpr NamedCode kDirectives[] = {{"$GENERATE", kGenerate},
+                                     {"$INCLUDE", kInclude},
+                                     {"$ORIGIN", kOrigin},
+                                     {"$TTL", kTTLDirective}};
+constexpr NamedCode kClasses[] = {
+    {"CH", kClassCH}, {"CS", kClassCS}, {"HS", kClassHS}, {"IN", kClassIN}};
 
 template <std::size_t N>
 u32 lookup(const NamedCode (&table)[N], const char* text) {
