@@ -265,7 +265,13 @@ class ZoneGenerator {
     text += "@ IN SOA ns hostmaster " + std::to_string(pick(4000000000u)) + " 3600 600 86400 300\n";
     text += "@ NS ns\nns A 10.0.0.1\n";
     const u32 count = 20 + pick(40);
-    for (u32 i = 0; i < count; ++i) text += record(i, withWks) + "\n";
+    for (u32 i = 0; i < count; ++i) {
+      // Now and then the TTL or the origin changes for the lines that follow.
+      if (pick(10) == 0) text += "$TTL " + std::to_string(pick(100000)) + "\n";
+      if (pick(12) == 0) text += "$ORIGIN o" + std::to_string(i) + ".example.\n";
+      if (pick(12) == 0) text += "$ORIGIN example.\n";
+      text += record(i, withWks) + "\n";
+    }
     return text;
   }
 
@@ -383,8 +389,10 @@ class ZoneGenerator {
       case 14:
         return head + "RP " + name() + " " + name();
       case 15:
-        return head + "RRSIG A 8 2 3600 20300101000000 20200101000000 " +
-               std::to_string(pick(65536)) + " example. ( " + base64(16) + " )";
+        // Its own TTL: without one, ldns takes the signature's original TTL.
+        return owner + " " + std::to_string(1 + pick(86400)) +
+               " RRSIG A 8 2 3600 20300101000000 20200101000000 " + std::to_string(pick(65536)) +
+               " example. ( " + base64(16) + " )";
       case 16:
         return head + "SRV " + std::to_string(pick(100)) + " " + std::to_string(pick(100)) + " " +
                std::to_string(pick(65536)) + " " + name();
