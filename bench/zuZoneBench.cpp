@@ -97,6 +97,7 @@ void BM_ZoneParseSortWrite(benchmark::State& state) {
       zuRecordCollection zone("example.");
       parser.parse(zone, true);
       const auto parsed = Clock::now();
+      state.counters["parse_peak_RSS_MB"] = peakRssMB();
       zone.sort(zuRecordCollection::kSortByName, false);
       const auto sorted = Clock::now();
       std::ofstream out(output, std::ios::binary | std::ios::trunc);
