@@ -515,17 +515,26 @@ std::string zuMasterFileParser::qualifiedTemplate(const std::string& pattern) co
 
 std::string zuMasterFileParser::substitute(const std::string& pattern, i64 counter) {
   std::string out;
+  // The limit counts characters of the name, an escape such as "\\065" as one,
+  // so that a template written back with escapes stays within it.
+  std::size_t characters = 0;
   const std::size_t n = pattern.size();
-  for (std::size_t i = 0; i < n;) {
-    if (out.size() > kMaxGeneratedText)
+  for (std::size_t i = 0; i < n; ++characters) {
+    if (characters > kMaxGeneratedText)
       throwErrorText(zuErrIncorrectFormat, zuTextIncorrectFormat, "");
     const char c = pattern[i];
     if (c == '\\') {
       if (i + 1 >= n) throwErrorText(zuErrIncorrectFormat, zuTextIncorrectFormat, "");
       // "\$" is a dollar sign; any other escape stays as the name's own escape.
-      if (pattern[i + 1] != '$') out.push_back('\\');
-      out.push_back(pattern[i + 1]);
-      i += 2;
+      std::size_t length = 2;
+      if (i + 3 < n && zuIsDigit(static_cast<u8>(pattern[i + 1])) &&
+          zuIsDigit(static_cast<u8>(pattern[i + 2])) && zuIsDigit(static_cast<u8>(pattern[i + 3])))
+        length = 4;
+      if (pattern[i + 1] == '$')
+        out.push_back('$');
+      else
+        out.append(pattern, i, length);
+      i += length;
       continue;
     }
     if (c != '$') {
@@ -592,8 +601,9 @@ std::string zuMasterFileParser::substitute(const std::string& pattern, i64 count
     if (value < 0) out.push_back('-');
     if (width > used) out.append(width - used, '0');
     out.append(digits, length);
+    characters += std::max<std::size_t>(used, width) - 1;
   }
-  if (out.size() > kMaxGeneratedText)
+  if (characters > kMaxGeneratedText)
     throwErrorText(zuErrIncorrectFormat, zuTextIncorrectFormat, "");
   return out;
 }

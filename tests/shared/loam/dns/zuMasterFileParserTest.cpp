@@ -271,6 +271,14 @@ TEST(zuMasterFileParser, GenerateLimits) {
   EXPECT_EQ(failure("$GENERATE 3-1 h$ A 1.2.3.$\n").second,
             "Error in file \"t.zone\" line 1. Invalid range.");
   EXPECT_EQ(parseAll("$GENERATE 0-65535 h$ A 1.2.3.4\n").size(), 65536u);
+  // A generated text is at most 1024 characters, an escape counting as one.
+  EXPECT_EQ(failure("$GENERATE 1-1 " + std::string(1025, 'a') + " A 1.2.3.4\n").first,
+            zuErrIncorrectFormat);
+  std::string escaped;
+  for (int i = 0; i < 300; ++i) escaped += "\\065";
+  const auto wide = parseAll("$GENERATE 1-1 " + escaped + " A 1.2.3.4\n");
+  ASSERT_EQ(wide.size(), 1u);
+  EXPECT_EQ(wide[0].name, escaped + ".example.");
 }
 
 TEST(zuMasterFileParser, ErrorsNameTheirLine) {
