@@ -36,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Whatever the parser read, the writer writes text that parses again.
   std::istringstream again(out.str());
   zuMasterFileParser reread("again", zone.origin());
-  reread.setOrigin(zone.origin(), !zone.origin().empty());
+  // Under the zone's origin, known as it was for the first read.
+  reread.setOrigin(zone.origin(), (options & 1) != 0);
   reread.setStream(again, "again");
   reread.setIncludesNotAllowed(true);
   reread.setParseDisabled((options & 8) != 0);

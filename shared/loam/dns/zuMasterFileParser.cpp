@@ -417,12 +417,23 @@ void zuMasterFileParser::generated(const Fields& out) {
   }
   *out.ttl = genTTL_;
   *out.type = genType_;
-  *out.rdata = substitute(genRdata_, counter);
-  if (zuRRTypeIsNameField(genType_, 0)) {
-    if (*out.rdata == "@")
-      *out.rdata = origin_;
-    else
-      qualifyName(*out.rdata);
+  const std::string rdata = substitute(genRdata_, counter);
+  // Each name field is completed as a record line's would be.
+  out.rdata->clear();
+  u32 index = 0;
+  for (std::size_t start = 0;; ++index) {
+    const std::size_t end = rdata.find(separator_, start);
+    std::string field = rdata.substr(start, end == std::string::npos ? end : end - start);
+    if (zuRRTypeIsNameField(genType_, index)) {
+      if (field == "@")
+        field = origin_;
+      else
+        qualifyName(field);
+    }
+    if (index > 0) out.rdata->push_back(separator_);
+    *out.rdata += field;
+    if (end == std::string::npos) break;
+    start = end + 1;
   }
   out.comment->clear();
   out.aging->clear();

@@ -214,6 +214,8 @@ TEST(zuMasterFileParser, Generate) {
        {"h4294967296.example.", "h4294967297.example."},
        {"::1", "::1"}},
       {"$GENERATE 0-0 @ NS ns${0,0,o}.", {"example."}, {"ns0."}},
+      // Every name field is completed, as on a record line.
+      {"$GENERATE 1-1 h$ CNAME a$ @", {"h1.example."}, {"a1.example.\texample."}},
   };
   for (const Case& c : cases) {
     const auto got = parseAll(std::string(c.text) + "\n");
