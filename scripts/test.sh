@@ -4,9 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh clang libclang-rt-14-dev openssl xxd python3 python3-cryptography \
-  libxml2-utils \
-  python3-dnspython bind9-utils \
-  openssh-client
+  libxml2-utils python3-dnspython bind9-utils openssh-client ldnsutils knot-dnssecutils
 jobs=$(nproc)
 
 # Include rules: the system only through the platform, libraries only downward,

@@ -1,0 +1,26 @@
+#pragma once
+// The lexer of zone master files: ';' comments, and '(' ... ')' joining the
+// lines between them into one logical line (no end-of-line tokens and no
+// comments inside). Parentheses are counted, never followed recursively.
+#include <istream>
+#include <string>
+
+#include "loam/dns/zuCustomStreamLexer.h"
+
+class zuMasterFileFormatLexer : public zuCustomStreamLexer {
+ public:
+  zuMasterFileFormatLexer();
+
+  void setStream(std::istream* stream, const std::string& name, bool owns) override;
+  using zuCustomStreamLexer::setStream;
+  u32 nextToken() override;
+
+  // After a comment token, moves the cursor past the six characters of the
+  // "<!dis:" marker so that the commented-out text is read as tokens; false
+  // when that lies outside the line.
+  bool skipDisabledMarker();
+  i32 depth() const { return depth_; }
+
+ private:
+  i32 depth_ = 0;
+};
