@@ -13,6 +13,8 @@ namespace SSH {
 // let a peer buy seconds of our time per signature check.
 inline constexpr unsigned kMaxRsaModulusBits = 16384;
 inline constexpr unsigned kMaxDsaModulusBits = 10000;
+// FIPS 186 subgroups are 160, 224 or 256 bits.
+inline constexpr unsigned kMaxDsaSubgroupBits = 256;
 
 void encodeRsaPublicKeyBlob(const CryptoPP::RSAFunction& key, CryptoPP::BufferedTransformation& out);
 void encodeDsaPublicKeyBlob(const CryptoPP::DSA::PrivateKey& key,
