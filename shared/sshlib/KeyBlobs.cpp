@@ -101,6 +101,19 @@ std::string signDss(const CryptoPP::DSA::PrivateKey& key, const CryptoPP::byte* 
   return out;
 }
 
+std::string signRsa(const CryptoPP::InvertibleRSAFunction& key, const CryptoPP::byte* data,
+                    size_t length, CryptoPP::RandomNumberGenerator& rng) {
+  const CryptoPP::RSASS<CryptoPP::PKCS1v15, CryptoPP::SHA1>::Signer signer(key);
+  CryptoPP::SecByteBlock signature(signer.MaxSignatureLength());
+  const size_t size = signer.SignMessage(rng, data, length, signature.data());
+  CryptoPP::ByteQueue blob;
+  putStdString(blob, "ssh-rsa");
+  putString(blob, signature.data(), size);
+  std::string out(static_cast<size_t>(blob.MaxRetrievable()), '\0');
+  blob.Get(reinterpret_cast<CryptoPP::byte*>(out.data()), out.size());
+  return out;
+}
+
 bool verifyHostKeySignature(const std::string& keyBlob, const std::string& signatureBlob,
                             const CryptoPP::byte* data, size_t length) {
   try {
