@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "SSHTestSupport.h"
 #include "sshlib/RSAPrivateKey.h"
 #include "support/ExternalTool.h"
 
@@ -29,10 +30,6 @@ inline const CryptoPP::DSA::PrivateKey& dsaKey() {
     return k;
   }();
   return key;
-}
-
-inline const CryptoPP::byte* bytes(const std::string& s) {
-  return reinterpret_cast<const CryptoPP::byte*>(s.data());
 }
 
 // The peers come with the test command; a missing one is a failure, not a skip.
