@@ -63,8 +63,9 @@ class TestChannel : public SSH::Channel {
  public:
   static constexpr CryptoPP::word32 kMaxWindow = 0x3f800;
 
-  bool HandleOpenRequest(SSH::Manager&, CryptoPP::BufferedTransformation&,
-                         CryptoPP::BufferedTransformation&) override {
+  bool HandleOpenRequest(SSH::Manager& m, CryptoPP::BufferedTransformation& message,
+                         CryptoPP::BufferedTransformation& data) override {
+    if (defaultOpen) return SSH::Channel::HandleOpenRequest(m, message, data);
     return acceptOpen;
   }
   bool ConfirmOpen(SSH::Manager&, CryptoPP::BufferedTransformation&) override { return true; }
@@ -86,6 +87,7 @@ class TestChannel : public SSH::Channel {
   CryptoPP::BufferedTransformation* GetExtendedDataSink() override { return &extended; }
 
   bool acceptOpen = true;
+  bool defaultOpen = false;
   CryptoPP::ByteQueue received{256};
   CryptoPP::ByteQueue extended{256};
   std::vector<std::string> requests;
@@ -101,7 +103,10 @@ class TestManager : public SSH::Manager {
   }
   std::unique_ptr<SSH::Channel> CreatePeerChannel(const std::string& type) override {
     if (!acceptPeerChannels || type != "session") return nullptr;
-    return std::make_unique<TestChannel>();
+    auto channel = std::make_unique<TestChannel>();
+    channel->acceptOpen = peerOpen == PeerOpen::kConfirm;
+    channel->defaultOpen = peerOpen == PeerOpen::kDefault;
+    return channel;
   }
   void OnUnimplemented(CryptoPP::word32 sequence) override { unimplemented.push_back(sequence); }
 
@@ -109,7 +114,9 @@ class TestManager : public SSH::Manager {
     return dynamic_cast<TestChannel*>(getChannel(number));
   }
 
+  enum class PeerOpen { kConfirm, kLater, kDefault };
   bool acceptPeerChannels = false;
+  PeerOpen peerOpen = PeerOpen::kConfirm;
   std::vector<CryptoPP::word32> unimplemented;
 };
 
