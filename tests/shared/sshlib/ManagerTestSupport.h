@@ -290,12 +290,17 @@ struct Connection {
   bool run(const std::function<bool()>& done, int rounds = 10000) {
     for (int i = 0; i < rounds; ++i) {
       if (done()) return true;
-      client.manager->pumpChannels();
-      server.manager->pumpChannels();
-      deliver(client, server);
-      deliver(server, client);
+      step();
     }
     return done();
+  }
+
+  // One round: the channel pumps, then the bytes both ways.
+  void step() {
+    client.manager->pumpChannels();
+    server.manager->pumpChannels();
+    deliver(client, server);
+    deliver(server, client);
   }
 
   static void deliver(Side& from, Side& to) {

@@ -1,0 +1,110 @@
+// User authentication at the fixture manager: answers parsed into the
+// authenticator, the signed data, and the refusal to send credentials in
+// the clear.
+#include <gtest/gtest.h>
+
+#include "ManagerTestSupport.h"
+
+namespace {
+
+using namespace sshtest;
+using SSH::Authenticator;
+
+struct ClientAuth : ManagerFixture {
+  ClientAuth() { auth.state = Authenticator::kNothingYet; }
+};
+
+TEST(AuthenticatorTest, FailureWithPartialSuccessKeepsTheMethods) {
+  ClientAuth f;
+  f.feed(Payload(SSH::kMsgUserAuthFailure).str("publickey,password").boolean(true).bytes());
+  EXPECT_EQ(f.auth.state, Authenticator::kPartialSuccess);
+  EXPECT_EQ(f.auth.methodsCanContinue, "publickey,password");
+  f.feed(Payload(SSH::kMsgUserAuthFailure).str("password").boolean(false).bytes());
+  EXPECT_EQ(f.auth.state, Authenticator::kFailure);
+  f.feed(Payload(SSH::kMsgUserAuthSuccess).bytes());
+  EXPECT_EQ(f.auth.state, Authenticator::kSuccess);
+}
+
+TEST(AuthenticatorTest, MessageSixtyIsReadByTheLastMethod) {
+  ClientAuth pk;
+  pk.auth.lastMethod = "publickey";
+  pk.feed(Payload(SSH::kMsgUserAuthMethodSpecific1).str("ssh-rsa").str("blob").bytes());
+  EXPECT_EQ(pk.auth.state, Authenticator::kPublicKeyAcceptable);
+  EXPECT_EQ(pk.auth.acceptedKeyAlgorithm, "ssh-rsa");
+  EXPECT_EQ(pk.auth.acceptedKeyBlob, "blob");
+
+  ClientAuth pw;
+  pw.auth.lastMethod = "password";
+  pw.feed(Payload(SSH::kMsgUserAuthMethodSpecific1).str("change it").str("en").bytes());
+  EXPECT_EQ(pw.auth.state, Authenticator::kPasswordChangeRequested);
+  EXPECT_EQ(pw.auth.passwordPrompt, "change it");
+  EXPECT_EQ(pw.auth.promptLanguage, "en");
+
+  ClientAuth none;
+  none.auth.lastMethod = "none";
+  none.feed(Payload(SSH::kMsgUserAuthMethodSpecific1).str("x").str("y").bytes());
+  EXPECT_EQ(none.auth.state, Authenticator::kNothingYet);
+  EXPECT_EQ(none.written().at(0), Payload(SSH::kMsgUnimplemented).u32(0).bytes());
+}
+
+TEST(AuthenticatorTest, BannerBeforeSuccessIsShownAfterItSkipped) {
+  struct BannerManager : TestManager {
+    using TestManager::TestManager;
+    void OnBanner(const std::string& m, const std::string& l) override { banners.push_back(m + "/" + l); }
+    std::vector<std::string> banners;
+  };
+  CountingRng rng;
+  SSH::TransportState state{rng};
+  state.setInputState(SSH::TransportState::kInServiceRunning);
+  Authenticator auth;
+  BannerManager m{state, auth, new MessageRecorder};
+  const std::string banner = Payload(SSH::kMsgUserAuthBanner).str("welcome").str("en").bytes();
+  m.PutMessageEnd(bytes(banner), banner.size());
+  auth.state = Authenticator::kSuccess;
+  m.PutMessageEnd(bytes(banner), banner.size());
+  EXPECT_EQ(m.banners, std::vector<std::string>{"welcome/en"});
+}
+
+TEST(AuthenticatorTest, SignedDataBeginWithTheSessionIdAndMessageNumber) {
+  const std::string sid(20, '\x11');
+  const std::string data =
+      SSH::Manager::makePublicKeyAuthData(block(sid), "u", "ssh-rsa", "KEY");
+  EXPECT_EQ(data.substr(0, 25), std::string("\0\0\0\x14", 4) + sid + "\x32");
+  EXPECT_EQ(data, std::string("\0\0\0\x14", 4) + sid + Payload(50)
+                                                          .str("u")
+                                                          .str("ssh-connection")
+                                                          .str("publickey")
+                                                          .boolean(true)
+                                                          .str("ssh-rsa")
+                                                          .str("KEY")
+                                                          .bytes());
+}
+
+TEST(AuthenticatorTest, SupportedKeysNameTheirAlgorithmFirst) {
+  const std::string rsaBlob = std::string("\0\0\0\x07ssh-rsa", 11) + "rest";
+  EXPECT_TRUE(SSH::Manager::isSupportedKey("ssh-rsa", rsaBlob));
+  EXPECT_FALSE(SSH::Manager::isSupportedKey("ssh-dss", rsaBlob));
+  EXPECT_FALSE(SSH::Manager::isSupportedKey("ssh-ed25519", std::string("\0\0\0\x0bssh-ed25519", 15)));
+  EXPECT_FALSE(SSH::Manager::isSupportedKey("ssh-rsa", std::string("\0\0", 2)));
+}
+
+TEST(AuthenticatorTest, CredentialsAreNotSentWithoutACipherAndAMac) {
+  ClientAuth f;
+  const std::vector<std::function<void()>> writers = {
+      [&] { f.manager.sendPasswordRequest("u", bytes("pw"), 2); },
+      [&] { f.manager.sendPasswordChangeRequest("u", bytes("a"), 1, bytes("b"), 1); },
+      [&] { f.manager.sendPublicKeyQuery("u", "ssh-rsa", "blob"); },
+      [&] { f.manager.sendPublicKeySigned("u", "ssh-rsa", "blob", "sig"); },
+  };
+  for (const auto& write : writers) {
+    EXPECT_EQ(errorOf(write), "SSH: credentials are not sent without a cipher and a MAC");
+  }
+  EXPECT_TRUE(f.written().empty());
+  // "none" reveals nothing and may go out.
+  f.manager.sendNoneRequest("u");
+  EXPECT_EQ(f.written().at(0),
+            Payload(SSH::kMsgUserAuthRequest).str("u").str("ssh-connection").str("none").bytes());
+  EXPECT_EQ(f.auth.lastMethod, "none");
+}
+
+}  // namespace
