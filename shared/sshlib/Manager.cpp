@@ -59,8 +59,6 @@ class Manager::OutputGate : public CryptoPP::Bufferless<CryptoPP::Sink> {
     }
   }
 
-  size_t heldCount() const { return held_.size(); }
-
  private:
   Manager& owner_;
   bool inMessage_ = false;

@@ -177,6 +177,28 @@ TEST(ChannelTest, OpenFailureRemovesTheChannel) {
   EXPECT_FALSE(f.manager.hasChannels());
 }
 
+TEST(ChannelTest, OpenChannelRefusesUnknownTypesAndTooManyWaitObjects) {
+  struct WaitingChannel : TestChannel {
+    CryptoPP::word32 GetWaitObjectCount() override { return 1; }
+  };
+  struct LimitedManager : TestManager {
+    using TestManager::TestManager;
+    CryptoPP::word32 GetWaitObjectLimit() override { return 1; }
+    std::unique_ptr<SSH::Channel> CreateChannel(const std::string& type, const std::string&) override {
+      if (type != "session") return nullptr;
+      return std::make_unique<WaitingChannel>();
+    }
+  };
+  CountingRng rng;
+  SSH::TransportState state{rng};
+  SSH::Authenticator auth;
+  LimitedManager m{state, auth, new MessageRecorder};
+  EXPECT_THROW(m.openChannel("direct-tcpip"), SSH::Manager::UnknownChannelType);
+  EXPECT_EQ(m.openChannel("session")->type(), "session");
+  EXPECT_THROW(m.openChannel("session"), SSH::Manager::TooManyWaitObjects);
+  EXPECT_EQ(m.getChannel(1), nullptr);
+}
+
 TEST(ChannelTest, NumbersAreReusedFromTheLowestFree) {
   ManagerFixture f;
   Channel* first = f.manager.openChannel("session");

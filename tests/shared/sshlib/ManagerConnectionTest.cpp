@@ -224,6 +224,19 @@ TEST(ManagerConnectionTest, ClientStartedRekeyNegotiatesOnce) {
   EXPECT_EQ(countOf(c.server.sentNumbers, SSH::kMsgKexDHReply), 2);
 }
 
+TEST(ManagerConnectionTest, WrongGuessedKexDhInitIsDroppedAndTheNextOneUsed) {
+  SSH::KexInit guessing = Connection::kexInit();
+  guessing.setKexAlgorithms("curve25519-sha256,diffie-hellman-group1-sha1");
+  guessing.firstKexPacketFollows = true;
+  Connection c(guessing, Connection::kexInit(), [](Side& client) {
+    SSH::putByte(client.manager->output(), SSH::kMsgKexDHInit);
+    SSH::putStdString(client.manager->output(), "a curve25519 guess");
+    client.manager->output().MessageEnd();
+  });
+  ASSERT_TRUE(c.startService());
+  EXPECT_EQ(countOf(c.server.sentNumbers, SSH::kMsgKexDHReply), 1);
+}
+
 // A decoder with a zlib receive side in front of a manager: the payload
 // limit holds for what a packet inflates to.
 TEST(ManagerConnectionTest, InflatedPayloadLimit) {

@@ -276,13 +276,19 @@ struct Connection {
   Side server{std::make_unique<ServerAuthenticator>()};
   ServerAuthenticator& serverAuth() { return static_cast<ServerAuthenticator&>(*server.auth); }
 
-  explicit Connection(const SSH::KexInit& init = kexInit()) {
+  explicit Connection(const SSH::KexInit& init = kexInit()) : Connection(init, init) {}
+
+  // afterClientKexInit may write what a client sends right behind its
+  // KEXINIT (a guessed key exchange packet).
+  Connection(const SSH::KexInit& clientInit, const SSH::KexInit& serverInit,
+             const std::function<void(Side&)>& afterClientKexInit = {}) {
     server.state.setHostKey(&hostKey());
     server.manager->acceptPeerChannels = true;
     client.manager->sendVersion(SSH::makeVersionString("client test"));
     server.manager->sendVersion(SSH::makeVersionString("server test"));
-    client.manager->sendKexInit(init);
-    server.manager->sendKexInit(init);
+    client.manager->sendKexInit(clientInit);
+    if (afterClientKexInit) afterClientKexInit(client);
+    server.manager->sendKexInit(serverInit);
   }
 
   // Moves the bytes both ways and pumps the channels until done() holds;
