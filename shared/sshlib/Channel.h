@@ -108,8 +108,9 @@ class Channel {
  private:
   friend class Manager;
 
-  // The checks shared by both data messages; returns the length L.
-  CryptoPP::word32 readDataLength(CryptoPP::BufferedTransformation& message) const;
+  // One data string within the window, to the sink or skipped.
+  void consumeData(CryptoPP::BufferedTransformation& message,
+                   CryptoPP::BufferedTransformation* sink);
 
   CryptoPP::word32 state_ = kNew;
   bool closeRequested_ = false;

@@ -68,6 +68,16 @@ bool verifyDss(CryptoPP::BufferedTransformation& key, const std::string& signatu
                                 signature.size());
 }
 
+// string algorithm, string signature.
+std::string signatureBlob(const char* algorithm, const CryptoPP::byte* signature, size_t size) {
+  CryptoPP::ByteQueue blob;
+  putStdString(blob, algorithm);
+  putString(blob, signature, size);
+  std::string out(static_cast<size_t>(blob.MaxRetrievable()), '\0');
+  blob.Get(reinterpret_cast<CryptoPP::byte*>(out.data()), out.size());
+  return out;
+}
+
 }  // namespace
 
 void encodeRsaPublicKeyBlob(const CryptoPP::RSAFunction& key, CryptoPP::BufferedTransformation& out) {
@@ -93,12 +103,7 @@ std::string signDss(const CryptoPP::DSA::PrivateKey& key, const CryptoPP::byte* 
   CryptoPP::SecByteBlock signature(signer.MaxSignatureLength());
   const size_t size = signer.SignMessage(rng, data, length, signature.data());
   if (size != kDssSignatureSize) throw Err(Err::kInvalidArgument, "DSA key is not a 160-bit q key");
-  CryptoPP::ByteQueue blob;
-  putStdString(blob, "ssh-dss");
-  putString(blob, signature.data(), size);
-  std::string out(static_cast<size_t>(blob.MaxRetrievable()), '\0');
-  blob.Get(reinterpret_cast<CryptoPP::byte*>(out.data()), out.size());
-  return out;
+  return signatureBlob("ssh-dss", signature.data(), size);
 }
 
 std::string signRsa(const CryptoPP::InvertibleRSAFunction& key, const CryptoPP::byte* data,
@@ -106,12 +111,7 @@ std::string signRsa(const CryptoPP::InvertibleRSAFunction& key, const CryptoPP::
   const CryptoPP::RSASS<CryptoPP::PKCS1v15, CryptoPP::SHA1>::Signer signer(key);
   CryptoPP::SecByteBlock signature(signer.MaxSignatureLength());
   const size_t size = signer.SignMessage(rng, data, length, signature.data());
-  CryptoPP::ByteQueue blob;
-  putStdString(blob, "ssh-rsa");
-  putString(blob, signature.data(), size);
-  std::string out(static_cast<size_t>(blob.MaxRetrievable()), '\0');
-  blob.Get(reinterpret_cast<CryptoPP::byte*>(out.data()), out.size());
-  return out;
+  return signatureBlob("ssh-rsa", signature.data(), size);
 }
 
 bool verifyHostKeySignature(const std::string& keyBlob, const std::string& signatureBlob,

@@ -235,7 +235,8 @@ void Manager::handleMessage(byte number, CryptoPP::BufferedTransformation& messa
       expectMessage(message, number);
       std::string service;
       getStdString(message, service);
-      if (service != "ssh-userauth") throw CauseToDisconnect(kDisconnectServiceNotAvailable, "", kLanguage);
+      if (service != "ssh-userauth")
+        throw CauseToDisconnect(kDisconnectServiceNotAvailable, "", kLanguage);
       putByte(output(), kMsgServiceAccept);
       putStdString(output(), service);
       output().MessageEnd();
@@ -400,8 +401,8 @@ void Manager::handleKexDh() {
   const unsigned direction = state_.isClient() ? 0 : 1;
   const std::string cipher = state_.negotiatedEncryptionAlgorithm(direction);
   const std::string mac = state_.negotiatedMacAlgorithm(direction);
-  state_.outCipher().create(cipher, state_.sharedSecret(), state_.exchangeHash(), state_.sessionId(),
-                            direction, false);
+  state_.outCipher().create(cipher, state_.sharedSecret(), state_.exchangeHash(),
+                            state_.sessionId(), direction, false);
   state_.outMac().create(mac, state_.sharedSecret(), state_.exchangeHash(), state_.sessionId(),
                          direction, true, state_.peerVersion());
   state_.outCompressor().create(state_.negotiatedCompressionAlgorithm(direction), true);

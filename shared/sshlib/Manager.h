@@ -50,7 +50,11 @@ class Manager : public CryptoPP::Filter {
     unsigned category() const noexcept { return kCategory; }
   };
 
-  enum DisconnectStatus : CryptoPP::word32 { kConnected = 0, kDisconnectSent = 1, kDisconnectReceived = 2 };
+  enum DisconnectStatus : CryptoPP::word32 {
+    kConnected = 0,
+    kDisconnectSent = 1,
+    kDisconnectReceived = 2
+  };
 
   // The largest payload accepted for one message.
   static constexpr CryptoPP::word32 kMaxMessageLength = 0x40000;
@@ -72,7 +76,9 @@ class Manager : public CryptoPP::Filter {
     return nullptr;
   }
   // Channels the peer opens; null refuses with reason 3.
-  virtual std::unique_ptr<Channel> CreatePeerChannel(const std::string& /*type*/) { return nullptr; }
+  virtual std::unique_ptr<Channel> CreatePeerChannel(const std::string& /*type*/) {
+    return nullptr;
+  }
   virtual bool OnGlobalRequest(const std::string& /*name*/, bool /*wantReply*/,
                                CryptoPP::BufferedTransformation& /*message*/) {
     return false;
@@ -96,7 +102,8 @@ class Manager : public CryptoPP::Filter {
   // --- Pipeline -------------------------------------------------------------
   // Payload bytes in; an end of message dispatches the message. Anything
   // thrown leaves the manager broken: later input is refused.
-  size_t Put2(const CryptoPP::byte* inString, size_t length, int messageEnd, bool blocking) override;
+  size_t Put2(const CryptoPP::byte* inString, size_t length, int messageEnd,
+              bool blocking) override;
   bool IsolatedFlush(bool, bool) override { return false; }
   // Channel names: "" is the manager itself; 4 bytes a local channel number
   // (plain data); 8 bytes the number and an extended-data type code. Other

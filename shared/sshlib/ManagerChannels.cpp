@@ -47,12 +47,13 @@ void Manager::removeChannel(word32 number) {
 void Manager::clearChannels() { channels_.clear(); }
 
 bool Manager::hasChannels() const {
-  return std::any_of(channels_.begin(), channels_.end(), [](const auto& c) { return c != nullptr; });
+  return std::any_of(channels_.begin(), channels_.end(),
+                     [](const auto& c) { return c != nullptr; });
 }
 
 size_t Manager::peerChannelCount() const {
-  return static_cast<size_t>(
-      std::count_if(channels_.begin(), channels_.end(), [](const auto& c) { return c != nullptr; }));
+  return static_cast<size_t>(std::count_if(channels_.begin(), channels_.end(),
+                                           [](const auto& c) { return c != nullptr; }));
 }
 
 word32 Manager::getWaitObjectCount() {
@@ -109,8 +110,8 @@ void Manager::sendChannelData(word32 number, const byte* bytes, size_t length, b
   // Once EOF or CLOSE is out, or the peer closed, nothing more may be sent.
   if (!channel || channel->eofSent_ || channel->closeSent_ || channel->closeReceived_) return;
   if (length == 0) return;
-  if (!channel->sendQueue_.IsEmpty() &&
-      (channel->queuedExtended_ != extended || (extended && channel->queuedTypeCode_ != typeCode))) {
+  if (!channel->sendQueue_.IsEmpty() && (channel->queuedExtended_ != extended ||
+                                         (extended && channel->queuedTypeCode_ != typeCode))) {
     flushQueue(*channel, true);
     // What the window holds back keeps its kind; the new bytes must wait
     // behind it in order, so both go out at later flushes.
@@ -140,8 +141,8 @@ bool Manager::flushQueue(Channel& channel, bool all) {
   while (!channel.sendQueue_.IsEmpty()) {
     const CryptoPP::lword queued = channel.sendQueue_.CurrentSize();
     if (!all && queued < maxPacket) break;
-    const size_t size = static_cast<size_t>(
-        std::min<CryptoPP::lword>({queued, maxPacket, channel.remoteWindow_}));
+    const size_t size =
+        static_cast<size_t>(std::min<CryptoPP::lword>({queued, maxPacket, channel.remoteWindow_}));
     // A closed window (OpenSSH opens session channels with 0) or a peer
     // maximum of 0: wait for WINDOW_ADJUST rather than send empty packets.
     if (size == 0) return false;
@@ -207,8 +208,8 @@ void Manager::sendWindowAdjust(word32 number, word32 bytes) {
   putUInt32(output(), bytes);
   output().MessageEnd();
   const CryptoPP::lword raised = static_cast<CryptoPP::lword>(channel->localWindow_) + bytes;
-  channel->localWindow_ = static_cast<word32>(
-      std::min<CryptoPP::lword>(raised, std::numeric_limits<word32>::max()));
+  channel->localWindow_ =
+      static_cast<word32>(std::min<CryptoPP::lword>(raised, std::numeric_limits<word32>::max()));
 }
 
 void Manager::writeOpenConfirmation(Channel& channel, CryptoPP::BufferedTransformation& data) {
@@ -239,7 +240,8 @@ void Manager::handleChannelOpen(CryptoPP::BufferedTransformation& message) {
   Channel* channel = nullptr;
   try {
     std::unique_ptr<Channel> created = CreatePeerChannel(type);
-    if (!created) throw ChannelOpenFailure(kOpenUnknownChannelType, "channel type not supported", kLanguage);
+    if (!created)
+      throw ChannelOpenFailure(kOpenUnknownChannelType, "channel type not supported", kLanguage);
     if (static_cast<CryptoPP::lword>(created->GetWaitObjectCount()) + getWaitObjectCount() >
         GetWaitObjectLimit()) {
       throw ChannelOpenFailure(kOpenResourceShortage,
@@ -255,7 +257,8 @@ void Manager::handleChannelOpen(CryptoPP::BufferedTransformation& message) {
     channel->remoteMaxPacket_ = getUInt32(message);
     channel->state_ = Channel::kOpenedByPeer;
     if (!channel->AcceptMaxPacketSize(channel->remoteMaxPacket_)) {
-      throw ChannelOpenFailure(kOpenAdministrativelyProhibited, "invalid max packet size", kLanguage);
+      throw ChannelOpenFailure(kOpenAdministrativelyProhibited, "invalid max packet size",
+                               kLanguage);
     }
     CryptoPP::ByteQueue confirmation(256);
     if (channel->HandleOpenRequest(*this, message, confirmation)) {
@@ -307,7 +310,8 @@ void Manager::handleChannelMessage(byte number, CryptoPP::BufferedTransformation
     case kMsgChannelWindowAdjust: {
       if (!open) unexpectedChannelMessage();
       // The window never exceeds 2^32 - 1 (RFC 4254 section 5.2).
-      const CryptoPP::lword raised = static_cast<CryptoPP::lword>(c.remoteWindow_) + getUInt32(message);
+      const CryptoPP::lword raised =
+          static_cast<CryptoPP::lword>(c.remoteWindow_) + getUInt32(message);
       c.remoteWindow_ = static_cast<word32>(
           std::min<CryptoPP::lword>(raised, std::numeric_limits<word32>::max()));
       return;

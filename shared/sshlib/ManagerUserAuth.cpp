@@ -7,8 +7,8 @@
 #include "sshlib/KeyBlobs.h"
 #include "sshlib/KeyFiles.h"
 #include "sshlib/Manager.h"
-#include "sshlib/Names.h"
 #include "sshlib/NameList.h"
+#include "sshlib/Names.h"
 #include "sshlib/TransportState.h"
 
 namespace SSH {
@@ -99,7 +99,8 @@ void Manager::sendBanner(const std::string& message, const std::string& language
   output().MessageEnd();
 }
 
-void Manager::sendPublicKeyRequest(const std::string& user, CryptoPP::BufferedTransformation& keySource,
+void Manager::sendPublicKeyRequest(const std::string& user,
+                                   CryptoPP::BufferedTransformation& keySource,
                                    const byte* passPhrase, size_t passLength,
                                    CryptoPP::RandomNumberGenerator* rng) {
   requireSecureOutput();

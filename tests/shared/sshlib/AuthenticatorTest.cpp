@@ -26,19 +26,24 @@ TEST(AuthenticatorTest, FailureWithPartialSuccessKeepsTheMethods) {
 }
 
 TEST(AuthenticatorTest, MessageSixtyIsReadByTheLastMethod) {
-  ClientAuth pk;
-  pk.auth.lastMethod = "publickey";
-  pk.feed(Payload(SSH::kMsgUserAuthMethodSpecific1).str("ssh-rsa").str("blob").bytes());
-  EXPECT_EQ(pk.auth.state, Authenticator::kPublicKeyAcceptable);
-  EXPECT_EQ(pk.auth.acceptedKeyAlgorithm, "ssh-rsa");
-  EXPECT_EQ(pk.auth.acceptedKeyBlob, "blob");
-
-  ClientAuth pw;
-  pw.auth.lastMethod = "password";
-  pw.feed(Payload(SSH::kMsgUserAuthMethodSpecific1).str("change it").str("en").bytes());
-  EXPECT_EQ(pw.auth.state, Authenticator::kPasswordChangeRequested);
-  EXPECT_EQ(pw.auth.passwordPrompt, "change it");
-  EXPECT_EQ(pw.auth.promptLanguage, "en");
+  struct Case {
+    const char* method;
+    CryptoPP::word32 state;
+    std::string Authenticator::*first;
+    std::string Authenticator::*second;
+  };
+  for (const Case& k : {Case{"publickey", Authenticator::kPublicKeyAcceptable,
+                             &Authenticator::acceptedKeyAlgorithm, &Authenticator::acceptedKeyBlob},
+                        Case{"password", Authenticator::kPasswordChangeRequested,
+                             &Authenticator::passwordPrompt, &Authenticator::promptLanguage}}) {
+    SCOPED_TRACE(k.method);
+    ClientAuth f;
+    f.auth.lastMethod = k.method;
+    f.feed(Payload(SSH::kMsgUserAuthMethodSpecific1).str("one").str("two").bytes());
+    EXPECT_EQ(f.auth.state, k.state);
+    EXPECT_EQ(f.auth.*k.first, "one");
+    EXPECT_EQ(f.auth.*k.second, "two");
+  }
 
   ClientAuth none;
   none.auth.lastMethod = "none";
@@ -50,7 +55,9 @@ TEST(AuthenticatorTest, MessageSixtyIsReadByTheLastMethod) {
 TEST(AuthenticatorTest, BannerBeforeSuccessIsShownAfterItSkipped) {
   struct BannerManager : TestManager {
     using TestManager::TestManager;
-    void OnBanner(const std::string& m, const std::string& l) override { banners.push_back(m + "/" + l); }
+    void OnBanner(const std::string& m, const std::string& l) override {
+      banners.push_back(m + "/" + l);
+    }
     std::vector<std::string> banners;
   };
   CountingRng rng;
@@ -67,24 +74,25 @@ TEST(AuthenticatorTest, BannerBeforeSuccessIsShownAfterItSkipped) {
 
 TEST(AuthenticatorTest, SignedDataBeginWithTheSessionIdAndMessageNumber) {
   const std::string sid(20, '\x11');
-  const std::string data =
-      SSH::Manager::makePublicKeyAuthData(block(sid), "u", "ssh-rsa", "KEY");
+  const std::string data = SSH::Manager::makePublicKeyAuthData(block(sid), "u", "ssh-rsa", "KEY");
   EXPECT_EQ(data.substr(0, 25), std::string("\0\0\0\x14", 4) + sid + "\x32");
-  EXPECT_EQ(data, std::string("\0\0\0\x14", 4) + sid + Payload(50)
-                                                          .str("u")
-                                                          .str("ssh-connection")
-                                                          .str("publickey")
-                                                          .boolean(true)
-                                                          .str("ssh-rsa")
-                                                          .str("KEY")
-                                                          .bytes());
+  EXPECT_EQ(data, std::string("\0\0\0\x14", 4) + sid +
+                      Payload(50)
+                          .str("u")
+                          .str("ssh-connection")
+                          .str("publickey")
+                          .boolean(true)
+                          .str("ssh-rsa")
+                          .str("KEY")
+                          .bytes());
 }
 
 TEST(AuthenticatorTest, SupportedKeysNameTheirAlgorithmFirst) {
   const std::string rsaBlob = std::string("\0\0\0\x07ssh-rsa", 11) + "rest";
   EXPECT_TRUE(SSH::Manager::isSupportedKey("ssh-rsa", rsaBlob));
   EXPECT_FALSE(SSH::Manager::isSupportedKey("ssh-dss", rsaBlob));
-  EXPECT_FALSE(SSH::Manager::isSupportedKey("ssh-ed25519", std::string("\0\0\0\x0bssh-ed25519", 15)));
+  EXPECT_FALSE(
+      SSH::Manager::isSupportedKey("ssh-ed25519", std::string("\0\0\0\x0bssh-ed25519", 15)));
   EXPECT_FALSE(SSH::Manager::isSupportedKey("ssh-rsa", std::string("\0\0", 2)));
 }
 

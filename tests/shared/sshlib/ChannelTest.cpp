@@ -135,15 +135,17 @@ TEST(ChannelTest, ExtendedDataGoOutWithTheirTypeCode) {
   f.written();
   f.manager.ChannelPut(SSH::uint32ToString(0) + SSH::uint32ToString(1), bytes("err"), 3);
   f.manager.ChannelFlush(SSH::uint32ToString(0), true);
-  EXPECT_EQ(f.written().at(0), Payload(SSH::kMsgChannelExtendedData).u32(7).u32(1).str("err").bytes());
+  EXPECT_EQ(f.written().at(0),
+            Payload(SSH::kMsgChannelExtendedData).u32(7).u32(1).str("err").bytes());
 }
 
 TEST(ChannelTest, ConfirmationWithMaxPacketZeroIsAProtocolError) {
   ManagerFixture f;
   Channel* c = f.manager.openChannel("session");
   f.manager.sendChannelOpen(*c);
-  EXPECT_EQ(f.feedError(Payload(SSH::kMsgChannelOpenConfirmation).u32(0).u32(1).u32(100).u32(0).bytes()),
-            "open channel confirmation: invalid max packet size");
+  EXPECT_EQ(
+      f.feedError(Payload(SSH::kMsgChannelOpenConfirmation).u32(0).u32(1).u32(100).u32(0).bytes()),
+      "open channel confirmation: invalid max packet size");
 }
 
 TEST(ChannelTest, MessagesInTheWrongChannelStateAreProtocolErrors) {
@@ -184,7 +186,8 @@ TEST(ChannelTest, OpenChannelRefusesUnknownTypesAndTooManyWaitObjects) {
   struct LimitedManager : TestManager {
     using TestManager::TestManager;
     CryptoPP::word32 GetWaitObjectLimit() override { return 1; }
-    std::unique_ptr<SSH::Channel> CreateChannel(const std::string& type, const std::string&) override {
+    std::unique_ptr<SSH::Channel> CreateChannel(const std::string& type,
+                                                const std::string&) override {
       if (type != "session") return nullptr;
       return std::make_unique<WaitingChannel>();
     }
@@ -265,7 +268,8 @@ TEST(ChannelTest, UnhandledRequestWithReplyWantedGetsChannelFailure) {
   TestChannel& c = f.openConfirmed(1000, 100);
   f.written();
   f.feed(Payload(SSH::kMsgChannelRequest).u32(0).str("exit-status").boolean(false).u32(0).bytes());
-  f.feed(Payload(SSH::kMsgChannelRequest).u32(0).str("env").boolean(true).str("A").str("b").bytes());
+  f.feed(
+      Payload(SSH::kMsgChannelRequest).u32(0).str("env").boolean(true).str("A").str("b").bytes());
   const auto out = f.written();
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(out[0], Payload(SSH::kMsgChannelFailure).u32(7).bytes());
@@ -274,7 +278,14 @@ TEST(ChannelTest, UnhandledRequestWithReplyWantedGetsChannelFailure) {
 
 TEST(ChannelTest, PeerOpenAtAClientIsRefusedWithReason3AndTheConnectionGoesOn) {
   ManagerFixture f;
-  f.feed(Payload(SSH::kMsgChannelOpen).str("x11").u32(4).u32(1000).u32(100).str("peer").u32(1).bytes());
+  f.feed(Payload(SSH::kMsgChannelOpen)
+             .str("x11")
+             .u32(4)
+             .u32(1000)
+             .u32(100)
+             .str("peer")
+             .u32(1)
+             .bytes());
   EXPECT_EQ(f.written().at(0), Payload(SSH::kMsgChannelOpenFailure)
                                    .u32(4)
                                    .u32(SSH::kOpenUnknownChannelType)
@@ -300,7 +311,12 @@ TEST(ChannelTest, PeerOpenIsConfirmedOrRefused) {
       {"accepted", TestManager::PeerOpen::kConfirm, 100, confirmation, ""},
       {"confirmed at the pump", TestManager::PeerOpen::kLater, 100, "", confirmation},
       {"max packet 0", TestManager::PeerOpen::kConfirm, 0,
-       Payload(SSH::kMsgChannelOpenFailure).u32(4).u32(1).str("invalid max packet size").str("en").bytes(),
+       Payload(SSH::kMsgChannelOpenFailure)
+           .u32(4)
+           .u32(1)
+           .str("invalid max packet size")
+           .str("en")
+           .bytes(),
        ""},
       {"default refusal", TestManager::PeerOpen::kDefault, 100,
        Payload(SSH::kMsgChannelOpenFailure).u32(4).u32(3).str("").str("en").bytes(), ""},
@@ -324,7 +340,12 @@ TEST(ChannelTest, PeerChannelsAreBounded) {
   ManagerFixture f;
   f.manager.acceptPeerChannels = true;
   for (size_t i = 0; i <= SSH::Manager::kMaxPeerChannels; ++i) {
-    f.feed(Payload(SSH::kMsgChannelOpen).str("session").u32(static_cast<CryptoPP::word32>(i)).u32(1).u32(1).bytes());
+    f.feed(Payload(SSH::kMsgChannelOpen)
+               .str("session")
+               .u32(static_cast<CryptoPP::word32>(i))
+               .u32(1)
+               .u32(1)
+               .bytes());
   }
   const auto out = f.written();
   ASSERT_EQ(out.size(), SSH::Manager::kMaxPeerChannels + 1);

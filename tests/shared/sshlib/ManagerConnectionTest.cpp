@@ -68,10 +68,10 @@ TEST(ManagerConnectionTest, PasswordAuthentication) {
     std::string password;
     CryptoPP::word32 result;
   };
-  for (const Case& k : {Case{"alice", "s3cret", Authenticator::kSuccess},
-                        Case{"alice", "wrong", Authenticator::kFailure},
-                        Case{"alice", "", Authenticator::kFailure},
-                        Case{"bob", "s3cret", Authenticator::kFailure}}) {
+  for (const Case& k :
+       {Case{"alice", "s3cret", Authenticator::kSuccess},
+        Case{"alice", "wrong", Authenticator::kFailure}, Case{"alice", "", Authenticator::kFailure},
+        Case{"bob", "s3cret", Authenticator::kFailure}}) {
     SCOPED_TRACE(k.user + (":" + k.password));
     Connection c;
     ASSERT_TRUE(c.startService());
@@ -113,8 +113,8 @@ TEST(ManagerConnectionTest, SignatureOverAnotherSessionIsRefused) {
   Connection c;
   c.serverAuth().keyBlob = rsaBlob();
   ASSERT_TRUE(c.startService());
-  const std::string data = SSH::Manager::makePublicKeyAuthData(
-      block(std::string(20, '\0')), "alice", "ssh-rsa", rsaBlob());
+  const std::string data = SSH::Manager::makePublicKeyAuthData(block(std::string(20, '\0')),
+                                                               "alice", "ssh-rsa", rsaBlob());
   const std::string signature = SSH::signRsa(rsaKey(), bytes(data), data.size(), rng());
   EXPECT_FALSE(c.server.manager->verifyPublicKeyAuth("alice", "ssh-rsa", rsaBlob(), signature));
   c.client.manager->sendPublicKeySigned("alice", "ssh-rsa", rsaBlob(), signature);
@@ -139,7 +139,8 @@ TEST(ManagerConnectionTest, TwoChannelsInterleaved) {
   SSH::Channel* b = c.client.manager->openChannel("session");
   c.client.manager->sendChannelOpen(*a);
   c.client.manager->sendChannelOpen(*b);
-  ASSERT_TRUE(c.run([&] { return a->state() == SSH::Channel::kOpen && b->state() == SSH::Channel::kOpen; }));
+  ASSERT_TRUE(c.run(
+      [&] { return a->state() == SSH::Channel::kOpen && b->state() == SSH::Channel::kOpen; }));
   for (int i = 0; i < 50; ++i) {
     c.client.manager->sendChannelData(0, bytes("aaaa"), 4);
     c.client.manager->sendChannelData(1, bytes("bb"), 2);
@@ -181,7 +182,8 @@ TEST(ManagerConnectionTest, PeerRekeyInTheMiddleOf10MiB) {
   bool rekeyed = false;
   for (int round = 0; arrived < kTotal && round < 20000; ++round) {
     if (queued < kTotal && channel->queuedSize() < chunk.size()) {
-      for (size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<char>((queued + i) * 131 >> 7);
+      for (size_t i = 0; i < chunk.size(); ++i)
+        chunk[i] = static_cast<char>((queued + i) * 131 >> 7);
       sent.Update(bytes(chunk), chunk.size());
       c.client.manager->sendChannelData(0, bytes(chunk), chunk.size());
       c.client.manager->flushChannel(0, true);
@@ -217,8 +219,10 @@ TEST(ManagerConnectionTest, ClientStartedRekeyNegotiatesOnce) {
   Connection c;
   ASSERT_TRUE(c.authenticateWithPassword());
   c.client.manager->sendKexInit(Connection::kexInit());
-  ASSERT_TRUE(c.run([&] { return c.client.state.outputState() == TransportState::kOutServiceRunning &&
-                                 c.client.state.inputState() == TransportState::kInServiceRunning; }));
+  ASSERT_TRUE(c.run([&] {
+    return c.client.state.outputState() == TransportState::kOutServiceRunning &&
+           c.client.state.inputState() == TransportState::kInServiceRunning;
+  }));
   EXPECT_EQ(countOf(c.client.sentNumbers, SSH::kMsgKexDHInit), 2);
   EXPECT_EQ(countOf(c.server.sentNumbers, SSH::kMsgKexInit), 2);
   EXPECT_EQ(countOf(c.server.sentNumbers, SSH::kMsgKexDHReply), 2);
@@ -259,7 +263,8 @@ TEST(ManagerConnectionTest, InflatedPayloadLimit) {
     zlib.Flush(true);
     size_t padding = 8 - (compressed.size() + 5) % 8;
     if (padding < 4) padding += 8;
-    const CryptoPP::word32 packetLength = static_cast<CryptoPP::word32>(1 + compressed.size() + padding);
+    const CryptoPP::word32 packetLength =
+        static_cast<CryptoPP::word32>(1 + compressed.size() + padding);
     CryptoPP::ByteQueue header;
     SSH::putUInt32(header, packetLength);
     SSH::putByte(header, static_cast<CryptoPP::byte>(padding));

@@ -32,11 +32,26 @@ namespace sshtest {
 class Payload {
  public:
   explicit Payload(CryptoPP::byte number) { SSH::putByte(q_, number); }
-  Payload& u8(CryptoPP::byte v) { SSH::putByte(q_, v); return *this; }
-  Payload& u32(CryptoPP::word32 v) { SSH::putUInt32(q_, v); return *this; }
-  Payload& boolean(bool v) { SSH::putBoolean(q_, v); return *this; }
-  Payload& str(const std::string& s) { SSH::putStdString(q_, s); return *this; }
-  Payload& raw(const std::string& s) { put(q_, s); return *this; }
+  Payload& u8(CryptoPP::byte v) {
+    SSH::putByte(q_, v);
+    return *this;
+  }
+  Payload& u32(CryptoPP::word32 v) {
+    SSH::putUInt32(q_, v);
+    return *this;
+  }
+  Payload& boolean(bool v) {
+    SSH::putBoolean(q_, v);
+    return *this;
+  }
+  Payload& str(const std::string& s) {
+    SSH::putStdString(q_, s);
+    return *this;
+  }
+  Payload& raw(const std::string& s) {
+    put(q_, s);
+    return *this;
+  }
   std::string bytes() const { return contents(q_); }
 
  private:
@@ -69,7 +84,8 @@ class TestChannel : public SSH::Channel {
     return acceptOpen;
   }
   bool ConfirmOpen(SSH::Manager&, CryptoPP::BufferedTransformation&) override { return true; }
-  bool HandleRequest(SSH::Manager&, const std::string& type, bool, CryptoPP::BufferedTransformation&,
+  bool HandleRequest(SSH::Manager&, const std::string& type, bool,
+                     CryptoPP::BufferedTransformation&,
                      CryptoPP::BufferedTransformation&) override {
     requests.push_back(type);
     return false;
@@ -319,11 +335,13 @@ struct Connection {
 
   // Through the key exchange and the service request.
   bool startService() {
-    if (!run([&] { return client.state.inputState() == SSH::TransportState::kInNewKeysAtClient; })) {
+    if (!run(
+            [&] { return client.state.inputState() == SSH::TransportState::kInNewKeysAtClient; })) {
       return false;
     }
     client.manager->sendServiceRequest();
-    return run([&] { return client.state.outputState() == SSH::TransportState::kOutServiceRunning; });
+    return run(
+        [&] { return client.state.outputState() == SSH::TransportState::kOutServiceRunning; });
   }
 
   bool authenticateWithPassword() {
