@@ -10,6 +10,12 @@ namespace SSH {
 Channel::Channel() = default;
 Channel::~Channel() = default;
 
+CryptoPP::lword Channel::queuedSize() const {
+  CryptoPP::lword size = sendQueue_.CurrentSize();
+  for (const LaterData& later : laterData_) size += later.bytes.size();
+  return size;
+}
+
 bool Channel::HandleOpenRequest(Manager&, CryptoPP::BufferedTransformation&,
                                 CryptoPP::BufferedTransformation&) {
   throw ChannelOpenFailure(kOpenUnknownChannelType, "", kLanguage);

@@ -139,6 +139,27 @@ TEST(ChannelTest, ExtendedDataGoOutWithTheirTypeCode) {
             Payload(SSH::kMsgChannelExtendedData).u32(7).u32(1).str("err").bytes());
 }
 
+TEST(ChannelTest, DataOfAnotherKindWaitBehindWhatTheWindowHoldsBack) {
+  ManagerFixture f;
+  TestChannel& c = f.openConfirmed(4, 100);
+  f.written();
+  f.manager.sendChannelData(0, bytes("abcdef"), 6);
+  f.manager.sendChannelData(0, bytes("XY"), 2, true, 1);
+  f.manager.sendChannelData(0, bytes("gh"), 2);
+  auto out = f.written();
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0], channelData(7, "abcd"));
+  EXPECT_EQ(c.queuedSize(), 6u);
+  f.feed(Payload(SSH::kMsgChannelWindowAdjust).u32(0).u32(100).bytes());
+  f.manager.pumpChannels();
+  out = f.written();
+  ASSERT_EQ(out.size(), 3u);
+  EXPECT_EQ(out[0], channelData(7, "ef"));
+  EXPECT_EQ(out[1], Payload(SSH::kMsgChannelExtendedData).u32(7).u32(1).str("XY").bytes());
+  EXPECT_EQ(out[2], channelData(7, "gh"));
+  EXPECT_FALSE(c.hasQueuedData());
+}
+
 TEST(ChannelTest, ConfirmationWithMaxPacketZeroIsAProtocolError) {
   ManagerFixture f;
   Channel* c = f.manager.openChannel("session");
