@@ -58,6 +58,9 @@ class Manager : public CryptoPP::Filter {
 
   // The largest payload accepted for one message.
   static constexpr CryptoPP::word32 kMaxMessageLength = 0x40000;
+  // Failed authentication requests a server answers before it gives up on
+  // the peer (reason 14, "too many authentication failures").
+  static constexpr unsigned kMaxAuthFailures = 20;
   // The most channels a peer may hold open at once.
   static constexpr size_t kMaxPeerChannels = 64;
 
@@ -238,6 +241,7 @@ class Manager : public CryptoPP::Filter {
   std::string outCipherName_ = "none";
   std::string outMacName_ = "none";
   bool broken_ = false;
+  unsigned authFailures_ = 0;
   std::unique_ptr<OutputGate> gate_;
 };
 

@@ -199,6 +199,11 @@ void Manager::handleUserAuthRequest(CryptoPP::BufferedTransformation& message) {
       break;
     case Authenticator::kFailure:
     case Authenticator::kPartialSuccess:
+      // Each attempt may cost a signature check: a peer gets a bounded number.
+      if (authenticator_.state == Authenticator::kFailure && ++authFailures_ > kMaxAuthFailures) {
+        throw CauseToDisconnect(kDisconnectNoMoreAuthMethodsAvailable,
+                                "too many authentication failures", kLanguage);
+      }
       putByte(output(), kMsgUserAuthFailure);
       putStdString(output(), authenticator_.methodsCanContinue);
       putBoolean(output(), authenticator_.state == Authenticator::kPartialSuccess);

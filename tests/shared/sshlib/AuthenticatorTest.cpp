@@ -115,4 +115,58 @@ TEST(AuthenticatorTest, CredentialsAreNotSentWithoutACipherAndAMac) {
   EXPECT_EQ(f.auth.lastMethod, "none");
 }
 
+// A server in receive state 6 before authentication.
+struct ServerAuth {
+  CountingRng rng;
+  SSH::TransportState state{rng};
+  ServerAuthenticator auth;
+  MessageRecorder* out = new MessageRecorder;
+  TestManager manager{state, auth, out};
+
+  ServerAuth() {
+    state.setHostKey(&Connection::hostKey());
+    state.setInputState(SSH::TransportState::kInServiceRunning);
+    state.setOutputState(SSH::TransportState::kOutServiceRunning);
+    auth.keyBlob = std::string("\0\0\0\x07ssh-rsa", 11) + "KEY";
+  }
+
+  std::string answer(const std::string& method, const Payload& rest) {
+    const std::string payload =
+        Payload(SSH::kMsgUserAuthRequest).str("alice").str("ssh-connection").str(method).bytes() +
+        rest.bytes().substr(1);
+    out->messages.clear();
+    manager.PutMessageEnd(bytes(payload), payload.size());
+    return out->messages.empty() ? "" : out->messages.back();
+  }
+};
+
+TEST(AuthenticatorTest, ServerAnswersEveryRequest) {
+  ServerAuth s;
+  s.auth.methodsCanContinue = "publickey,password,hostbased";
+  const std::string failure =
+      Payload(SSH::kMsgUserAuthFailure).str("publickey,password,hostbased").boolean(false).bytes();
+  // Not offered, and offered but left undecided by the hook: both fail.
+  EXPECT_EQ(s.answer("none", Payload(0)), failure);
+  EXPECT_EQ(s.answer("hostbased", Payload(0).str("ssh-rsa")), failure);
+  // A key query is answered with PK_OK; the next request is judged afresh.
+  EXPECT_EQ(s.answer("publickey", Payload(0).boolean(false).str("ssh-rsa").str(s.auth.keyBlob)),
+            Payload(SSH::kMsgUserAuthMethodSpecific1).str("ssh-rsa").str(s.auth.keyBlob).bytes());
+  EXPECT_EQ(s.answer("password", Payload(0).boolean(false).str("wrong")), failure);
+  EXPECT_EQ(s.answer("password", Payload(0).boolean(false).str("s3cret")),
+            Payload(SSH::kMsgUserAuthSuccess).bytes());
+  EXPECT_EQ(s.auth.userName, "alice");
+  // After success a request is left to the hook and not answered.
+  EXPECT_EQ(s.answer("password", Payload(0).boolean(false).str("s3cret")), "");
+}
+
+TEST(AuthenticatorTest, ServerGivesUpAfterTooManyFailures) {
+  ServerAuth s;
+  for (unsigned i = 0; i < SSH::Manager::kMaxAuthFailures; ++i) {
+    ASSERT_NE(s.answer("password", Payload(0).boolean(false).str("guess")), "");
+  }
+  EXPECT_EQ(disconnectOf([&] { s.answer("password", Payload(0).boolean(false).str("guess")); },
+                         SSH::kDisconnectNoMoreAuthMethodsAvailable),
+            "too many authentication failures");
+}
+
 }  // namespace

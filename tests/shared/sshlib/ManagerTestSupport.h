@@ -143,6 +143,7 @@ class ServerAuthenticator : public SSH::Authenticator {
 
   void HandleRequest(SSH::Manager& manager, const std::string& method,
                      CryptoPP::BufferedTransformation& message) override {
+    if (method != "password" && method != "publickey") return;  // left undecided
     if (userName != user) return fail();
     const bool flag = SSH::getBoolean(message);
     if (method == "password") {
