@@ -15,12 +15,6 @@ namespace {
 
 constexpr size_t kDssSignatureSize = 40;
 
-CryptoPP::ByteQueue queueOf(const std::string& bytes) {
-  CryptoPP::ByteQueue q;
-  putBytes(q, reinterpret_cast<const CryptoPP::byte*>(bytes.data()), bytes.size());
-  return q;
-}
-
 void putDsaBlob(CryptoPP::BufferedTransformation& out,
                 const CryptoPP::DL_GroupParameters_DSA& group, const CryptoPP::Integer& y) {
   putStdString(out, "ssh-dss");
@@ -73,9 +67,7 @@ std::string signatureBlob(const char* algorithm, const CryptoPP::byte* signature
   CryptoPP::ByteQueue blob;
   putStdString(blob, algorithm);
   putString(blob, signature, size);
-  std::string out(static_cast<size_t>(blob.MaxRetrievable()), '\0');
-  blob.Get(reinterpret_cast<CryptoPP::byte*>(out.data()), out.size());
-  return out;
+  return takeAllBytes(blob);
 }
 
 }  // namespace
@@ -117,8 +109,9 @@ std::string signRsa(const CryptoPP::InvertibleRSAFunction& key, const CryptoPP::
 bool verifyHostKeySignature(const std::string& keyBlob, const std::string& signatureBlob,
                             const CryptoPP::byte* data, size_t length) {
   try {
-    CryptoPP::ByteQueue key = queueOf(keyBlob);
-    CryptoPP::ByteQueue sig = queueOf(signatureBlob);
+    CryptoPP::ByteQueue key, sig;
+    putStdBytes(key, keyBlob);
+    putStdBytes(sig, signatureBlob);
     std::string keyAlgorithm, sigAlgorithm, signature;
     getStdString(key, keyAlgorithm);
     getStdString(sig, sigAlgorithm);

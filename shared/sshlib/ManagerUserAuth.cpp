@@ -17,12 +17,6 @@ namespace {
 
 constexpr const char* kConnectionService = "ssh-connection";
 
-std::string take(CryptoPP::BufferedTransformation& q) {
-  std::string out(static_cast<size_t>(q.MaxRetrievable()), '\0');
-  q.Get(reinterpret_cast<byte*>(out.data()), out.size());
-  return out;
-}
-
 const byte* bytesOf(const std::string& s) { return reinterpret_cast<const byte*>(s.data()); }
 
 }  // namespace
@@ -128,13 +122,13 @@ std::string Manager::makePublicKeyAuthData(const CryptoPP::SecByteBlock& session
   putBoolean(q, true);
   putStdString(q, algorithm);
   putStdString(q, keyBlob);
-  return take(q);
+  return takeAllBytes(q);
 }
 
 bool Manager::isSupportedKey(const std::string& algorithm, const std::string& keyBlob) {
   if (algorithm != "ssh-rsa" && algorithm != "ssh-dss") return false;
   CryptoPP::ByteQueue q;
-  putBytes(q, bytesOf(keyBlob), keyBlob.size());
+  putStdBytes(q, keyBlob);
   std::string leading;
   try {
     getStdString(q, leading);

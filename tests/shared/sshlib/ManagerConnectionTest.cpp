@@ -41,18 +41,6 @@ std::string dsaPem() {
   return pemOf("DSA", block(contents(der)));
 }
 
-std::string rsaBlob() {
-  CryptoPP::ByteQueue q;
-  SSH::encodeRsaPublicKeyBlob(rsaKey(), q);
-  return contents(q);
-}
-
-std::string dsaBlob() {
-  CryptoPP::ByteQueue q;
-  SSH::encodeDsaPublicKeyBlob(dsaKey(), q);
-  return contents(q);
-}
-
 TEST(ManagerConnectionTest, KeyExchangeReachesTheServiceWithKeysInForce) {
   Connection c;
   ASSERT_TRUE(c.startService());
