@@ -38,6 +38,10 @@ class Manager::OutputGate : public CryptoPP::Bufferless<CryptoPP::Sink> {
       holding_ = owner_.isHoldingOutput() && heldDuringKex(inString[0]);
     }
     if (holding_) {
+      // Answers to a peer that keeps asking while it stalls the exchange.
+      heldBytes_ += length;
+      if (heldBytes_ > kMaxHeldOutput)
+        throwProtocolError("too much output held during key exchange");
       current_.append(reinterpret_cast<const char*>(inString), length);
       if (messageEnd) {
         held_.push_back(std::move(current_));
@@ -57,6 +61,7 @@ class Manager::OutputGate : public CryptoPP::Bufferless<CryptoPP::Sink> {
       held_.pop_front();
       if (out) out->PutMessageEnd(reinterpret_cast<const byte*>(message.data()), message.size());
     }
+    heldBytes_ = 0;
   }
 
  private:
@@ -65,6 +70,7 @@ class Manager::OutputGate : public CryptoPP::Bufferless<CryptoPP::Sink> {
   bool holding_ = false;
   std::string current_;
   std::deque<std::string> held_;
+  size_t heldBytes_ = 0;
 };
 
 Manager::Manager(TransportState& state, Authenticator& authenticator,

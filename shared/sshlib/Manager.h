@@ -58,6 +58,8 @@ class Manager : public CryptoPP::Filter {
 
   // The largest payload accepted for one message.
   static constexpr CryptoPP::word32 kMaxMessageLength = 0x40000;
+  // Connection-layer output held during one key exchange.
+  static constexpr size_t kMaxHeldOutput = 1u << 20;
   // Failed authentication requests a server answers before it gives up on
   // the peer (reason 14, "too many authentication failures").
   static constexpr unsigned kMaxAuthFailures = 20;

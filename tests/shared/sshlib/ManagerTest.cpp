@@ -184,4 +184,15 @@ TEST(ManagerTest, OurRekeyHoldsConnectionOutputUntilNewKeys) {
   EXPECT_EQ(c.queuedSize(), 3u);
 }
 
+TEST(ManagerTest, OutputHeldDuringOurRekeyIsBounded) {
+  ManagerFixture f;
+  f.manager.sendKexInit(Connection::kexInit());
+  const std::string request = Payload(SSH::kMsgGlobalRequest).str("x").boolean(true).bytes();
+  std::string error;
+  for (size_t i = 0; error.empty() && i <= SSH::Manager::kMaxHeldOutput; ++i)
+    error = f.feedError(request);
+  EXPECT_EQ(error, "too much output held during key exchange");
+  EXPECT_TRUE(f.manager.isBroken());
+}
+
 }  // namespace
