@@ -50,6 +50,21 @@ TEST(ManagerConnectionTest, KeyExchangeReachesTheServiceWithKeysInForce) {
   EXPECT_EQ(countOf(c.client.sentNumbers, SSH::kMsgKexDHInit), 1);
 }
 
+TEST(ManagerConnectionTest, DefaultListsRefuseAServerThatOffersOnlyNone) {
+  struct Case {
+    const char* ciphers;
+    const char* macs;
+    const char* error;
+  };
+  for (const Case& k :
+       {Case{"none", SSH::defaultMacs, "failed to negotiate client to server encryption algorithm"},
+        Case{SSH::defaultCiphers, "none", "failed to negotiate client to server MAC algorithm"}}) {
+    SCOPED_TRACE(k.error);
+    Connection c(Connection::kexInit(), Connection::kexInit(k.ciphers, k.macs));
+    EXPECT_EQ(disconnectOf([&] { c.startService(); }, SSH::kDisconnectKeyExchangeFailed), k.error);
+  }
+}
+
 TEST(ManagerConnectionTest, PasswordAuthentication) {
   struct Case {
     const char* user;
