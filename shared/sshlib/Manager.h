@@ -173,8 +173,11 @@ class Manager : public CryptoPP::Filter {
   // --- Channels ---------------------------------------------------------------
   Channel* addChannel(std::unique_ptr<Channel> channel);
   Channel* getChannel(CryptoPP::word32 number) const;
-  // A channel whose open is still unanswered is not deleted but abandoned:
-  // it keeps its number and is closed when the confirmation arrives.
+  // Deletes the channel and frees its number once the peer can no longer
+  // send for it. Until then it is given up: an open channel is closed at
+  // once (queued data dropped) and an unanswered open when its confirmation
+  // arrives; either stays in the table until the peer's CLOSE. A peer's
+  // unconfirmed open is refused.
   void removeChannel(CryptoPP::word32 number);
   void clearChannels();
   bool hasChannels() const;

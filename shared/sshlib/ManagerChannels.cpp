@@ -35,10 +35,17 @@ Channel* Manager::getChannel(word32 number) const {
 void Manager::removeChannel(word32 number) {
   Channel* channel = getChannel(number);
   if (!channel) return;
-  if (channel->state_ == Channel::kOpenSent) {
-    // The peer will answer the open: the number must stay ours until then,
-    // and a confirmed channel is closed at once.
-    channel->closeRequested_ = channel->eofRequested_ = true;
+  Channel& c = *channel;
+  if (c.state_ == Channel::kOpenedByPeer) {
+    // The peer waits for an answer to its open.
+    writeOpenFailure(c.remoteNumber_,
+                     ChannelOpenFailure(kOpenAdministrativelyProhibited, "", kLanguage));
+  } else if (c.state_ == Channel::kOpenSent || (c.state_ == Channel::kOpen && !c.closeReceived_)) {
+    // The peer may still send for this number: it stays ours until the
+    // peer's CLOSE (an unanswered open is closed once confirmed), and the
+    // channel pump then removes it.
+    c.closeRequested_ = c.eofRequested_ = true;
+    if (c.state_ == Channel::kOpen && !c.closeSent_) writeClose(c);
     return;
   }
   channels_[number].reset();

@@ -250,6 +250,36 @@ TEST(ChannelTest, AbandonedOpenKeepsItsNumberAndIsClosedWhenConfirmed) {
   EXPECT_EQ(f.manager.getChannel(0), nullptr);
 }
 
+TEST(ChannelTest, RemovingAnOpenChannelClosesItAndKeepsItsNumberUntilThePeerCloses) {
+  ManagerFixture f;
+  TestChannel& c = f.openConfirmed(1000, 100);
+  f.manager.sendChannelData(0, bytes("unsent"), 6);
+  c.received.Put(bytes("unread"), 6);
+  f.written();
+  f.manager.removeChannel(0);
+  EXPECT_EQ(f.written(), std::vector<std::string>{Payload(SSH::kMsgChannelClose).u32(7).bytes()});
+  EXPECT_EQ(f.manager.openChannel("session")->localNumber(), 1u);
+  f.feed(channelData(0, "late"));  // still routed, not to a new channel
+  f.feed(Payload(SSH::kMsgChannelClose).u32(0).bytes());
+  f.manager.pumpChannels();
+  EXPECT_EQ(f.manager.getChannel(0), nullptr);
+}
+
+TEST(ChannelTest, RemovingAPeerOpenBeforeConfirmationRefusesIt) {
+  ManagerFixture f;
+  f.manager.acceptPeerChannels = true;
+  f.manager.peerOpen = TestManager::PeerOpen::kLater;
+  f.feed(Payload(SSH::kMsgChannelOpen).str("session").u32(4).u32(1000).u32(100).bytes());
+  f.manager.removeChannel(0);
+  EXPECT_EQ(f.written(), std::vector<std::string>{Payload(SSH::kMsgChannelOpenFailure)
+                                                      .u32(4)
+                                                      .u32(SSH::kOpenAdministrativelyProhibited)
+                                                      .str("")
+                                                      .str("en")
+                                                      .bytes()});
+  EXPECT_FALSE(f.manager.hasChannels());
+}
+
 TEST(ChannelTest, PeerCloseIsAnsweredAndTheChannelLeavesOnceRead) {
   ManagerFixture f;
   TestChannel& c = f.openConfirmed(1000, 100);
