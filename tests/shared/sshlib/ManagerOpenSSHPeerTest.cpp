@@ -1,5 +1,5 @@
 // OpenSSH's client (openssh-client) against the library's server manager
-// on 127.0.0.1: key exchange, publickey authentication with a DSA key, a
+// on 127.0.0.1: key exchange, publickey (DSA key) and password authentication, a
 // session channel with an exec request, its output, exit status and close.
 #include <gtest/gtest.h>
 
@@ -102,7 +102,7 @@ std::string serveOne(zuTCPEndpoint& listener, int& keyExchanges) {
   SSH::TransportState state{random};
   state.setHostKey(&Connection::hostKey());
   ServerAuthenticator auth;
-  auth.methodsCanContinue = "publickey";
+  auth.methodsCanContinue = "publickey,password";
   auth.keyBlob = dsaBlob();
   CryptoPP::ByteQueue wire;
   ExecManager manager{state, auth, new SSH::PacketEncoder(state, new CryptoPP::Redirector(wire))};
@@ -158,9 +158,16 @@ TEST(ManagerOpenSSHPeerTest, OpenSSHClientRunsCommands) {
   // peer-started rekey in the middle of channel data.
   const Case cases[] = {
       {"exec", "true", "", "echo hi", "sshlib ran: echo hi\n", 1},
+      {"password", "true", "-o PreferredAuthentications=password -o BatchMode=no", "echo pw",
+       "sshlib ran: echo pw\n", 1},
       {"1 MB with rekeys", "head -c 1000000 /dev/urandom", "-o RekeyLimit=128K", "count",
        "1000000 bytes\n", 4},
   };
+  // OpenSSH asks for a password through this program when there is no
+  // terminal.
+  const std::string askpass = scratch.file("askpass");
+  tw::test::writeFileBytes(askpass, "#!/bin/sh\necho s3cret\n");
+  ASSERT_EQ(tw::test::runTool("chmod 700 " + tw::test::shellQuote(askpass)), 0);
   for (const Case& k : cases) {
     SCOPED_TRACE(k.what);
     zuTCPEndpoint listener(nullptr, 10000);
@@ -168,14 +175,16 @@ TEST(ManagerOpenSSHPeerTest, OpenSSHClientRunsCommands) {
     int keyExchanges = 0;
     auto server = std::async(std::launch::async, [&] { return serveOne(listener, keyExchanges); });
     const std::string command =
-        std::string(k.input) + " | timeout 60 ssh -F /dev/null -p " +
-        std::to_string(listener.localPort()) + " -i " + tw::test::shellQuote(keyFile) +
+        std::string(k.input) + " | SSH_ASKPASS=" + tw::test::shellQuote(askpass) +
+        " SSH_ASKPASS_REQUIRE=force timeout 60 ssh -F /dev/null -p " +
+        std::to_string(listener.localPort()) + " -i " + tw::test::shellQuote(keyFile) + " " +
+        k.options +  // ssh keeps the first value given for an option
         " -o IdentitiesOnly=yes -o IdentityAgent=none -o BatchMode=yes"
         " -o StrictHostKeyChecking=no -o UserKnownHostsFile=/dev/null -o LogLevel=ERROR"
         " -o ConnectTimeout=10 -o KexAlgorithms=diffie-hellman-group1-sha1"
         " -o HostKeyAlgorithms=ssh-dss -o Ciphers=aes256-cbc -o MACs=hmac-sha1"
-        " -o PubkeyAcceptedAlgorithms=ssh-dss -o Compression=yes " +
-        k.options + " alice@127.0.0.1 " + tw::test::shellQuote(k.command) + " 2>&1";
+        " -o PubkeyAcceptedAlgorithms=ssh-dss -o Compression=yes alice@127.0.0.1 " +
+        tw::test::shellQuote(k.command) + " 2>&1";
     std::string output;
     const int status = tw::test::runTool(command, &output);
     EXPECT_EQ(server.get(), "");
