@@ -62,6 +62,14 @@ bool verifyDss(CryptoPP::BufferedTransformation& key, const std::string& signatu
                                 signature.size());
 }
 
+// string algorithm, string signature.
+std::string signatureBlob(const char* algorithm, const CryptoPP::byte* signature, size_t size) {
+  CryptoPP::ByteQueue blob;
+  putStdString(blob, algorithm);
+  putString(blob, signature, size);
+  return takeAllBytes(blob);
+}
+
 }  // namespace
 
 void encodeRsaPublicKeyBlob(const CryptoPP::RSAFunction& key, CryptoPP::BufferedTransformation& out) {
@@ -87,10 +95,15 @@ std::string signDss(const CryptoPP::DSA::PrivateKey& key, const CryptoPP::byte* 
   CryptoPP::SecByteBlock signature(signer.MaxSignatureLength());
   const size_t size = signer.SignMessage(rng, data, length, signature.data());
   if (size != kDssSignatureSize) throw Err(Err::kInvalidArgument, "DSA key is not a 160-bit q key");
-  CryptoPP::ByteQueue blob;
-  putStdString(blob, "ssh-dss");
-  putString(blob, signature.data(), size);
-  return takeAllBytes(blob);
+  return signatureBlob("ssh-dss", signature.data(), size);
+}
+
+std::string signRsa(const CryptoPP::InvertibleRSAFunction& key, const CryptoPP::byte* data,
+                    size_t length, CryptoPP::RandomNumberGenerator& rng) {
+  const CryptoPP::RSASS<CryptoPP::PKCS1v15, CryptoPP::SHA1>::Signer signer(key);
+  CryptoPP::SecByteBlock signature(signer.MaxSignatureLength());
+  const size_t size = signer.SignMessage(rng, data, length, signature.data());
+  return signatureBlob("ssh-rsa", signature.data(), size);
 }
 
 bool verifyHostKeySignature(const std::string& keyBlob, const std::string& signatureBlob,

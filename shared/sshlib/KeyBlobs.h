@@ -26,6 +26,10 @@ void encodeDsaPublicKeyBlob(const CryptoPP::DSA::PublicKey& key,
 std::string signDss(const CryptoPP::DSA::PrivateKey& key, const CryptoPP::byte* data,
                     size_t length, CryptoPP::RandomNumberGenerator& rng);
 
+// The "ssh-rsa" signature blob of data (PKCS #1 v1.5 over SHA-1).
+std::string signRsa(const CryptoPP::InvertibleRSAFunction& key, const CryptoPP::byte* data,
+                    size_t length, CryptoPP::RandomNumberGenerator& rng);
+
 // True only when the signature blob's algorithm equals the key blob's, that
 // algorithm is "ssh-rsa" or "ssh-dss" and the signature over data verifies.
 // Malformed or oversized blobs give false; nothing is thrown for them.
