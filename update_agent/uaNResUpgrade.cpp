@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 
 #include "loam/base/zuFile.h"
 #include "loam/base/zuMessage.h"
@@ -87,17 +88,60 @@ u16 uaNResUpgrade::fail(u16 code, const char* text, char key, const std::string&
   return code;
 }
 
+uaNResUpgrade::Head uaNResUpgrade::readHead(zuNetReader& reader) {
+  Head head;
+  head.kind = reader.getUInt8();
+  head.fileName = reader.getStdString();
+  head.argument = reader.getStdString();
+  head.signature = reader.getStdString();
+  head.size = reader.getUInt32();
+  return head;
+}
+
+std::optional<uaNResUpgrade::Head> uaNResUpgrade::gatheredHead() const {
+  zuNetReader reader(received_.data(), static_cast<u32>(received_.size()));
+  try {
+    return readHead(reader);
+  } catch (const std::out_of_range&) {
+    return std::nullopt;
+  }
+}
+
+std::size_t uaNResUpgrade::maxGatheredBytes() const { return kMaxFileSize + kHeaderRoom; }
+
+u16 uaNResUpgrade::failTooLarge(const std::string& fileName) {
+  return fail(zuErrUnexpectedData, "Error updating file \"$f\". File is to large.", 'f', fileName);
+}
+
+void uaNResUpgrade::setGatheringLimitError() {
+  const std::optional<Head> head = gatheredHead();
+  if (head)
+    failTooLarge(head->fileName);
+  else
+    zuThreadedNetResponse::setGatheringLimitError();
+}
+
+u16 uaNResUpgrade::receiveData(const u8* data, u32 length, bool last) {
+  if (last || received_.size() >= kHeaderRoom)
+    return zuThreadedNetResponse::receiveData(data, length, last);
+  const u16 gathered = zuThreadedNetResponse::receiveData(data, length, last);
+  if (gathered != 0) return gathered;
+  // Only while the head may still be arriving; past it the limit decides.
+  const std::optional<Head> head = gatheredHead();
+  if (head && head->size > kMaxFileSize) return failTooLarge(head->fileName);
+  return 0;
+}
+
 u16 uaNResUpgrade::run(zuNetReader& reader) {
-  const u8 kind = reader.getUInt8();
-  const std::string fileName = reader.getStdString();
-  const std::string argument = reader.getStdString();
-  const std::string signature = reader.getStdString();
-  const u32 size = reader.getUInt32();
+  const Head head = readHead(reader);
+  const u8 kind = head.kind;
+  const std::string& fileName = head.fileName;
+  const std::string& argument = head.argument;
+  const std::string& signature = head.signature;
+  const u32 size = head.size;
   zuLog::log(3, zuMessage("Upgrade request from [$d].", 'd', peerAddressText()));
 
-  if (size > kMaxFileSize)
-    return fail(zuErrUnexpectedData, "Error updating file \"$f\". File is to large.", 'f',
-                fileName);
+  if (size > kMaxFileSize) return failTooLarge(fileName);
   // The name becomes part of a path: nothing from the network may lead
   // outside the temporary folder.
   if (!zuIsPlainFileName(fileName)) {

@@ -3,7 +3,9 @@
 // came with the request in the temporary folder, checks its signature and
 // installs it by the request's kind. The work runs on the response's own
 // thread, so a long installation never blocks the connection.
+#include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "loam/netobjects/zuThreadedNetResponse.h"
@@ -43,11 +45,32 @@ class uaNResUpgrade : public zuThreadedNetResponse {
   // Served before any login.
   bool requiresAuthority() const override;
 
+  // Room for the request's strings in front of the file's bytes.
+  static constexpr std::size_t kHeaderRoom = 65536;
+  // The largest file plus its header strings.
+  std::size_t maxGatheredBytes() const override;
+  // "File is to large." once the request's file name is known.
+  void setGatheringLimitError() override;
+  // Refuses a too large size field as soon as it has arrived, rather than
+  // after the whole file.
+  u16 receiveData(const u8* data, u32 length, bool last) override;
+
   u16 run(zuNetReader& reader) override;
 
   const std::string& receivedFilePath() const { return receivedPath_; }
 
  private:
+  // The fields in front of the file's bytes, once they have all arrived.
+  struct Head {
+    u8 kind = 0;
+    std::string fileName;
+    std::string argument;
+    std::string signature;
+    u32 size = 0;
+  };
+  static Head readHead(zuNetReader& reader);
+  std::optional<Head> gatheredHead() const;
+  u16 failTooLarge(const std::string& fileName);
   // Sets the error, logs it and returns the code.
   u16 fail(u16 code, const char* text);
   u16 fail(u16 code, const char* text, char key, const std::string& value);

@@ -235,6 +235,40 @@ TEST_F(UpgradeTest, LargestFileIsAccepted) {
   EXPECT_EQ(fs::file_size(response.receivedFilePath()), uaNResUpgrade::kMaxFileSize);
 }
 
+TEST_F(UpgradeTest, TooLargeFileIsRefusedWhileItsChunksArrive) {
+  const std::string tooLarge = "Error updating file \"big.msi\". File is to large.";
+  const std::string unexpected =
+      "Got unexpected data while handling the request. The server and the client might be "
+      "incompatible.";
+  EXPECT_EQ(uaNResUpgrade().maxGatheredBytes(), 26214400u + 65536u);
+  struct Case {
+    const char* what;
+    std::string chunk;
+    u16 result;        // of the chunk, not the last one
+    std::string text;  // set by the gathering limit
+  } cases[] = {
+      {"size field too large", payload(2, "big.msi", "", "00", 26214401, "abc"), 772, tooLarge},
+      {"largest size", payload(2, "big.msi", "", "00", 26214400, "abc"), 0, tooLarge},
+      {"head not complete", std::string("\2big.msi\0", 9), 0, unexpected},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    uaNResUpgrade response;
+    bool dropped = false;
+    const u16 result = response.deliverChunk(reinterpret_cast<const u8*>(k.chunk.data()),
+                                             static_cast<u32>(k.chunk.size()), false, dropped);
+    EXPECT_EQ(result, k.result);
+    if (k.result != 0) {
+      EXPECT_EQ(response.errorMessage().toString(), tooLarge);
+      continue;
+    }
+    response.setGatheringLimitError();
+    EXPECT_EQ(response.getErrorCode(), 772);
+    EXPECT_EQ(response.errorMessage().toString(), k.text);
+  }
+  EXPECT_TRUE(filesIn(temp_.path()).empty());
+}
+
 TEST_F(UpgradeTest, InstallerRemovesTheProductFirstAndInstallsEvenWhenThatFails) {
   const std::string bytes = "msi package";
   struct Case {

@@ -91,6 +91,10 @@ void zuNetObject::prepareSend() {
   setSendState(kStateQueued);
 }
 
+std::size_t zuNetObject::maxGatheredBytes() const { return kDefaultMaxGatheredBytes; }
+
+void zuNetObject::setGatheringLimitError() { setUnexpectedDataError(); }
+
 u16 zuNetObject::deliverChunk(const u8* data, u32 length, bool last, bool& dropped) {
   dropped = lastDelivered_;
   if (dropped) {
@@ -100,6 +104,7 @@ u16 zuNetObject::deliverChunk(const u8* data, u32 length, bool last, bool& dropp
   }
   ++receivedCount_;
   lastDelivered_ = last;
+  deliveredBytes_ += length;
   return receiveData(data, length, last);
 }
 
@@ -107,6 +112,7 @@ void zuNetObject::resetCounts() {
   receivedCount_ = 0;
   sendCount_ = 0;
   lastDelivered_ = false;
+  deliveredBytes_ = 0;
   received_.clear();
 }
 

@@ -521,14 +521,24 @@ void zuNetObjectHandler::handleIncoming(u32 length) {
       setObjectState(object, zuNetObject::kStateFailed);
       return;
     }
-    try {
-      bool dropped = false;
-      const u16 result = object->deliverChunk(body, bodyLength, last, dropped);
-      // A chunk after the last one changes nothing.
-      if (dropped) return;
-      if (result != 0) object->setErrorCode(result);
-    } catch (const std::exception& e) {
-      exceptionToError(e, *current);
+    if (!object->lastChunkDelivered() && !object->fitsGathering(bodyLength)) {
+      // Nothing of this chunk is kept; the exchange ends below and later
+      // chunks of its id find no object.
+      object->setGatheringLimitError();
+      if (object->getErrorCode() == 0) object->setUnexpectedDataError();
+      zuLog::logf(4, "%s: message %u (type %u) went past its limit of %zu bytes.",
+                  connectionText().c_str(), u32{header.id}, u32{header.type},
+                  object->maxGatheredBytes());
+    } else {
+      try {
+        bool dropped = false;
+        const u16 result = object->deliverChunk(body, bodyLength, last, dropped);
+        // A chunk after the last one changes nothing.
+        if (dropped) return;
+        if (result != 0) object->setErrorCode(result);
+      } catch (const std::exception& e) {
+        exceptionToError(e, *current);
+      }
     }
   } else if (local.code() == 0) {
     return;
@@ -546,6 +556,13 @@ void zuNetObjectHandler::handleIncoming(u32 length) {
 }
 
 void zuNetObjectHandler::createResponse(u16 id, u8 type, zuNetObject*& object) {
+  // Each open exchange holds gathered bytes and perhaps a worker: a peer
+  // gets a bounded number of them.
+  if (responses_.size() >= kMaxOpenExchanges) {
+    zuLog::logf(4, "%s: refused message %u, %u exchanges are open.", connectionText_.c_str(),
+                u32{id}, kMaxOpenExchanges);
+    throw zuException(zuErrUnexpectedData, kzuUnexpectedDataText);
+  }
   std::unique_ptr<zuNetObject> response;
   auto it = factories_.find(type);
   if (it != factories_.end() && it->second) response = it->second(type);

@@ -45,6 +45,9 @@ class zuNetObjectHandler : public zuThread, public zuNetObjectHandlerInterface {
   static constexpr u32 kInactivityLimit = 240000;
   // Ids run 1 to kMaxId; 0 marks an unregistered object.
   static constexpr u32 kMaxId = 65534;
+  // Responses open at once on one connection; the next request is refused
+  // with 772.
+  static constexpr u32 kMaxOpenExchanges = 32;
 
   // Takes ownership of the endpoint. compress: compress outgoing packets.
   zuNetObjectHandler(zuThread* parent, std::unique_ptr<zuNetEndpoint> endpoint, bool compress);

@@ -62,6 +62,8 @@ struct Probe {
   std::function<u16()> fail;
   bool hold = false;
   bool authority = false;
+  std::size_t limit = zuNetObject::kDefaultMaxGatheredBytes;
+  std::atomic<int> createCount{0};
 };
 
 // Echoes the request back, holds it for the test, or fails.
@@ -75,6 +77,7 @@ class EchoResponse : public zuNetObject {
   u8 getType() const override { return type_; }
   bool isRequest() const override { return false; }
   bool requiresAuthority() const override { return probe_.authority; }
+  std::size_t maxGatheredBytes() const override { return probe_.limit; }
   u16 processData(zuNetReader& reader, u32 length) override {
     probe_.seen.assign(reinterpret_cast<const char*>(reader.getCurrent()), length);
     ++probe_.processCount;
@@ -211,7 +214,10 @@ class zuNetObjectHandlerTest : public ::testing::Test {
   }
   zuNetResponseFactoryMap echoFactories(Probe& probe) {
     zuNetResponseFactoryMap map;
-    map[kEcho] = [&probe](u8 type) { return std::make_unique<EchoResponse>(type, probe); };
+    map[kEcho] = [&probe](u8 type) {
+      ++probe.createCount;
+      return std::make_unique<EchoResponse>(type, probe);
+    };
     return map;
   }
   TestRequest& newRequest(const std::string& payload, zuNetObjectHandler& handler) {
@@ -288,6 +294,7 @@ TEST_F(zuNetObjectHandlerTest, RequestsThatGetNoResponseAreRefused) {
 
 TEST_F(zuNetObjectHandlerTest, RequestAndReplyInSeveralChunksArriveWhole) {
   Probe probe;
+  probe.limit = 70000;
   Connection c = connect();
   c.handler->setFactories(echoFactories(probe));
   c.handler->start();
@@ -372,6 +379,63 @@ TEST_F(zuNetObjectHandlerTest, ChunksAfterTheLastChunkAreDropped) {
   c.peer->send(6, kEcho, 9, 0, "stray");
   c.peer->ping();
   EXPECT_EQ(probe.processCount.load(), 1);
+}
+
+TEST_F(zuNetObjectHandlerTest, GatheringStopsAtTheResponsesLimit) {
+  // A limit of 65536 bytes: chunks of 30000, 30000 and the rest.
+  struct Case {
+    u32 last;
+    bool fits;
+  } cases[] = {{5536, true}, {5537, false}};
+  u16 id = 20;
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.last);
+    Probe probe;
+    Connection c = connect();
+    c.handler->setFactories(echoFactories(probe));
+    c.handler->start();
+    ++id;
+    c.peer->send(id, kEcho, 3, 0, pattern(30000, 1));
+    c.peer->send(id, kEcho, 1, 0, pattern(30000, 2));
+    // Sent without the last flag: the limit, not the end, must end it.
+    c.peer->send(id, kEcho, k.fits ? 9 : 1, 0, pattern(k.last, 3));
+    if (k.fits) {
+      std::size_t echoed = 0;
+      while (echoed < 65536) echoed += c.peer->next().body.size();
+      EXPECT_EQ(probe.processCount.load(), 1);
+      continue;
+    }
+    const Packet p = c.peer->next();
+    expectHeader(p, id, kEcho, 8, zuErrUnexpectedData);
+    EXPECT_EQ(bodyError(p).text(), kzuUnexpectedDataText);
+    EXPECT_TRUE(waitFor(probe.deleted));
+    // Later chunks of that id are not kept and not answered.
+    c.peer->send(id, kEcho, 9, 0, "tail");
+    c.peer->ping();
+    EXPECT_EQ(probe.processCount.load(), 0);
+    EXPECT_EQ(probe.createCount.load(), 1);
+  }
+}
+
+TEST_F(zuNetObjectHandlerTest, OpenExchangesPerConnectionAreBounded) {
+  Probe probe;
+  probe.hold = true;
+  Connection c = connect();
+  c.handler->setFactories(echoFactories(probe));
+  c.handler->start();
+  // Each held response stays open; one past the bound is refused uncreated.
+  for (u16 id = 1; id <= zuNetObjectHandler::kMaxOpenExchanges; ++id)
+    c.peer->send(id, kEcho, 11, 0, "x");
+  c.peer->ping();
+  EXPECT_EQ(probe.processCount.load(), 32);
+  for (u16 id = 33; id <= 40; ++id) {
+    c.peer->send(id, kEcho, 11, 0, "x");
+    const Packet p = c.peer->next();
+    expectHeader(p, id, kEcho, 8, zuErrUnexpectedData);
+    EXPECT_EQ(bodyError(p).text(), kzuUnexpectedDataText);
+  }
+  EXPECT_EQ(probe.createCount.load(), 32);
+  EXPECT_EQ(probe.deleteCount.load(), 0);
 }
 
 TEST_F(zuNetObjectHandlerTest, KeepAlivesAreAnsweredOnlyWhenAsked) {
