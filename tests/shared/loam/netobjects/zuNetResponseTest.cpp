@@ -80,6 +80,8 @@ class WorkResponse : public zuThreadedNetResponse {
   u8 getType() const override { return kType; }
   const char* getName() const override { return "Work"; }
   bool requiresAuthority() const override { return false; }
+  // Room for the several-chunk request below.
+  std::size_t maxGatheredBytes() const override { return 1u << 20; }
   u16 run(zuNetReader& reader) override {
     zuThread* self = zuThread::currentThread();
     probe_.workThread = self;

@@ -60,6 +60,8 @@ class EchoResponse : public zuNetObject {
   u8 getType() const override { return kEcho; }
   bool isRequest() const override { return false; }
   bool requiresAuthority() const override { return false; }
+  // The test echoes a message larger than the default bound.
+  std::size_t maxGatheredBytes() const override { return 1u << 20; }
   u16 processData(zuNetReader& reader, u32 length) override {
     if (hold_) {
       setSendState(kStateIdle);
