@@ -9,6 +9,7 @@
 #include "loam/base/zuException.h"
 #include "loam/base/zuMessageTexts.h"
 #include "loam/net/zuNetStatus.h"
+#include "loam/net/zuSecureTCPEndpoint.h"
 #include "loam/netobjects/zuNetMessageHeader.h"
 #include "loam/netobjects/zuNetObjectErrors.h"
 #include "loam/netobjects/zuNetObjectTypes.h"
@@ -125,6 +126,30 @@ void zuNetObjectHandler::rejectConnection() {
   packetLayer_.close();
 }
 
+void zuNetObjectHandler::setHandshakeOnStart(bool reject) {
+  handshakeOnStart_ = true;
+  rejectOnStart_ = reject;
+}
+
+bool zuNetObjectHandler::runHandshake() {
+  zuNetEndpoint* const endpoint = packetLayer_.endpoint();
+  if (endpoint == nullptr) return false;
+  u16 status = 0;
+  {
+    // A stop of this thread ends a handshake that is still waiting.
+    StopEventSwap swap(endpoint, stopEvent(), stopEvent());
+    status = endpoint->checkKeysAndHandshake();
+  }
+  if (status != 0) {
+    zuLog::logf(4, "%s: the secure handshake failed with %u.", connectionText().c_str(),
+                u32{status});
+    return false;
+  }
+  if (const auto* secure = dynamic_cast<const zuSecureTCPEndpoint*>(endpoint))
+    packetLayer_.setCompress(secure->compressionAgreed());
+  return true;
+}
+
 // ---- calls from any thread ----
 
 void zuNetObjectHandler::sendRequest(zuNetObject* request) {
@@ -180,6 +205,35 @@ void zuNetObjectHandler::queueObject(zuNetObject* object) {
   wakeEvent_.set();
 }
 
+namespace {
+
+std::atomic<u32> g_workers{0};
+
+// One more than the count, unless that would pass limit.
+bool takeOne(std::atomic<u32>& count, u32 limit) {
+  u32 now = count.load(std::memory_order_relaxed);
+  do {
+    if (now >= limit) return false;
+  } while (!count.compare_exchange_weak(now, now + 1, std::memory_order_acq_rel));
+  return true;
+}
+
+}  // namespace
+
+bool zuNetObjectHandler::acquireWorker() {
+  if (!takeOne(workers_, kMaxWorkersPerConnection)) return false;
+  if (takeOne(g_workers, kMaxWorkers)) return true;
+  workers_.fetch_sub(1, std::memory_order_acq_rel);
+  return false;
+}
+
+void zuNetObjectHandler::releaseWorker() {
+  workers_.fetch_sub(1, std::memory_order_acq_rel);
+  g_workers.fetch_sub(1, std::memory_order_acq_rel);
+}
+
+u32 zuNetObjectHandler::workerCount() { return g_workers.load(std::memory_order_acquire); }
+
 // ---- errors ----
 
 void zuNetObjectHandler::exceptionToError(const std::exception& e, zuErrorMessage& error) {
@@ -225,6 +279,11 @@ void zuNetObjectHandler::handleException(const std::exception& e) {
 // ---- the thread ----
 
 void zuNetObjectHandler::run() {
+  if (handshakeOnStart_ && !runHandshake()) return;
+  if (rejectOnStart_) {
+    rejectConnection();
+    return;
+  }
   zuMultiEvent events(&wakeEvent_, stopEvent());
   zuSingleEvent* const stop = stopEvent();
   while (!stop->isSet()) {

@@ -51,6 +51,9 @@ class zuNetPacketLayer {
   u16 close();
 
   zuNetEndpoint* endpoint() const { return endpoint_.get(); }
+  // For a connection whose compression is settled after the layer is made.
+  void setCompress(bool compress) { compress_ = compress; }
+  bool compress() const { return compress_; }
   // Restarted whenever bytes arrive.
   const zuTimer& receiveTimer() const { return receiveTimer_; }
   // Restarted at every send.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "loam/base/zuException.h"
+#include "loam/base/zuMessageTexts.h"
 #include "loam/netobjects/zuNetObjectErrors.h"
 #include "loam/netobjects/zuNetObjectHandler.h"
 #include "loam/netobjects/zuNetResponse.h"
@@ -232,6 +233,56 @@ TEST_F(zuNetResponseTest, HandlerEndingMidWorkJoinsTheWorker) {
   server_.reset();
   EXPECT_TRUE(probe_.deleted.isSet());
   EXPECT_TRUE(probe_.endedBeforeDelete.load());
+}
+
+TEST(zuNetResponseWorkers, WorkersAreBoundedPerConnectionAndInTheProcess) {
+  Probe probe;
+  // Requests outlive the handlers, which touch them as they end.
+  std::list<ReplyRequest> requests;
+  std::vector<HandlerPair> links;
+  zuNetResponseFactoryMap factories;
+  factories[kType] = [&probe](u8) { return std::make_unique<WorkResponse>(probe); };
+  for (int i = 0; i < 5; ++i) {
+    HandlerPair& link = links.emplace_back(connectHandlerPair());
+    ASSERT_TRUE(link.server);
+    link.server->setFactories(factories);
+    link.server->start();
+    link.client->start();
+  }
+  const auto send = [&](std::size_t link, const std::string& payload) -> ReplyRequest& {
+    ReplyRequest& r = requests.emplace_back(kType, payload);
+    sendOn(*links[link].client, r);
+    return r;
+  };
+
+  // Four connections with four waiting workers each fill the process.
+  std::vector<ReplyRequest*> waiting;
+  for (std::size_t link = 0; link < 4; ++link)
+    for (int k = 0; k < 4; ++k) waiting.push_back(&send(link, "w"));
+  ASSERT_TRUE(tw::test::eventually([&] { return probe.workCount.load() == 16; }));
+  EXPECT_EQ(zuNetObjectHandler::workerCount(), 16u);
+
+  // One more on a full connection, and one on a fresh connection.
+  for (std::size_t link : {std::size_t{0}, std::size_t{4}}) {
+    SCOPED_TRACE(link);
+    ReplyRequest& refused = send(link, "u");
+    ASSERT_TRUE(waitFor(refused.done));
+    EXPECT_EQ(refused.getErrorCode(), kzuCodeMemoryExhausted);
+    EXPECT_EQ(refused.errorMessage().toString(), kzuMemoryExhaustedText);
+  }
+  EXPECT_EQ(probe.workCount.load(), 16);
+
+  // A worker that ends gives its place back.
+  links[1].client->cancelRequest(waiting[4]);
+  ASSERT_TRUE(waitFor(waiting[4]->done));
+  ASSERT_TRUE(tw::test::eventually([] { return zuNetObjectHandler::workerCount() == 15; }));
+  ReplyRequest& served = send(4, "uok");
+  ASSERT_TRUE(waitFor(served.done));
+  EXPECT_TRUE(served.isSucceeded());
+  EXPECT_EQ(served.reply, "OK");
+
+  links.clear();
+  EXPECT_EQ(zuNetObjectHandler::workerCount(), 0u);
 }
 
 class Paced : public zuNetResponse {
