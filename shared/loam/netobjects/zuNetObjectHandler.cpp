@@ -70,6 +70,7 @@ class StopEventSwap {
 zuNetObjectHandler::zuNetObjectHandler(zuThread* parent, std::unique_ptr<zuNetEndpoint> endpoint,
                                        bool compress)
     : zuThread(parent), packetLayer_(std::move(endpoint), compress) {
+  packetLayer_.setSendTimeout(inactivityLimit_);
   if (zuNetEndpoint* e = packetLayer_.endpoint()) {
     peerAddress_ = e->peerAddress();
     peerPort_ = e->peerPort();
@@ -286,6 +287,12 @@ void zuNetObjectHandler::run() {
   }
   zuMultiEvent events(&wakeEvent_, stopEvent());
   zuSingleEvent* const stop = stopEvent();
+  receiveStop_ = &events;
+  struct Forget {
+    zuEvent*& slot;
+    ~Forget() { slot = nullptr; }
+  } forget{receiveStop_};
+  if (zuNetEndpoint* endpoint = packetLayer_.endpoint()) endpoint->setStopEvent(stop);
   while (!stop->isSet()) {
     processQueues();
     if (stop->isSet()) break;
@@ -306,10 +313,7 @@ void zuNetObjectHandler::run() {
         if (!waitingList_.empty()) wait = std::min(wait, waitingList_.front()->timeToNextAction());
       }
     }
-    {
-      StopEventSwap swap(packetLayer_.endpoint(), &events, stop);
-      receive(wait);
-    }
+    receive(wait);
     if (packetLayer_.receiveTimer().elapsed() >= inactivityLimit_)
       throw zuException(zuErrHandlerNotRunning, kHandlerNotRunningText);
   }
@@ -489,7 +493,12 @@ void zuNetObjectHandler::sendPending() {
 
 void zuNetObjectHandler::receive(u32 wait) {
   u32 length = 0;
-  const u16 status = packetLayer_.receive(packet_, length, wait);
+  u16 status = 0;
+  {
+    zuEvent* const stop = stopEvent();
+    StopEventSwap swap(packetLayer_.endpoint(), receiveStop_ ? receiveStop_ : stop, stop);
+    status = packetLayer_.receive(packet_, length, wait);
+  }
   if (status == zuErrStopped || status == zuErrTimeout || status == zuErrNoData) return;
   if (status != 0) {
     zuErrorMessage error(status, kNetworkErrorText, 'e', std::to_string(u32{status}));

@@ -70,7 +70,12 @@ class zuNetObjectHandler : public zuThread, public zuNetObjectHandlerInterface {
   // Run on the handler's thread when it ends; returns the previous one.
   EndCallback setEndCallback(EndCallback callback);
   void setKeepAliveInterval(u32 ms) { keepAliveInterval_ = ms; }
-  void setInactivityLimit(u32 ms) { inactivityLimit_ = ms; }
+  // Also bounds each packet send: a peer that stops reading loses its
+  // connection.
+  void setInactivityLimit(u32 ms) {
+    inactivityLimit_ = ms;
+    packetLayer_.setSendTimeout(ms);
+  }
   u32 keepAliveInterval() const { return keepAliveInterval_; }
   u32 inactivityLimit() const { return inactivityLimit_; }
 
@@ -160,6 +165,10 @@ class zuNetObjectHandler : public zuThread, public zuNetObjectHandlerInterface {
   u32 keepAliveInterval_ = kKeepAliveInterval;
   u32 inactivityLimit_ = kInactivityLimit;
   EndCallback endCallback_;
+  // What ends a wait for incoming packets: new work or a stop. Only that
+  // wait uses it; sends run under the stop event alone, so a wake never
+  // cuts a frame short.
+  zuEvent* receiveStop_ = nullptr;
   std::atomic<u32> workers_{0};
   bool handshakeOnStart_ = false;
   bool rejectOnStart_ = false;
