@@ -117,9 +117,10 @@ u16 zuNetPacketLayer::broken(u16 status) {
 }
 
 u16 zuNetPacketLayer::send(zuNetBuffer& buffer, u32 length) {
-  if (!endpoint_ || sendBroken_) return zuErrNetwork;
+  if (!endpoint_) return zuErrNetwork;
   if (length > buffer.capacity() || length > 0xFFFFFFFFu - zuNetBuffer::kFrameOverhead)
     return zuErrFailed;
+  if (sendBroken_) return zuErrNetwork;
   endpoint_->setTimeout(sendTimeout_);
   sendTimer_.start();
 
