@@ -342,7 +342,10 @@ void zuNetObjectHandler::cleanup() {
   for (auto* map : {&requests, &responses}) {
     for (auto& [id, object] : *map) {
       object->setId(0);
-      if (last.code() != 0 && object->getErrorCode() == 0) object->errorMessage() = last;
+      // Only requests take the connection's error: a response may have a
+      // worker that writes its own, and nobody reads it any more.
+      if (object->isRequest() && last.code() != 0 && object->getErrorCode() == 0)
+        object->errorMessage() = last;
       object->setState(zuNetObject::kStateCancelled);
     }
   }
@@ -577,15 +580,19 @@ void zuNetObjectHandler::handleIncoming(u32 length) {
       return;
     }
     if (header.error != 0) {
-      if (bodyLength != 0) {
-        zuNetReader reader(body, bodyLength);
-        try {
-          reader.getErrorMessage(object->errorMessage());
-        } catch (const std::out_of_range&) {
-          // A garbled message: the header's code still fails the exchange.
+      // The peer's error belongs to our request. A response keeps its own:
+      // its worker may be writing it right now.
+      if (!request) {
+        if (bodyLength != 0) {
+          zuNetReader reader(body, bodyLength);
+          try {
+            reader.getErrorMessage(object->errorMessage());
+          } catch (const std::out_of_range&) {
+            // A garbled message: the header's code still fails the exchange.
+          }
         }
+        object->setErrorCode(header.error);
       }
-      object->setErrorCode(header.error);
       setObjectState(object, zuNetObject::kStateFailed);
       return;
     }

@@ -47,6 +47,11 @@ std::string serialised(const zuErrorMessage& message) {
 class TestHandler : public zuNetObjectHandler {
  public:
   using zuNetObjectHandler::zuNetObjectHandler;
+  // The thread makes virtual calls: it must end before this part goes.
+  ~TestHandler() override {
+    stop();
+    wait();
+  }
   void setNextId(u32 id) { nextId_ = id; }
 };
 

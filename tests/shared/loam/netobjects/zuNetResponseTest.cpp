@@ -10,9 +10,14 @@
 
 #include "loam/base/zuException.h"
 #include "loam/base/zuMessageTexts.h"
+#include "loam/net/zuTCPEndpoint.h"
+#include "loam/netobjects/zuNetBuffer.h"
+#include "loam/netobjects/zuNetMessageHeader.h"
 #include "loam/netobjects/zuNetObjectErrors.h"
 #include "loam/netobjects/zuNetObjectHandler.h"
+#include "loam/netobjects/zuNetPacketLayer.h"
 #include "loam/netobjects/zuNetResponse.h"
+#include "loam/netobjects/zuNetWriter.h"
 #include "loam/netobjects/zuResponseThread.h"
 #include "loam/netobjects/zuThreadedNetResponse.h"
 #include "loam/platform/zuPlatformTime.h"
@@ -40,12 +45,14 @@ struct Probe {
   std::atomic<zuThread*> handlerThread{nullptr};
   // What the work saw of its own thread.
   std::atomic<bool> onResponseThread{false};
+  std::mutex textLock;
   std::string workThreadText;
   zuSingleEvent workStarted;
   zuSingleEvent workEnded;
   zuSingleEvent deleted;
   std::atomic<bool> endedBeforeDelete{false};
   std::atomic<int> workCount{0};
+  std::atomic<u16> errorAtDelete{0};
 };
 
 // Answers with its request reversed.
@@ -76,6 +83,7 @@ class WorkResponse : public zuThreadedNetResponse {
   ~WorkResponse() override {
     stopWork();
     probe_.endedBeforeDelete = probe_.workEnded.isSet();
+    probe_.errorAtDelete = getErrorCode();
     probe_.deleted.set();
   }
   u8 getType() const override { return kType; }
@@ -87,7 +95,10 @@ class WorkResponse : public zuThreadedNetResponse {
     zuThread* self = zuThread::currentThread();
     probe_.workThread = self;
     probe_.onResponseThread = self != nullptr && self == responseThread();
-    if (self) probe_.workThreadText = self->text();
+    if (self) {
+      std::lock_guard<std::mutex> hold(probe_.textLock);
+      probe_.workThreadText = self->text();
+    }
     ++probe_.workCount;
     probe_.workStarted.set();
     struct Ended {
@@ -112,6 +123,12 @@ class WorkResponse : public zuThreadedNetResponse {
       case 'w':
         zuThread::waitForObjects(0xFFFFFFFF, getStopEvent());
         return isStopRequested() ? 0 : 1;
+      case 'e':
+        // Keeps writing its own error until stopped.
+        do {
+          setError(1500, "Busy $n.", 'n', rest);
+        } while (zuThread::waitForObjects(1, getStopEvent()));
+        return 0;
       default:
         return 0;
     }
@@ -224,6 +241,48 @@ TEST_F(zuNetResponseTest, CancelMidWorkJoinsTheWorker) {
   EXPECT_EQ(r.getState(), zuNetObject::kStateCancelled);
   // Nothing was logged: a stopped work is no failure.
   EXPECT_TRUE(ErrorLines::lines().empty());
+}
+
+TEST_F(zuNetResponseTest, PeerErrorForARunningWorkEndsItWithoutTouchingItsError) {
+  auto a = std::make_unique<zuTCPEndpoint>(nullptr, kWait);
+  auto b = std::make_unique<zuTCPEndpoint>(nullptr, kWait);
+  ASSERT_TRUE(zuConnectEndpointPair(*a, *b));
+  zuNetObjectHandler server(nullptr, std::move(a), false);
+  zuNetResponseFactoryMap factories;
+  factories[kType] = [this](u8) { return std::make_unique<WorkResponse>(probe_); };
+  server.setFactories(factories);
+  server.start();
+  zuNetPacketLayer peer(std::move(b), false);
+  zuNetBuffer buffer(1000);
+  const auto send = [&](u8 type, u8 flags, u16 error, const std::string& body) {
+    zuNetMessageHeader header;
+    header.id = 9;
+    header.type = type;
+    header.flags = flags;
+    header.error = error;
+    header.write(buffer.payload());
+    std::copy(body.begin(), body.end(), buffer.payload() + 6);
+    ASSERT_EQ(peer.send(buffer, static_cast<u32>(6 + body.size())), 0);
+  };
+
+  send(kType, 11, 0, "eX");
+  ASSERT_TRUE(waitFor(probe_.workStarted));
+  // The peer fails its own request while the work writes its error.
+  zuErrorMessage theirs(1234, "Theirs.");
+  std::vector<u8> bytes(200);
+  zuNetWriter writer(bytes.data(), static_cast<u32>(bytes.size()));
+  writer.putErrorMessage(theirs);
+  send(kType, 9, 1234, std::string(reinterpret_cast<const char*>(bytes.data()), writer.size()));
+  ASSERT_TRUE(waitFor(probe_.deleted));
+  EXPECT_TRUE(probe_.endedBeforeDelete.load());
+  EXPECT_EQ(probe_.errorAtDelete.load(), 1500);
+  // Nothing was answered and the connection goes on.
+  send(0, 9, 0, "");
+  u32 length = 0;
+  ASSERT_EQ(peer.receive(buffer, length, kWait), 0);
+  zuNetMessageHeader answer;
+  answer.read(buffer.payload(), length);
+  EXPECT_EQ(answer.type, 0);
 }
 
 TEST_F(zuNetResponseTest, HandlerEndingMidWorkJoinsTheWorker) {
