@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -13,6 +12,8 @@
 #include "loam/base/zuString.h"
 #include "loam/netobjects/zuNetObjectErrors.h"
 #include "loam/netobjects/zuNetObjectTypes.h"
+#include "loam/platform/zuPlatformHandle.h"
+#include "loam/platform/zuPlatformPrivateFile.h"
 #include "loam/service/zuServiceManager.h"
 #include "loam/threads/zuExec.h"
 #include "loam/threads/zuLog.h"
@@ -64,7 +65,6 @@ uaNResUpgrade::~uaNResUpgrade() {
   // The work reads the paths below; it must be over before they go.
   stopWork();
   if (!receivedPath_.empty()) zuDeleteFile(receivedPath_);
-  if (!placeholderPath_.empty()) zuDeleteFile(placeholderPath_);
   if (!workFolder_.empty()) zuRemoveDirectoryTree(workFolder_);
 }
 
@@ -174,38 +174,42 @@ u16 uaNResUpgrade::run(zuNetReader& reader) {
 
 u16 uaNResUpgrade::storeFile(zuNetReader& reader, u8 kind, const std::string& fileName, u32 size) {
   const std::string tempFolder = zuGetTempPath();
-  std::string path;
-  if (kind == kKindProgram) {
-    path = zuAppendPath(tempFolder, fileName);
-    if (zuFileExists(path)) path.clear();
+  // A folder of its own: whatever others have put in the shared temporary
+  // folder (a link under the same name, a folder) cannot redirect the file.
+  std::string folder;
+  if (const u32 error = zuPlatform::createPrivateFolder(tempFolder, kFolderPrefix, folder)) {
+    setFileOpenError(zuAppendPath(tempFolder, fileName), errnoText(static_cast<int>(error)));
+    logError(errorMessage());
+    return zuErrFileOpen;
   }
-  if (path.empty()) {
-    placeholderPath_ = zuGetTempFileName(tempFolder);
-    if (placeholderPath_.empty()) {
-      // No unique name could be had: nothing to store the file under.
-      setFileOpenError(zuAppendPath(tempFolder, fileName), errnoText(errno));
-      logError(errorMessage());
-      return zuErrFileOpen;
-    }
-    path = placeholderPath_ + fileName;
-  }
+  workFolder_ = folder;
+  const std::string path = zuAppendPath(folder, fileName);
   receivedPath_ = path;
 
+  // Every kind but the installer package is run as a program.
   errno = 0;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"),
-                                                       &std::fclose);
-  if (!file) {
+  const zuPlatform::Handle file = zuPlatform::createNewFile(path, kind != kKindInstaller);
+  if (!zuPlatform::isValidHandle(file)) {
     setFileOpenError(path, errnoText(errno));
     logError(errorMessage());
     return zuErrFileOpen;
   }
+  struct Closer {
+    zuPlatform::Handle handle;
+    bool close() {
+      const bool closed = zuPlatform::closeHandle(handle);
+      handle = zuPlatform::kInvalidHandle;
+      return closed;
+    }
+    ~Closer() { zuPlatform::closeHandle(handle); }
+  } closer{file};
   if (reader.bytesLeft() != size) {
     setUnexpectedDataError();
     logError(errorMessage());
     return zuErrUnexpectedData;
   }
-  const bool written = size == 0 || std::fwrite(reader.getCurrent(), 1, size, file.get()) == size;
-  const bool closed = std::fclose(file.release()) == 0;
+  const bool written = zuPlatform::writeAll(file, reader.getCurrent(), size);
+  const bool closed = closer.close();
   if (!written || !closed) return fail(kCodeFileWrite, "Error writing to file \"$f\".", 'f', path);
   return 0;
 }
@@ -275,16 +279,12 @@ u16 uaNResUpgrade::startSelfUpgrade(const std::string& executable) {
   // Left for the script; without one nothing would ever remove it.
   if (started) {
     receivedPath_.clear();
-    placeholderPath_.clear();
+    workFolder_.clear();
   }
   return 0;
 }
 
 void uaNResUpgrade::runProgram(const std::string& argument, zuEvent* stop) {
-  // Written as plain data; it has to be executable to run.
-  std::error_code ignored;
-  std::filesystem::permissions(receivedPath_, std::filesystem::perms::owner_exec,
-                               std::filesystem::perm_options::add, ignored);
   zuExec exec;
   if (!exec.runAndWait(zuQuote(receivedPath_), argument, stop) || exec.status() != 0)
     zuLog::logf(0, "Execution of \"%s\" \"%s\" failed with exit code %lu.", receivedPath_.c_str(),

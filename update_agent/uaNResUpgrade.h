@@ -26,6 +26,8 @@ class uaNResUpgrade : public zuThreadedNetResponse {
   static constexpr u32 kServiceStopPauseMs = 5000;
   static constexpr const char* kAgentServiceName = "Tarnwell Update Agent";
   static constexpr const char* kUpgradeScript = "doUpgrade.bat";
+  // The private folder that each request's file is stored in begins so.
+  static constexpr const char* kFolderPrefix = "ua-upgrade-";
 
   // Checks a stored file against the request's signature text.
   using Verifier = std::function<bool(const std::string& path, const std::string& signature)>;
@@ -82,6 +84,4 @@ class uaNResUpgrade : public zuThreadedNetResponse {
 
   std::string receivedPath_;
   std::string workFolder_;
-  // The empty file that reserved the unique name; removed with the received file.
-  std::string placeholderPath_;
 };
