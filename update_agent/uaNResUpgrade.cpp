@@ -1,5 +1,6 @@
 #include "update_agent/uaNResUpgrade.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
@@ -44,6 +45,10 @@ bool verifyFile(const std::string& path, const std::string& signature) {
   return verifier ? verifier(path, signature) : uaVerifyUpgradeFile(path, signature);
 }
 
+bool isHexDigitOrHyphen(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f') || c == '-';
+}
+
 std::string errnoText(int error) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(error));
@@ -51,6 +56,11 @@ std::string errnoText(int error) {
 }
 
 }  // namespace
+
+bool uaNResUpgrade::isProductCode(const std::string& text) {
+  if (text.size() < 3 || text.front() != '{' || text.back() != '}') return false;
+  return std::all_of(text.begin() + 1, text.end() - 1, isHexDigitOrHyphen);
+}
 
 uaNResUpgrade::Verifier uaNResUpgrade::setVerifier(Verifier verifier) {
   std::lock_guard<std::mutex> hold(verifierLock());
@@ -145,6 +155,14 @@ u16 uaNResUpgrade::run(zuNetReader& reader) {
   // The name becomes part of a path: nothing from the network may lead
   // outside the temporary folder.
   if (!zuIsPlainFileName(fileName)) {
+    setUnexpectedDataError();
+    logError(errorMessage());
+    return zuErrUnexpectedData;
+  }
+
+  // The signature covers the file alone: an argument that reaches the
+  // installer's command line may only name a product.
+  if (kind == kKindInstaller && !argument.empty() && !isProductCode(argument)) {
     setUnexpectedDataError();
     logError(errorMessage());
     return zuErrUnexpectedData;

@@ -36,6 +36,10 @@ class uaNResUpgrade : public zuThreadedNetResponse {
   // their own.
   static Verifier setVerifier(Verifier verifier);
 
+  // "{", one or more hex digits and hyphens, "}": all that an installer
+  // package's argument may be.
+  static bool isProductCode(const std::string& text);
+
   uaNResUpgrade();
   // Stops the work, then deletes the received file (unless the self-update
   // script took it) and removes the work folder.

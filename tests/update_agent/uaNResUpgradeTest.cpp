@@ -187,13 +187,17 @@ TEST_F(UpgradeTest, RefusedRequestsSetLogAndReturnTheirCode) {
        "Error updating file \"a.msi\". File is to large.", false},
       {"one byte short", payload(2, "a.msi", "", sig, n + 1, bytes), 772, unexpected, true},
       {"one byte over", payload(2, "a.msi", "", sig, n - 1, bytes), 772, unexpected, true},
-      {"bad signature", payload(2, "a.msi", "{P}", other, n, bytes), 1541,
+      {"bad signature", payload(2, "a.msi", "{0A-1}", other, n, bytes), 1541,
        "Error updating file \"%p\". Verification failed.", true},
       {"signature not hex", payload(2, "a.msi", "", "xyz", n, bytes), 1541,
        "Error updating file \"%p\". Verification failed.", true},
       {"name with a folder", payload(0, "../a.exe", "", sig, n, bytes), 772, unexpected, false},
       {"name with a separator", payload(3, "a\\b.exe", "", sig, n, bytes), 772, unexpected, false},
       {"empty name", payload(3, "", "", sig, n, bytes), 772, unexpected, false},
+      {"installer switches", payload(2, "a.msi", "{0A} /i other.msi", sig, n, bytes), 772,
+       unexpected, false},
+      {"installer argument not a code", payload(2, "a.msi", "PRODUCT", sig, n, bytes), 772,
+       unexpected, false},
       {"unknown service", payload(1, "svc.exe", "No Such Service", sig, n, bytes), 288,
        "Unable to locate service \"No Such Service\".", true},
   };
@@ -216,6 +220,24 @@ TEST_F(UpgradeTest, RefusedRequestsSetLogAndReturnTheirCode) {
     EXPECT_TRUE(filesIn(temp_.path()).empty());
     EXPECT_FALSE(fs::exists(record("msiexec")));
   }
+}
+
+TEST(uaNResUpgradeNames, ProductCodes) {
+  const std::pair<const char*, bool> cases[] = {
+      {"{6F9619FF-8B86-D011-B42D-00C04FC964FF}", true},
+      {"{abc-0}", true},
+      {"{-}", true},
+      {"{}", false},
+      {"{X}", false},
+      {"{AB} /qn", false},
+      {"{AB}{CD}", false},
+      {"{AB", false},
+      {"AB}", false},
+      {"{A B}", false},
+      {"{AB}\"", false},
+  };
+  for (const auto& [text, code] : cases)
+    EXPECT_EQ(uaNResUpgrade::isProductCode(text), code) << text;
 }
 
 TEST_F(UpgradeTest, PayloadCutShortThrowsOutOfRange) {
@@ -282,7 +304,7 @@ TEST_F(UpgradeTest, InstallerRemovesTheProductFirstAndInstallsEvenWhenThatFails)
   struct Case {
     std::string argument;
     u32 runs;
-  } cases[] = {{"", 1}, {"{PRODUCT-1}", 2}};
+  } cases[] = {{"", 1}, {"{6F9619FF-8B86-D011-B42D-00C04FC964FF}", 2}};
   for (const Case& k : cases) {
     SCOPED_TRACE(k.argument);
     fs::remove(record("msiexec"));
