@@ -47,6 +47,20 @@ constexpr u32 kMiB = 1024 * 1024;
 
 using Clock = std::chrono::steady_clock;
 
+// ThreadSanitizer's shadow memory is part of the resident size: memory
+// figures are only reported there, not held to their bounds.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kMemoryBounds = false;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr bool kMemoryBounds = false;
+#else
+constexpr bool kMemoryBounds = true;
+#endif
+#else
+constexpr bool kMemoryBounds = true;
+#endif
+
 long long msSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
@@ -270,7 +284,9 @@ TEST_F(AttackTest, EndlessConnectIsCutAtItsBoundAndCostsNoMemory) {
   const long long after = agent.memoryKiB("VmRSS");
   figure("connect_100MiB_ms", msSince(start));
   figure("connect_100MiB_rss_growth_KiB", after - before);
-  EXPECT_LE(after - before, 8 * 1024);
+  if (kMemoryBounds) {
+    EXPECT_LE(after - before, 8 * 1024);
+  }
   EXPECT_EQ(agent.stop(), 0);
 }
 
@@ -308,7 +324,9 @@ TEST_F(AttackTest, OversizedUpgradeIsRefusedAsSoonAsItSaysSo) {
   // Up to the bound is gathered (a growing buffer holds twice that while it
   // moves, and a sanitizer's allocator keeps what was freed a while); the
   // 15 MiB past it are not.
-  EXPECT_LE(peak, 80 * 1024);
+  if (kMemoryBounds) {
+    EXPECT_LE(peak, 80 * 1024);
+  }
   EXPECT_EQ(agent.stop(), 0);
 }
 
