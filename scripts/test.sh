@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh clang libclang-rt-14-dev openssl xxd python3 python3-cryptography libxml2-utils \
-  python3-dnspython bind9-utils
+  python3-dnspython bind9-utils systemd inetutils-telnetd python3-aiosmtpd python3-pyftpdlib
 jobs=$(nproc)
 
 # Unit tests under AddressSanitizer + UndefinedBehaviorSanitizer (benchmarks build too).
