@@ -3,7 +3,7 @@
 # every test. Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh clang libclang-rt-14-dev openssl xxd python3 python3-cryptography libxml2-utils \
+bash scripts/deps.sh clang libclang-rt-14-dev openssl openssh-client xxd python3 python3-cryptography libxml2-utils \
   python3-dnspython bind9-utils systemd inetutils-telnetd python3-aiosmtpd python3-pyftpdlib
 jobs=$(nproc)
 

@@ -407,7 +407,12 @@ u32 readFile(const std::string& path, std::string& out) {
   return kFileErrorNone;
 }
 
-u32 writeFileAtomically(const std::string& path, std::string_view bytes, FileTime* written) {
+namespace {
+
+// forcedMode < 0: a replaced file keeps its mode, a new one gets 0666 less
+// the umask. Otherwise the result has exactly that mode.
+u32 replaceFileContents(const std::string& path, std::string_view bytes, FileTime* written,
+                        int forcedMode) {
   static std::atomic<u32> next{initialTempNumber()};
   const std::string native = nativePath(path);
   if (native.empty() || native.back() == '/') return kFileErrorPathNotFound;
@@ -418,7 +423,9 @@ u32 writeFileAtomically(const std::string& path, std::string_view bytes, FileTim
   if (!replacing && errno != ENOENT) return pathError(errno);
   if (replacing && (!S_ISREG(old.st_mode) || (old.st_mode & S_IWUSR) == 0))
     return kFileErrorAccessDenied;
-  const mode_t mode = replacing ? (old.st_mode & 07777) : 0666;
+  const mode_t mode = forcedMode >= 0 ? static_cast<mode_t>(forcedMode)
+                     : replacing      ? (old.st_mode & 07777)
+                                      : 0666;
 
   // Beside the target, so the rename stays on one file system.
   std::string temp;
@@ -439,8 +446,9 @@ u32 writeFileAtomically(const std::string& path, std::string_view bytes, FileTim
     // owner clears set-id bits; and the umask must not narrow the old mode.
     const bool sameOwner = ::fchown(fd.get(), old.st_uid, old.st_gid) == 0;
     static_cast<void>(sameOwner);
-    if (::fchmod(fd.get(), mode) != 0) err = fileErrorFromErrno(errno);
   }
+  if ((replacing || forcedMode >= 0) && ::fchmod(fd.get(), mode) != 0)
+    err = fileErrorFromErrno(errno);
   if (err == kFileErrorNone && !writeAll(fd.get(), bytes.data(), bytes.size()))
     err = fileErrorFromErrno(errno);
   if (err == kFileErrorNone && ::fsync(fd.get()) != 0) err = fileErrorFromErrno(errno);
@@ -462,6 +470,16 @@ u32 writeFileAtomically(const std::string& path, std::string_view bytes, FileTim
     written->nanoseconds = static_cast<u32>(st.st_mtim.tv_nsec);
   }
   return kFileErrorNone;
+}
+
+}  // namespace
+
+u32 writeFileAtomically(const std::string& path, std::string_view bytes, FileTime* written) {
+  return replaceFileContents(path, bytes, written, -1);
+}
+
+u32 writeSecretFileAtomically(const std::string& path, std::string_view bytes) {
+  return replaceFileContents(path, bytes, nullptr, 0600);
 }
 
 u32 tempPath(std::string& out) {

@@ -106,6 +106,11 @@ u32 readFile(const std::string& path, std::string& out);
 u32 writeFileAtomically(const std::string& path, std::string_view bytes,
                         FileTime* written = nullptr);
 
+// As writeFileAtomically, for secrets such as private keys: the new file is
+// created, and stays, readable and writable by its owner only (0600), even
+// when the file it replaces had a looser mode.
+u32 writeSecretFileAtomically(const std::string& path, std::string_view bytes);
+
 // $TMPDIR, or "/tmp/", always with a trailing separator.
 u32 tempPath(std::string& out);
 

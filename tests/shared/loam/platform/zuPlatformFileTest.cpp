@@ -284,6 +284,27 @@ TEST(zuPlatformFile, WriteAtomicallyReplacesAndKeepsTheMode) {
   EXPECT_EQ(fs::file_size(scratch.file("fresh")), 0u);
 }
 
+TEST(zuPlatformFile, SecretFilesAreOwnerOnlyNewOrReplaced) {
+  tw::test::ScratchDir scratch;
+  const std::string fresh = scratch.file("id_rsa");
+  const std::string replaced = scratch.file("old_key");
+  writeFile(replaced, "old");
+  ASSERT_EQ(::chmod(replaced.c_str(), 0644), 0);
+  const mode_t oldMask = ::umask(0);  // a permissive umask must not widen the mode
+  const u32 freshResult = writeSecretFileAtomically(fresh, "secret");
+  const u32 replacedResult = writeSecretFileAtomically(replaced, "secret");
+  ::umask(oldMask);
+  ASSERT_EQ(freshResult, 0u);
+  ASSERT_EQ(replacedResult, 0u);
+  for (const std::string& path : {fresh, replaced}) {
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777u, 0600u) << path;
+    EXPECT_EQ(tw::test::readFile(path), "secret");
+  }
+  EXPECT_EQ(folderNames(scratch.path()), (std::vector<std::string>{"id_rsa", "old_key"}));
+}
+
 TEST(zuPlatformFile, WriteAtomicallyFollowsALink) {
   tw::test::ScratchDir scratch;
   fs::create_directory(scratch.file("real"));

@@ -1,0 +1,143 @@
+#include "sshlib/KeyBlobs.h"
+
+#include <cryptopp/sha.h>
+#include <gtest/gtest.h>
+
+#include "KeyTestSupport.h"
+#include "SSHTestSupport.h"
+#include "sshlib/Encoding.h"
+
+namespace {
+
+using sshtest::bytes;
+using sshtest::contents;
+
+std::string rsaBlob() {
+  CryptoPP::ByteQueue q;
+  SSH::encodeRsaPublicKeyBlob(sshtest::rsaKey(), q);
+  return contents(q);
+}
+
+std::string dsaBlob() {
+  CryptoPP::ByteQueue q;
+  SSH::encodeDsaPublicKeyBlob(sshtest::dsaKey(), q);
+  return contents(q);
+}
+
+std::string rsaSignatureBlob(const std::string& data, const std::string& name = "ssh-rsa") {
+  const CryptoPP::RSASS<CryptoPP::PKCS1v15, CryptoPP::SHA1>::Signer signer(sshtest::rsaKey());
+  std::string sig(signer.MaxSignatureLength(), '\0');
+  sig.resize(signer.SignMessage(sshtest::rng(), bytes(data), data.size(),
+                                reinterpret_cast<CryptoPP::byte*>(sig.data())));
+  CryptoPP::ByteQueue q;
+  SSH::putStdString(q, name);
+  SSH::putStdString(q, sig);
+  return contents(q);
+}
+
+TEST(SSHKeyBlobs, BlobFields) {
+  CryptoPP::ByteQueue rsa = sshtest::queueOf(rsaBlob());
+  std::string name;
+  CryptoPP::Integer e, n;
+  SSH::getStdString(rsa, name);
+  SSH::getMPInt(rsa, e);
+  SSH::getMPInt(rsa, n);
+  EXPECT_EQ(name, "ssh-rsa");
+  EXPECT_EQ(e, CryptoPP::Integer(17));
+  EXPECT_EQ(n, sshtest::rsaKey().GetModulus());
+  EXPECT_EQ(rsa.MaxRetrievable(), 0u);
+
+  // The private and the public DSA key give one blob.
+  CryptoPP::DSA::PublicKey pub;
+  sshtest::dsaKey().MakePublicKey(pub);
+  CryptoPP::ByteQueue fromPublic;
+  SSH::encodeDsaPublicKeyBlob(pub, fromPublic);
+  EXPECT_EQ(contents(fromPublic), dsaBlob());
+  EXPECT_EQ(dsaBlob().substr(0, 11), std::string("\0\0\0\x07ssh-dss", 11));
+}
+
+TEST(SSHKeyBlobs, SignaturesVerifyAndTamperingFails) {
+  const std::string data = "exchange hash H";
+  const std::string dss = SSH::signDss(sshtest::dsaKey(), bytes(data), data.size(), sshtest::rng());
+  CryptoPP::ByteQueue q = sshtest::queueOf(dss);
+  std::string name, raw;
+  SSH::getStdString(q, name);
+  SSH::getStdString(q, raw);
+  EXPECT_EQ(name, "ssh-dss");
+  EXPECT_EQ(raw.size(), 40u);
+
+  const std::string rsa = rsaSignatureBlob(data);
+  EXPECT_TRUE(SSH::verifyHostKeySignature(rsaBlob(), rsa, bytes(data), data.size()));
+  EXPECT_TRUE(SSH::verifyHostKeySignature(dsaBlob(), dss, bytes(data), data.size()));
+
+  std::string flipped = dss;
+  flipped.back() ^= 1;
+  struct Case {
+    std::string key, signature, data;
+  };
+  const Case refused[] = {
+      {rsaBlob(), rsa, "other data"},
+      {dsaBlob(), dss, "other data"},
+      {dsaBlob(), flipped, data},
+      {rsaBlob(), dss, data},                             // algorithms differ
+      {dsaBlob(), rsa, data},
+      {rsaBlob(), rsaSignatureBlob(data, "ssh-dss"), data},  // names differ
+      {rsaBlob().substr(0, 20), rsa, data},               // truncated key blob
+      {rsaBlob(), rsa.substr(0, 30), data},               // truncated signature blob
+      {"", "", data},
+      {std::string("\0\0\0\x0bssh-ed25519", 15), rsa, data},
+  };
+  for (const auto& c : refused)
+    EXPECT_FALSE(SSH::verifyHostKeySignature(c.key, c.signature, bytes(c.data), c.data.size()));
+}
+
+TEST(SSHKeyBlobs, HostileKeyBlobsAreRefusedNotThrown) {
+  // Zero, even or negative parameters and oversized moduli must give false
+  // without exceptions or long computations.
+  auto blob = [](const char* name, std::initializer_list<CryptoPP::Integer> values) {
+    CryptoPP::ByteQueue q;
+    SSH::putStdString(q, name);
+    for (const auto& v : values) SSH::putMPInt(q, v);
+    return contents(q);
+  };
+  const std::string data = "d";
+  const std::string dss = SSH::signDss(sshtest::dsaKey(), bytes(data), 1, sshtest::rng());
+  const std::string rsa = rsaSignatureBlob(data);
+  CryptoPP::Integer huge = CryptoPP::Integer::Power2(20000) + 1;
+  const std::pair<std::string, std::string> cases[] = {
+      {blob("ssh-dss", {0, 0, 0, 0}), dss},
+      {blob("ssh-dss", {4, 3, 2, 1}), dss},
+      {blob("ssh-dss", {-7, 3, 2, 1}), dss},
+      {blob("ssh-dss", {huge, 3, 2, 1}), dss},
+      {blob("ssh-rsa", {17, 0}), rsa},
+      {blob("ssh-rsa", {0, 0}), rsa},
+      {blob("ssh-rsa", {17, huge}), rsa},
+      {blob("ssh-rsa", {-17, sshtest::rsaKey().GetModulus()}), rsa},
+  };
+  for (const auto& [key, sig] : cases) {
+    bool result = true;
+    EXPECT_NO_THROW(result = SSH::verifyHostKeySignature(key, sig, bytes(data), 1));
+    EXPECT_FALSE(result);
+  }
+}
+
+TEST(SSHKeyBlobs, RsaSignatureWithoutLeadingZeroVerifies) {
+  // Some signers send the signature number without its leading zero bytes;
+  // find one such signature and check it is taken.
+  for (int attempt = 0; attempt < 5000; ++attempt) {
+    const std::string data = "message " + std::to_string(attempt);
+    CryptoPP::ByteQueue q = sshtest::queueOf(rsaSignatureBlob(data));
+    std::string name, sig;
+    SSH::getStdString(q, name);
+    SSH::getStdString(q, sig);
+    if (sig[0] != '\0') continue;
+    CryptoPP::ByteQueue shortened;
+    SSH::putStdString(shortened, "ssh-rsa");
+    SSH::putStdString(shortened, sig.substr(1));
+    EXPECT_TRUE(SSH::verifyHostKeySignature(rsaBlob(), contents(shortened), bytes(data), data.size()));
+    return;
+  }
+  FAIL() << "no signature with a leading zero byte in 5000 tries";
+}
+
+}  // namespace
