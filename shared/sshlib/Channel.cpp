@@ -10,6 +10,12 @@ namespace SSH {
 Channel::Channel() = default;
 Channel::~Channel() = default;
 
+CryptoPP::lword Channel::queuedSize() const {
+  CryptoPP::lword size = sendQueue_.CurrentSize();
+  for (const LaterData& later : laterData_) size += later.bytes.size();
+  return size;
+}
+
 bool Channel::HandleOpenRequest(Manager&, CryptoPP::BufferedTransformation&,
                                 CryptoPP::BufferedTransformation&) {
   throw ChannelOpenFailure(kOpenUnknownChannelType, "", kLanguage);
@@ -30,7 +36,8 @@ void Channel::SendOpen(Manager&, CryptoPP::BufferedTransformation& output) {
   state_ = kOpenSent;
 }
 
-word32 Channel::readDataLength(CryptoPP::BufferedTransformation& message) const {
+void Channel::consumeData(CryptoPP::BufferedTransformation& message,
+                          CryptoPP::BufferedTransformation* sink) {
   const word32 length = getUInt32(message);
   if (message.MaxRetrievable() < length) {
     throw CauseToDisconnect(kDisconnectProtocolError, "unexpected end of packet", kLanguage);
@@ -38,29 +45,22 @@ word32 Channel::readDataLength(CryptoPP::BufferedTransformation& message) const 
   if (length > localWindow_) {
     throw CauseToDisconnect(kDisconnectProtocolError, "data exceeds window size", kLanguage);
   }
-  return length;
+  if (sink) {
+    message.TransferTo(*sink, length);
+  } else {
+    SkipData(message, length);
+  }
+  localWindow_ -= length;
 }
 
 void Channel::HandleData(Manager&, CryptoPP::BufferedTransformation& message,
                          CryptoPP::BufferedTransformation&) {
-  const word32 length = readDataLength(message);
-  if (CryptoPP::BufferedTransformation* sink = GetDataSink()) {
-    message.TransferTo(*sink, length);
-  } else {
-    SkipData(message, length);
-  }
-  localWindow_ -= length;
+  consumeData(message, GetDataSink());
 }
 
 void Channel::HandleExtendedData(Manager&, word32, CryptoPP::BufferedTransformation& message,
                                  CryptoPP::BufferedTransformation&) {
-  const word32 length = readDataLength(message);
-  if (CryptoPP::BufferedTransformation* sink = GetExtendedDataSink()) {
-    message.TransferTo(*sink, length);
-  } else {
-    SkipData(message, length);
-  }
-  localWindow_ -= length;
+  consumeData(message, GetExtendedDataSink());
 }
 
 void Channel::SkipData(CryptoPP::BufferedTransformation& message, word32 length) {

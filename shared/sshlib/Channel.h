@@ -7,6 +7,7 @@
 #include <cryptopp/cryptlib.h>
 #include <cryptopp/queue.h>
 
+#include <deque>
 #include <string>
 
 namespace SSH {
@@ -96,9 +97,8 @@ class Channel {
   CryptoPP::word32 localMaxPacket() const noexcept { return localMaxPacket_; }
   CryptoPP::word32 remoteMaxPacket() const noexcept { return remoteMaxPacket_; }
   // Bytes waiting for the remote window.
-  CryptoPP::lword queuedSize() const { return sendQueue_.CurrentSize(); }
-  bool queuedExtended() const noexcept { return queuedExtended_; }
-  CryptoPP::word32 queuedTypeCode() const noexcept { return queuedTypeCode_; }
+  CryptoPP::lword queuedSize() const;
+  bool hasQueuedData() const { return !sendQueue_.IsEmpty() || !laterData_.empty(); }
 
  protected:
   void setType(const std::string& type) { type_ = type; }
@@ -108,8 +108,9 @@ class Channel {
  private:
   friend class Manager;
 
-  // The checks shared by both data messages; returns the length L.
-  CryptoPP::word32 readDataLength(CryptoPP::BufferedTransformation& message) const;
+  // One data string within the window, to the sink or skipped.
+  void consumeData(CryptoPP::BufferedTransformation& message,
+                   CryptoPP::BufferedTransformation* sink);
 
   CryptoPP::word32 state_ = kNew;
   bool closeRequested_ = false;
@@ -125,9 +126,17 @@ class Channel {
   CryptoPP::word32 remoteWindow_ = 0;
   CryptoPP::word32 localMaxPacket_ = kInitialMaxPacket;
   CryptoPP::word32 remoteMaxPacket_ = 0;
+  // The send queue holds data of one kind; data of another kind that the
+  // window kept from following at once wait behind it, in order.
+  struct LaterData {
+    bool extended;
+    CryptoPP::word32 typeCode;
+    std::string bytes;
+  };
   CryptoPP::ByteQueue sendQueue_{256};
   bool queuedExtended_ = false;
   CryptoPP::word32 queuedTypeCode_ = 0;
+  std::deque<LaterData> laterData_;
 };
 
 }  // namespace SSH

@@ -153,6 +153,16 @@ void expectMessage(BufferedTransformation& source, byte expected) {
                        std::to_string(expected));
 }
 
+void putStdBytes(BufferedTransformation& sink, const std::string& bytes) {
+  putBytes(sink, reinterpret_cast<const byte*>(bytes.data()), bytes.size());
+}
+
+std::string takeAllBytes(BufferedTransformation& source) {
+  std::string bytes(static_cast<size_t>(source.MaxRetrievable()), '\0');
+  if (!bytes.empty()) source.Get(reinterpret_cast<byte*>(bytes.data()), bytes.size());
+  return bytes;
+}
+
 std::string uint32ToString(word32 value) {
   std::string text(4, '\0');
   for (int i = 3; i >= 0; --i) {

@@ -60,6 +60,11 @@ void getNonNegativeMPInt(BufferedTransformation& source, CryptoPP::Integer& valu
 // should be M".
 void expectMessage(BufferedTransformation& source, byte expected);
 
+// Byte texts (blobs) in and out of pipeline objects, without any framing.
+void putStdBytes(BufferedTransformation& sink, const std::string& bytes);
+// Everything the source holds, consumed.
+std::string takeAllBytes(BufferedTransformation& source);
+
 // Channel numbers as 4-byte big-endian pipeline channel names.
 std::string uint32ToString(word32 value);
 // The first four bytes of a channel name; a shorter name is a caller error

@@ -20,16 +20,9 @@ CryptoPP::Exception::ErrorType errorTypeOf(unsigned category) {
 Err::Err(unsigned category, const std::string& text)
     : CryptoPP::Exception(errorTypeOf(category), "SSH: " + text), category_(category) {}
 
-CauseToDisconnect::CauseToDisconnect(CryptoPP::word32 reason, const std::string& description,
-                                     const std::string& language)
-    : Err(kProtocolError, "cause to disconnect: " + description),
-      reason_(reason),
-      description_(description),
-      language_(language) {}
-
-ChannelOpenFailure::ChannelOpenFailure(CryptoPP::word32 reason, const std::string& description,
-                                       const std::string& language)
-    : Err(kProtocolError, "channel open failure: " + description),
+ReasonedErr::ReasonedErr(const char* kind, CryptoPP::word32 reason, const std::string& description,
+                         const std::string& language)
+    : Err(kProtocolError, kind + description),
       reason_(reason),
       description_(description),
       language_(language) {}

@@ -26,16 +26,18 @@ class Err : public CryptoPP::Exception {
   unsigned category_;
 };
 
-// A protocol violation: carries the fields of the DISCONNECT message that the
-// host may answer it with.
-class CauseToDisconnect : public Err {
+// A protocol error that the peer is told of: the reason code, description
+// and language tag of the message that answers it. The message text is
+// "SSH: " + kind + description; description() is the description alone.
+class ReasonedErr : public Err {
  public:
-  CauseToDisconnect(CryptoPP::word32 reason, const std::string& description,
-                    const std::string& language);
-
   CryptoPP::word32 reason() const noexcept { return reason_; }
   const std::string& description() const noexcept { return description_; }
   const std::string& language() const noexcept { return language_; }
+
+ protected:
+  ReasonedErr(const char* kind, CryptoPP::word32 reason, const std::string& description,
+              const std::string& language);
 
  private:
   CryptoPP::word32 reason_;
@@ -43,20 +45,21 @@ class CauseToDisconnect : public Err {
   std::string language_;
 };
 
+// A protocol violation: carries the fields of the DISCONNECT message that the
+// host may answer it with.
+class CauseToDisconnect : public ReasonedErr {
+ public:
+  CauseToDisconnect(CryptoPP::word32 reason, const std::string& description,
+                    const std::string& language)
+      : ReasonedErr("cause to disconnect: ", reason, description, language) {}
+};
+
 // A refused channel: carries the fields of CHANNEL_OPEN_FAILURE.
-class ChannelOpenFailure : public Err {
+class ChannelOpenFailure : public ReasonedErr {
  public:
   ChannelOpenFailure(CryptoPP::word32 reason, const std::string& description,
-                     const std::string& language);
-
-  CryptoPP::word32 reason() const noexcept { return reason_; }
-  const std::string& description() const noexcept { return description_; }
-  const std::string& language() const noexcept { return language_; }
-
- private:
-  CryptoPP::word32 reason_;
-  std::string description_;
-  std::string language_;
+                     const std::string& language)
+      : ReasonedErr("channel open failure: ", reason, description, language) {}
 };
 
 // The language tag of every message the library writes.

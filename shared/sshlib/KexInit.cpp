@@ -71,9 +71,7 @@ std::string KexInit::hashPayload() const {
   if (!receivedPayload.empty()) return receivedPayload;
   CryptoPP::ByteQueue q;
   encode(q);
-  std::string bytes(static_cast<size_t>(q.MaxRetrievable()), '\0');
-  q.Get(reinterpret_cast<CryptoPP::byte*>(bytes.data()), bytes.size());
-  return bytes;
+  return takeAllBytes(q);
 }
 
 bool KexInit::operator==(const KexInit& other) const {

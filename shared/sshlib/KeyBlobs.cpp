@@ -15,12 +15,6 @@ namespace {
 
 constexpr size_t kDssSignatureSize = 40;
 
-CryptoPP::ByteQueue queueOf(const std::string& bytes) {
-  CryptoPP::ByteQueue q;
-  putBytes(q, reinterpret_cast<const CryptoPP::byte*>(bytes.data()), bytes.size());
-  return q;
-}
-
 void putDsaBlob(CryptoPP::BufferedTransformation& out,
                 const CryptoPP::DL_GroupParameters_DSA& group, const CryptoPP::Integer& y) {
   putStdString(out, "ssh-dss");
@@ -68,6 +62,14 @@ bool verifyDss(CryptoPP::BufferedTransformation& key, const std::string& signatu
                                 signature.size());
 }
 
+// string algorithm, string signature.
+std::string signatureBlob(const char* algorithm, const CryptoPP::byte* signature, size_t size) {
+  CryptoPP::ByteQueue blob;
+  putStdString(blob, algorithm);
+  putString(blob, signature, size);
+  return takeAllBytes(blob);
+}
+
 }  // namespace
 
 void encodeRsaPublicKeyBlob(const CryptoPP::RSAFunction& key, CryptoPP::BufferedTransformation& out) {
@@ -93,12 +95,7 @@ std::string signDss(const CryptoPP::DSA::PrivateKey& key, const CryptoPP::byte* 
   CryptoPP::SecByteBlock signature(signer.MaxSignatureLength());
   const size_t size = signer.SignMessage(rng, data, length, signature.data());
   if (size != kDssSignatureSize) throw Err(Err::kInvalidArgument, "DSA key is not a 160-bit q key");
-  CryptoPP::ByteQueue blob;
-  putStdString(blob, "ssh-dss");
-  putString(blob, signature.data(), size);
-  std::string out(static_cast<size_t>(blob.MaxRetrievable()), '\0');
-  blob.Get(reinterpret_cast<CryptoPP::byte*>(out.data()), out.size());
-  return out;
+  return signatureBlob("ssh-dss", signature.data(), size);
 }
 
 std::string signRsa(const CryptoPP::InvertibleRSAFunction& key, const CryptoPP::byte* data,
@@ -106,19 +103,15 @@ std::string signRsa(const CryptoPP::InvertibleRSAFunction& key, const CryptoPP::
   const CryptoPP::RSASS<CryptoPP::PKCS1v15, CryptoPP::SHA1>::Signer signer(key);
   CryptoPP::SecByteBlock signature(signer.MaxSignatureLength());
   const size_t size = signer.SignMessage(rng, data, length, signature.data());
-  CryptoPP::ByteQueue blob;
-  putStdString(blob, "ssh-rsa");
-  putString(blob, signature.data(), size);
-  std::string out(static_cast<size_t>(blob.MaxRetrievable()), '\0');
-  blob.Get(reinterpret_cast<CryptoPP::byte*>(out.data()), out.size());
-  return out;
+  return signatureBlob("ssh-rsa", signature.data(), size);
 }
 
 bool verifyHostKeySignature(const std::string& keyBlob, const std::string& signatureBlob,
                             const CryptoPP::byte* data, size_t length) {
   try {
-    CryptoPP::ByteQueue key = queueOf(keyBlob);
-    CryptoPP::ByteQueue sig = queueOf(signatureBlob);
+    CryptoPP::ByteQueue key, sig;
+    putStdBytes(key, keyBlob);
+    putStdBytes(sig, signatureBlob);
     std::string keyAlgorithm, sigAlgorithm, signature;
     getStdString(key, keyAlgorithm);
     getStdString(sig, sigAlgorithm);

@@ -4,6 +4,7 @@
 
 #include "loam/platform/zuPlatformFile.h"
 #include "sshlib/DsaKeys.h"
+#include "sshlib/Encoding.h"
 #include "sshlib/Err.h"
 #include "sshlib/KeyBlobs.h"
 #include "sshlib/PemPrivateKey.h"
@@ -12,12 +13,6 @@
 namespace SSH {
 
 namespace {
-
-std::string takeAll(CryptoPP::BufferedTransformation& q) {
-  std::string bytes(static_cast<size_t>(q.MaxRetrievable()), '\0');
-  q.Get(reinterpret_cast<CryptoPP::byte*>(bytes.data()), bytes.size());
-  return bytes;
-}
 
 CryptoPP::SecByteBlock takeSecret(CryptoPP::BufferedTransformation& q) {
   CryptoPP::SecByteBlock bytes(static_cast<size_t>(q.MaxRetrievable()));
@@ -31,7 +26,7 @@ std::string LoadedPrivateKey::publicKeyBlob() const {
   CryptoPP::ByteQueue blob;
   if (rsa) encodeRsaPublicKeyBlob(*rsa, blob);
   else if (dsa) encodeDsaPublicKeyBlob(*dsa, blob);
-  return takeAll(blob);
+  return takeAllBytes(blob);
 }
 
 void exportKey(const std::string& algorithmId, CryptoPP::RandomNumberGenerator& rng,
@@ -58,7 +53,7 @@ void exportKey(const std::string& algorithmId, CryptoPP::RandomNumberGenerator& 
   }
   writePemPrivateKey(pemPrivateKey, isRsa ? "RSA" : "DSA", rng, passPhrase, passLength,
                      takeSecret(der));
-  const std::string publicBlob = takeAll(blob);
+  const std::string publicBlob = takeAllBytes(blob);
   writeSsh2PublicKeyFile(ssh2PublicKeyFile, comment, publicBlob);
   writePublicKeyLine(publicKeyLine, algorithmId, comment, publicBlob);
 }

@@ -38,6 +38,10 @@ class Manager::OutputGate : public CryptoPP::Bufferless<CryptoPP::Sink> {
       holding_ = owner_.isHoldingOutput() && heldDuringKex(inString[0]);
     }
     if (holding_) {
+      // Answers to a peer that keeps asking while it stalls the exchange.
+      heldBytes_ += length;
+      if (heldBytes_ > kMaxHeldOutput)
+        throwProtocolError("too much output held during key exchange");
       current_.append(reinterpret_cast<const char*>(inString), length);
       if (messageEnd) {
         held_.push_back(std::move(current_));
@@ -57,9 +61,8 @@ class Manager::OutputGate : public CryptoPP::Bufferless<CryptoPP::Sink> {
       held_.pop_front();
       if (out) out->PutMessageEnd(reinterpret_cast<const byte*>(message.data()), message.size());
     }
+    heldBytes_ = 0;
   }
-
-  size_t heldCount() const { return held_.size(); }
 
  private:
   Manager& owner_;
@@ -67,6 +70,7 @@ class Manager::OutputGate : public CryptoPP::Bufferless<CryptoPP::Sink> {
   bool holding_ = false;
   std::string current_;
   std::deque<std::string> held_;
+  size_t heldBytes_ = 0;
 };
 
 Manager::Manager(TransportState& state, Authenticator& authenticator,
@@ -237,7 +241,8 @@ void Manager::handleMessage(byte number, CryptoPP::BufferedTransformation& messa
       expectMessage(message, number);
       std::string service;
       getStdString(message, service);
-      if (service != "ssh-userauth") throw CauseToDisconnect(kDisconnectServiceNotAvailable, "", kLanguage);
+      if (service != "ssh-userauth")
+        throw CauseToDisconnect(kDisconnectServiceNotAvailable, "", kLanguage);
       putByte(output(), kMsgServiceAccept);
       putStdString(output(), service);
       output().MessageEnd();
@@ -402,8 +407,8 @@ void Manager::handleKexDh() {
   const unsigned direction = state_.isClient() ? 0 : 1;
   const std::string cipher = state_.negotiatedEncryptionAlgorithm(direction);
   const std::string mac = state_.negotiatedMacAlgorithm(direction);
-  state_.outCipher().create(cipher, state_.sharedSecret(), state_.exchangeHash(), state_.sessionId(),
-                            direction, false);
+  state_.outCipher().create(cipher, state_.sharedSecret(), state_.exchangeHash(),
+                            state_.sessionId(), direction, false);
   state_.outMac().create(mac, state_.sharedSecret(), state_.exchangeHash(), state_.sessionId(),
                          direction, true, state_.peerVersion());
   state_.outCompressor().create(state_.negotiatedCompressionAlgorithm(direction), true);

@@ -50,10 +50,19 @@ class Manager : public CryptoPP::Filter {
     unsigned category() const noexcept { return kCategory; }
   };
 
-  enum DisconnectStatus : CryptoPP::word32 { kConnected = 0, kDisconnectSent = 1, kDisconnectReceived = 2 };
+  enum DisconnectStatus : CryptoPP::word32 {
+    kConnected = 0,
+    kDisconnectSent = 1,
+    kDisconnectReceived = 2
+  };
 
   // The largest payload accepted for one message.
   static constexpr CryptoPP::word32 kMaxMessageLength = 0x40000;
+  // Connection-layer output held during one key exchange.
+  static constexpr size_t kMaxHeldOutput = 1u << 20;
+  // Failed authentication requests a server answers before it gives up on
+  // the peer (reason 14, "too many authentication failures").
+  static constexpr unsigned kMaxAuthFailures = 20;
   // The most channels a peer may hold open at once.
   static constexpr size_t kMaxPeerChannels = 64;
 
@@ -72,7 +81,9 @@ class Manager : public CryptoPP::Filter {
     return nullptr;
   }
   // Channels the peer opens; null refuses with reason 3.
-  virtual std::unique_ptr<Channel> CreatePeerChannel(const std::string& /*type*/) { return nullptr; }
+  virtual std::unique_ptr<Channel> CreatePeerChannel(const std::string& /*type*/) {
+    return nullptr;
+  }
   virtual bool OnGlobalRequest(const std::string& /*name*/, bool /*wantReply*/,
                                CryptoPP::BufferedTransformation& /*message*/) {
     return false;
@@ -96,7 +107,8 @@ class Manager : public CryptoPP::Filter {
   // --- Pipeline -------------------------------------------------------------
   // Payload bytes in; an end of message dispatches the message. Anything
   // thrown leaves the manager broken: later input is refused.
-  size_t Put2(const CryptoPP::byte* inString, size_t length, int messageEnd, bool blocking) override;
+  size_t Put2(const CryptoPP::byte* inString, size_t length, int messageEnd,
+              bool blocking) override;
   bool IsolatedFlush(bool, bool) override { return false; }
   // Channel names: "" is the manager itself; 4 bytes a local channel number
   // (plain data); 8 bytes the number and an extended-data type code. Other
@@ -231,6 +243,7 @@ class Manager : public CryptoPP::Filter {
   std::string outCipherName_ = "none";
   std::string outMacName_ = "none";
   bool broken_ = false;
+  unsigned authFailures_ = 0;
   std::unique_ptr<OutputGate> gate_;
 };
 

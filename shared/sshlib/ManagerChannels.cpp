@@ -47,12 +47,13 @@ void Manager::removeChannel(word32 number) {
 void Manager::clearChannels() { channels_.clear(); }
 
 bool Manager::hasChannels() const {
-  return std::any_of(channels_.begin(), channels_.end(), [](const auto& c) { return c != nullptr; });
+  return std::any_of(channels_.begin(), channels_.end(),
+                     [](const auto& c) { return c != nullptr; });
 }
 
 size_t Manager::peerChannelCount() const {
-  return static_cast<size_t>(
-      std::count_if(channels_.begin(), channels_.end(), [](const auto& c) { return c != nullptr; }));
+  return static_cast<size_t>(std::count_if(channels_.begin(), channels_.end(),
+                                           [](const auto& c) { return c != nullptr; }));
 }
 
 word32 Manager::getWaitObjectCount() {
@@ -109,22 +110,31 @@ void Manager::sendChannelData(word32 number, const byte* bytes, size_t length, b
   // Once EOF or CLOSE is out, or the peer closed, nothing more may be sent.
   if (!channel || channel->eofSent_ || channel->closeSent_ || channel->closeReceived_) return;
   if (length == 0) return;
-  if (!channel->sendQueue_.IsEmpty() &&
-      (channel->queuedExtended_ != extended || (extended && channel->queuedTypeCode_ != typeCode))) {
-    flushQueue(*channel, true);
-    // What the window holds back keeps its kind; the new bytes must wait
-    // behind it in order, so both go out at later flushes.
-    if (!channel->sendQueue_.IsEmpty()) {
-      throw Err(Err::kInvalidArgument, "data of another kind is waiting for the remote window");
+  Channel& c = *channel;
+  const auto sameKind = [&](bool e, word32 code) {
+    return e == extended && (!e || code == typeCode);
+  };
+  if (!c.laterData_.empty()) {
+    if (sameKind(c.laterData_.back().extended, c.laterData_.back().typeCode)) {
+      c.laterData_.back().bytes.append(reinterpret_cast<const char*>(bytes), length);
+    } else {
+      c.laterData_.push_back(
+          {extended, typeCode, std::string(reinterpret_cast<const char*>(bytes), length)});
     }
+    return;
   }
-  channel->queuedExtended_ = extended;
-  channel->queuedTypeCode_ = typeCode;
-  channel->sendQueue_.Put(bytes, length);
-  const word32 packet = std::min(channel->remoteMaxPacket_, kMaxDataPerPacket);
-  if (channel->state_ == Channel::kOpen && channel->sendQueue_.CurrentSize() >= packet) {
-    flushQueue(*channel, false);
+  if (!c.sendQueue_.IsEmpty() && !sameKind(c.queuedExtended_, c.queuedTypeCode_) &&
+      !flushQueue(c, true)) {
+    // The window holds the other kind back: these bytes wait behind it.
+    c.laterData_.push_back(
+        {extended, typeCode, std::string(reinterpret_cast<const char*>(bytes), length)});
+    return;
   }
+  c.queuedExtended_ = extended;
+  c.queuedTypeCode_ = typeCode;
+  c.sendQueue_.Put(bytes, length);
+  const word32 packet = std::min(c.remoteMaxPacket_, kMaxDataPerPacket);
+  if (c.state_ == Channel::kOpen && c.sendQueue_.CurrentSize() >= packet) flushQueue(c, false);
 }
 
 void Manager::flushChannel(word32 number, bool all) {
@@ -134,31 +144,38 @@ void Manager::flushChannel(word32 number, bool all) {
 bool Manager::flushQueue(Channel& channel, bool all) {
   if (channel.eofSent_ || channel.closeSent_ || channel.closeReceived_) return false;
   if (channel.state_ != Channel::kOpen || broken_ || isHoldingOutput()) {
-    return channel.sendQueue_.IsEmpty();
+    return !channel.hasQueuedData();
   }
   const word32 maxPacket = std::min(channel.remoteMaxPacket_, kMaxDataPerPacket);
-  while (!channel.sendQueue_.IsEmpty()) {
-    const CryptoPP::lword queued = channel.sendQueue_.CurrentSize();
-    if (!all && queued < maxPacket) break;
-    const size_t size = static_cast<size_t>(
-        std::min<CryptoPP::lword>({queued, maxPacket, channel.remoteWindow_}));
-    // A closed window (OpenSSH opens session channels with 0) or a peer
-    // maximum of 0: wait for WINDOW_ADJUST rather than send empty packets.
-    if (size == 0) return false;
-    if (channel.queuedExtended_) {
-      putByte(output(), kMsgChannelExtendedData);
-      putUInt32(output(), channel.remoteNumber_);
-      putUInt32(output(), channel.queuedTypeCode_);
-    } else {
-      putByte(output(), kMsgChannelData);
-      putUInt32(output(), channel.remoteNumber_);
+  for (;;) {
+    while (!channel.sendQueue_.IsEmpty()) {
+      const CryptoPP::lword queued = channel.sendQueue_.CurrentSize();
+      if (!all && queued < maxPacket) return false;
+      const size_t size = static_cast<size_t>(
+          std::min<CryptoPP::lword>({queued, maxPacket, channel.remoteWindow_}));
+      // A closed window (OpenSSH opens session channels with 0) or a peer
+      // maximum of 0: wait for WINDOW_ADJUST rather than send empty packets.
+      if (size == 0) return false;
+      if (channel.queuedExtended_) {
+        putByte(output(), kMsgChannelExtendedData);
+        putUInt32(output(), channel.remoteNumber_);
+        putUInt32(output(), channel.queuedTypeCode_);
+      } else {
+        putByte(output(), kMsgChannelData);
+        putUInt32(output(), channel.remoteNumber_);
+      }
+      putQueueString(output(), channel.sendQueue_, size);
+      output().MessageEnd();
+      channel.sendQueue_.Skip(size);
+      channel.remoteWindow_ -= static_cast<word32>(size);
     }
-    putQueueString(output(), channel.sendQueue_, size);
-    output().MessageEnd();
-    channel.sendQueue_.Skip(size);
-    channel.remoteWindow_ -= static_cast<word32>(size);
+    if (channel.laterData_.empty()) return true;
+    Channel::LaterData next = std::move(channel.laterData_.front());
+    channel.laterData_.pop_front();
+    channel.queuedExtended_ = next.extended;
+    channel.queuedTypeCode_ = next.typeCode;
+    channel.sendQueue_.Put(reinterpret_cast<const byte*>(next.bytes.data()), next.bytes.size());
   }
-  return channel.sendQueue_.IsEmpty();
 }
 
 void Manager::writeEof(Channel& channel) {
@@ -174,6 +191,7 @@ void Manager::writeClose(Channel& channel) {
   output().MessageEnd();
   channel.closeSent_ = true;
   channel.sendQueue_.Clear();
+  channel.laterData_.clear();
 }
 
 void Manager::sendChannelEof(word32 number) {
@@ -207,8 +225,8 @@ void Manager::sendWindowAdjust(word32 number, word32 bytes) {
   putUInt32(output(), bytes);
   output().MessageEnd();
   const CryptoPP::lword raised = static_cast<CryptoPP::lword>(channel->localWindow_) + bytes;
-  channel->localWindow_ = static_cast<word32>(
-      std::min<CryptoPP::lword>(raised, std::numeric_limits<word32>::max()));
+  channel->localWindow_ =
+      static_cast<word32>(std::min<CryptoPP::lword>(raised, std::numeric_limits<word32>::max()));
 }
 
 void Manager::writeOpenConfirmation(Channel& channel, CryptoPP::BufferedTransformation& data) {
@@ -239,7 +257,8 @@ void Manager::handleChannelOpen(CryptoPP::BufferedTransformation& message) {
   Channel* channel = nullptr;
   try {
     std::unique_ptr<Channel> created = CreatePeerChannel(type);
-    if (!created) throw ChannelOpenFailure(kOpenUnknownChannelType, "channel type not supported", kLanguage);
+    if (!created)
+      throw ChannelOpenFailure(kOpenUnknownChannelType, "channel type not supported", kLanguage);
     if (static_cast<CryptoPP::lword>(created->GetWaitObjectCount()) + getWaitObjectCount() >
         GetWaitObjectLimit()) {
       throw ChannelOpenFailure(kOpenResourceShortage,
@@ -255,7 +274,8 @@ void Manager::handleChannelOpen(CryptoPP::BufferedTransformation& message) {
     channel->remoteMaxPacket_ = getUInt32(message);
     channel->state_ = Channel::kOpenedByPeer;
     if (!channel->AcceptMaxPacketSize(channel->remoteMaxPacket_)) {
-      throw ChannelOpenFailure(kOpenAdministrativelyProhibited, "invalid max packet size", kLanguage);
+      throw ChannelOpenFailure(kOpenAdministrativelyProhibited, "invalid max packet size",
+                               kLanguage);
     }
     CryptoPP::ByteQueue confirmation(256);
     if (channel->HandleOpenRequest(*this, message, confirmation)) {
@@ -307,7 +327,8 @@ void Manager::handleChannelMessage(byte number, CryptoPP::BufferedTransformation
     case kMsgChannelWindowAdjust: {
       if (!open) unexpectedChannelMessage();
       // The window never exceeds 2^32 - 1 (RFC 4254 section 5.2).
-      const CryptoPP::lword raised = static_cast<CryptoPP::lword>(c.remoteWindow_) + getUInt32(message);
+      const CryptoPP::lword raised =
+          static_cast<CryptoPP::lword>(c.remoteWindow_) + getUInt32(message);
       c.remoteWindow_ = static_cast<word32>(
           std::min<CryptoPP::lword>(raised, std::numeric_limits<word32>::max()));
       return;
@@ -378,7 +399,7 @@ void Manager::pumpChannel(word32 number) {
   // Data held back by the window go first.
   flushQueue(c, true);
   const auto sendEofIfDue = [&] {
-    if (c.eofRequested_ && !c.eofSent_ && !c.closeSent_ && c.sendQueue_.IsEmpty()) writeEof(c);
+    if (c.eofRequested_ && !c.eofSent_ && !c.closeSent_ && !c.hasQueuedData()) writeEof(c);
   };
   const auto sendCloseIfDue = [&] {
     if (c.eofSent_ && !c.closeSent_ && (c.eofReceived_ || c.closeRequested_)) writeClose(c);

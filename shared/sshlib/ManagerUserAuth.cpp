@@ -7,8 +7,8 @@
 #include "sshlib/KeyBlobs.h"
 #include "sshlib/KeyFiles.h"
 #include "sshlib/Manager.h"
-#include "sshlib/Names.h"
 #include "sshlib/NameList.h"
+#include "sshlib/Names.h"
 #include "sshlib/TransportState.h"
 
 namespace SSH {
@@ -16,12 +16,6 @@ namespace SSH {
 namespace {
 
 constexpr const char* kConnectionService = "ssh-connection";
-
-std::string take(CryptoPP::BufferedTransformation& q) {
-  std::string out(static_cast<size_t>(q.MaxRetrievable()), '\0');
-  q.Get(reinterpret_cast<byte*>(out.data()), out.size());
-  return out;
-}
 
 const byte* bytesOf(const std::string& s) { return reinterpret_cast<const byte*>(s.data()); }
 
@@ -99,7 +93,8 @@ void Manager::sendBanner(const std::string& message, const std::string& language
   output().MessageEnd();
 }
 
-void Manager::sendPublicKeyRequest(const std::string& user, CryptoPP::BufferedTransformation& keySource,
+void Manager::sendPublicKeyRequest(const std::string& user,
+                                   CryptoPP::BufferedTransformation& keySource,
                                    const byte* passPhrase, size_t passLength,
                                    CryptoPP::RandomNumberGenerator* rng) {
   requireSecureOutput();
@@ -127,13 +122,13 @@ std::string Manager::makePublicKeyAuthData(const CryptoPP::SecByteBlock& session
   putBoolean(q, true);
   putStdString(q, algorithm);
   putStdString(q, keyBlob);
-  return take(q);
+  return takeAllBytes(q);
 }
 
 bool Manager::isSupportedKey(const std::string& algorithm, const std::string& keyBlob) {
   if (algorithm != "ssh-rsa" && algorithm != "ssh-dss") return false;
   CryptoPP::ByteQueue q;
-  putBytes(q, bytesOf(keyBlob), keyBlob.size());
+  putStdBytes(q, keyBlob);
   std::string leading;
   try {
     getStdString(q, leading);
@@ -198,6 +193,11 @@ void Manager::handleUserAuthRequest(CryptoPP::BufferedTransformation& message) {
       break;
     case Authenticator::kFailure:
     case Authenticator::kPartialSuccess:
+      // Each attempt may cost a signature check: a peer gets a bounded number.
+      if (authenticator_.state == Authenticator::kFailure && ++authFailures_ > kMaxAuthFailures) {
+        throw CauseToDisconnect(kDisconnectNoMoreAuthMethodsAvailable,
+                                "too many authentication failures", kLanguage);
+      }
       putByte(output(), kMsgUserAuthFailure);
       putStdString(output(), authenticator_.methodsCanContinue);
       putBoolean(output(), authenticator_.state == Authenticator::kPartialSuccess);

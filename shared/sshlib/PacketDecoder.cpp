@@ -43,27 +43,46 @@ PacketDecoder::~PacketDecoder() = default;
 
 size_t PacketDecoder::Put2(const byte* inString, size_t length, int messageEnd, bool blocking) {
   if (!blocking) throw CryptoPP::BufferedTransformation::BlockingInputOnly("SSH::PacketDecoder");
-  if (length > 0) input_.Put(inString, length);
-  for (;;) {
-    if (state_.inputState() == TransportState::kInAwaitingVersion) {
-      if (!versionReader_.read(input_, state_)) break;
-    } else if (!lengthRead_) {
-      if (!decodeLength()) break;
-    } else if (!decodePacket()) {
-      break;
-    }
+  if (input_.IsEmpty() && length > 0) {
+    CryptoPP::StringStore fresh(inString, length);
+    decodeFrom(fresh);
+    fresh.TransferTo(input_);
+  } else {
+    if (length > 0) input_.Put(inString, length);
+    decodeFrom(input_);
   }
   if (messageEnd) AttachedTransformation()->MessageEnd(GetAutoSignalPropagation());
   return 0;
 }
 
-bool PacketDecoder::decodeLength() {
+void PacketDecoder::decodeFrom(CryptoPP::BufferedTransformation& in) {
+  for (;;) {
+    if (state_.inputState() == TransportState::kInAwaitingVersion) {
+      if (!versionReader_.read(in, state_)) return;
+    } else if (!lengthRead_) {
+      if (!decodeLength(in)) return;
+    } else if (!decodePacket(in)) {
+      return;
+    }
+  }
+}
+
+void PacketDecoder::decrypt(CryptoPP::BufferedTransformation& in, size_t length) {
   Cipher& cipher = state_.inCipher();
-  const unsigned b = cipher.paddingBlockSize();
-  if (input_.CurrentSize() < b) return false;
-  cipher.Attach(new CryptoPP::Redirector(packet_));
-  input_.TransferTo(cipher, b);
-  packetLength_ = getUInt32(packet_);
+  CryptoPP::ArraySink sink(packet_ + held_, length);
+  cipher.Attach(new CryptoPP::Redirector(sink));
+  in.TransferTo(cipher, length);
+  cipher.Detach();  // the sink lives on this stack only
+  held_ += length;
+}
+
+bool PacketDecoder::decodeLength(CryptoPP::BufferedTransformation& in) {
+  const unsigned b = state_.inCipher().paddingBlockSize();
+  if (in.MaxRetrievable() < b) return false;
+  if (packet_.size() < b) packet_.CleanGrow(b);
+  held_ = 0;
+  decrypt(in, b);
+  packetLength_ = CryptoPP::GetWord<word32>(false, CryptoPP::BIG_ENDIAN_ORDER, packet_);
   if (packetLength_ > kMaxPacketLength) {
     throwProtocolError("packet length too large, may be decryption problem");
   }
@@ -74,52 +93,54 @@ bool PacketDecoder::decodeLength() {
   return true;
 }
 
-bool PacketDecoder::decodePacket() {
+bool PacketDecoder::decodePacket(CryptoPP::BufferedTransformation& in) {
   Mac& mac = state_.inMac();
   const size_t macLength = mac.macLength();
-  const size_t held = static_cast<size_t>(packet_.CurrentSize());
-  if (input_.CurrentSize() + held < packetLength_ + macLength) return false;
-  input_.TransferTo(state_.inCipher(), packetLength_ - held);
+  const size_t total = 4 + size_t{packetLength_};
+  if (in.MaxRetrievable() < total - held_ + macLength) return false;
+  if (packet_.size() < total) packet_.CleanGrow(total);
+  decrypt(in, total - held_);
 
   // The MAC comes first: nothing in a packet that fails it is looked at, so
   // a forged packet gives the same answer whatever its padding holds.
   if (macLength != 0) {
-    input_.TransferTo(mac, macLength);
+    in.TransferTo(mac, macLength);
     putUInt32(mac, state_.inSequence());
-    putUInt32(mac, packetLength_);
-    packet_.CopyTo(mac);
+    mac.Put(packet_, total);
     mac.MessageEnd(0);
     if (!mac.verified()) throw CauseToDisconnect(kMacError, "MAC check failed", kLanguage);
   }
 
-  const byte paddingLength = getByte(packet_);
+  const byte paddingLength = packet_[4];
   if (paddingLength < 4) throwProtocolError("padding too short");
   if (packetLength_ < paddingLength + 1u) throwProtocolError("negative payload length");
-  const size_t payloadLength = packetLength_ - paddingLength - 1u;
 
   lengthRead_ = false;
   state_.incrementInSequence();
+  deliver(packet_ + 5, packetLength_ - paddingLength - 1u);
+  return true;
+}
 
+void PacketDecoder::deliver(const byte* payload, size_t length) {
+  CryptoPP::BufferedTransformation& out = *AttachedTransformation();
   Compressor& compressor = state_.inCompressor();
   if (compressor.passesThrough()) {
     // At most a packet's length, well inside the payload limit.
-    packet_.TransferTo(*AttachedTransformation(), payloadLength);
-    packet_.Clear();
+    out.Put(payload, length);
   } else {
     compressor.Attach(new CryptoPP::Redirector(*payloadLimit_));
     try {
-      packet_.TransferTo(compressor, payloadLength);
+      compressor.Put(payload, length);
       compressor.Flush(true);
     } catch (const Err&) {
       throw;
     } catch (const CryptoPP::Exception&) {
       throw CauseToDisconnect(kCompressionError, "decompression failed", kLanguage);
     }
-    packet_.Clear();
-    payload_.TransferTo(*AttachedTransformation());
+    compressor.Detach();
+    payload_.TransferTo(out);
   }
-  AttachedTransformation()->MessageEnd(GetAutoSignalPropagation());
-  return true;
+  out.MessageEnd(GetAutoSignalPropagation());
 }
 
 }  // namespace SSH

@@ -14,6 +14,7 @@
 
 #include <memory>
 
+#include "sshlib/PacketEncoder.h"
 #include "sshlib/PeerVersionReader.h"
 
 namespace SSH {
@@ -22,7 +23,7 @@ class TransportState;
 
 class PacketDecoder : public CryptoPP::AutoSignaling<CryptoPP::Filter> {
  public:
-  static constexpr CryptoPP::word32 kMaxPacketLength = 0x20000;
+  static constexpr CryptoPP::word32 kMaxPacketLength = PacketEncoder::kMaxPacketLength;
   static constexpr size_t kMaxPayloadLength = 0x40000;
 
   PacketDecoder(TransportState& state, CryptoPP::BufferedTransformation* attachment = nullptr);
@@ -37,19 +38,27 @@ class PacketDecoder : public CryptoPP::AutoSignaling<CryptoPP::Filter> {
 
  private:
   class PayloadLimit;
-  static constexpr size_t kQueueNodeSize = 16384;
 
-  // One step; false when more input is needed.
-  bool decodeLength();
-  bool decodePacket();
+  // Runs the decoding steps over `in` until it lacks bytes.
+  void decodeFrom(CryptoPP::BufferedTransformation& in);
+  // One step each; false when more input is needed.
+  bool decodeLength(CryptoPP::BufferedTransformation& in);
+  bool decodePacket(CryptoPP::BufferedTransformation& in);
+  // Decrypts `length` bytes of `in` into the packet buffer at `held_`.
+  void decrypt(CryptoPP::BufferedTransformation& in, size_t length);
+  void deliver(const CryptoPP::byte* payload, size_t length);
 
   TransportState& state_;
   PeerVersionReader versionReader_;
   bool lengthRead_ = false;
   CryptoPP::word32 packetLength_ = 0;
-  // Large nodes: a 32 KiB packet then moves in a few pieces, not hundreds.
-  CryptoPP::ByteQueue input_{kQueueNodeSize};
-  CryptoPP::ByteQueue packet_{kQueueNodeSize};
+  // Received bytes not yet decoded; bytes that arrive whole in one Put are
+  // decoded where they lie and only what is left over lands here.
+  CryptoPP::ByteQueue input_;
+  // The decrypted packet in hand from its length field on, `held_` bytes
+  // of it so far; kept for the next packet (it grows to the largest one).
+  CryptoPP::SecByteBlock packet_;
+  size_t held_ = 0;
   CryptoPP::ByteQueue payload_;
   std::unique_ptr<PayloadLimit> payloadLimit_;
 };

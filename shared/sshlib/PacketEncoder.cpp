@@ -7,8 +7,6 @@
 #include "sshlib/Mac.h"
 #include "sshlib/TransportState.h"
 
-#include <cryptopp/secblock.h>
-
 namespace SSH {
 
 PacketEncoder::PacketEncoder(TransportState& state, CryptoPP::BufferedTransformation* attachment)
@@ -66,32 +64,34 @@ void PacketEncoder::encodePacket(CryptoPP::BufferedTransformation& payload) {
   const size_t b = cipher.paddingBlockSize();
   const auto packetLength = static_cast<word32>((L + 8 + b) / b * b - 4);
   const auto paddingLength = static_cast<byte>(packetLength - L - 1);
-  CryptoPP::SecByteBlock padding(paddingLength);
-  state_.rng().GenerateBlock(padding, padding.size());
-
-  // Ciphertext and MAC are assembled here and leave in one write.
+  const size_t total = 4 + size_t{packetLength};
   const size_t macLength = mac.macLength();
-  packet_.resize(4 + packetLength + macLength);
-  CryptoPP::ArraySink sink(packet_.data(), packet_.size());
-  cipher.Attach(new CryptoPP::Redirector(sink));
-  putUInt32(cipher, packetLength);
-  putByte(cipher, paddingLength);
-  compressed->CopyTo(cipher);
-  putBytes(cipher, padding, padding.size());
 
-  if (macLength == 0) {
-    compressed->Skip(L);
-  } else {
-    mac.Attach(new CryptoPP::Redirector(sink));
+  // The plain packet is laid out here, its MAC computed over it, and it is
+  // then encrypted where it lies, so ciphertext and MAC leave in one write
+  // and no plaintext stays behind.
+  packet_.resize(total + macLength);
+  byte* packet = packet_.data();
+  CryptoPP::PutWord(false, CryptoPP::BIG_ENDIAN_ORDER, packet, packetLength);
+  packet[4] = paddingLength;
+  compressed->Get(packet + 5, L);
+  state_.rng().GenerateBlock(packet + 5 + L, paddingLength);
+
+  if (macLength != 0) {
+    CryptoPP::ArraySink macSink(packet + total, macLength);
+    mac.Attach(new CryptoPP::Redirector(macSink));
     putUInt32(mac, state_.outSequence());
-    putUInt32(mac, packetLength);
-    putByte(mac, paddingLength);
-    compressed->TransferTo(mac, L);
-    putBytes(mac, padding, padding.size());
+    mac.Put(packet, total);
     mac.MessageEnd(0);
+    mac.Detach();  // the sink lives on this stack only
   }
+  CryptoPP::ArraySink cipherSink(packet, total);
+  cipher.Attach(new CryptoPP::Redirector(cipherSink));
+  cipher.Put(packet, total);
+  cipher.Detach();
+
   state_.incrementOutSequence();
-  AttachedTransformation()->Put(packet_.data(), static_cast<size_t>(sink.TotalPutLength()));
+  AttachedTransformation()->Put(packet, total + macLength);
 }
 
 }  // namespace SSH

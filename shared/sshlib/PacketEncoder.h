@@ -39,8 +39,8 @@ class PacketEncoder : public CryptoPP::Filter {
 
   TransportState& state_;
   CryptoPP::ByteQueue payload_;
-  // The packet being assembled (ciphertext, then MAC); reused, as it holds
-  // nothing that needs wiping.
+  // The packet being assembled; reused, as after each packet it holds only
+  // what went on the wire.
   std::vector<CryptoPP::byte> packet_;
 };
 

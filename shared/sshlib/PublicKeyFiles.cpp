@@ -105,8 +105,7 @@ PublicKeyInfo readPublicKey(CryptoPP::BufferedTransformation& in) {
 
   PublicKeyInfo info;
   if (std::memcmp(head, "\0\0\0\x07ssh-rsa", 11) == 0 || std::memcmp(head, "\0\0\0\x07ssh-dss", 11) == 0) {
-    info.blob.resize(static_cast<size_t>(in.MaxRetrievable()));
-    in.Get(reinterpret_cast<CryptoPP::byte*>(info.blob.data()), info.blob.size());
+    info.blob = takeAllBytes(in);
   } else if (std::memcmp(head, "ssh-", 4) == 0) {
     info.blob = readOneLine(in);
   } else {
@@ -114,7 +113,7 @@ PublicKeyInfo readPublicKey(CryptoPP::BufferedTransformation& in) {
   }
 
   CryptoPP::ByteQueue blob;
-  putBytes(blob, reinterpret_cast<const CryptoPP::byte*>(info.blob.data()), info.blob.size());
+  putStdBytes(blob, info.blob);
   try {
     getStdString(blob, info.algorithm);
     if (info.algorithm != "ssh-rsa" && info.algorithm != "ssh-dss")

@@ -51,38 +51,36 @@ void TransportState::setSessionId(const CryptoPP::byte* bytes, size_t length) {
   if (sessionId_.empty()) assignBlock(sessionId_, bytes, length);
 }
 
+std::string TransportState::negotiate(NameListField field) const {
+  return firstCommonName(clientKexInit().*field, serverKexInit().*field);
+}
+
+std::string TransportState::negotiate(unsigned direction, NameListField clientToServer,
+                                      NameListField serverToClient) const {
+  return negotiate(direction == 0 ? clientToServer : serverToClient);
+}
+
 std::string TransportState::negotiatedKexAlgorithm() const {
-  return firstCommonName(clientKexInit().kexAlgorithms, serverKexInit().kexAlgorithms);
+  return negotiate(&KexInit::kexAlgorithms);
 }
 
 std::string TransportState::negotiatedHostKeyAlgorithm() const {
-  return firstCommonName(clientKexInit().serverHostKeyAlgorithms,
-                         serverKexInit().serverHostKeyAlgorithms);
+  return negotiate(&KexInit::serverHostKeyAlgorithms);
 }
 
 std::string TransportState::negotiatedEncryptionAlgorithm(unsigned direction) const {
-  const auto& c = clientKexInit();
-  const auto& s = serverKexInit();
-  return direction == 0
-             ? firstCommonName(c.encryptionAlgorithmsClientToServer, s.encryptionAlgorithmsClientToServer)
-             : firstCommonName(c.encryptionAlgorithmsServerToClient, s.encryptionAlgorithmsServerToClient);
+  return negotiate(direction, &KexInit::encryptionAlgorithmsClientToServer,
+                   &KexInit::encryptionAlgorithmsServerToClient);
 }
 
 std::string TransportState::negotiatedMacAlgorithm(unsigned direction) const {
-  const auto& c = clientKexInit();
-  const auto& s = serverKexInit();
-  return direction == 0
-             ? firstCommonName(c.macAlgorithmsClientToServer, s.macAlgorithmsClientToServer)
-             : firstCommonName(c.macAlgorithmsServerToClient, s.macAlgorithmsServerToClient);
+  return negotiate(direction, &KexInit::macAlgorithmsClientToServer,
+                   &KexInit::macAlgorithmsServerToClient);
 }
 
 std::string TransportState::negotiatedCompressionAlgorithm(unsigned direction) const {
-  const auto& c = clientKexInit();
-  const auto& s = serverKexInit();
-  return direction == 0 ? firstCommonName(c.compressionAlgorithmsClientToServer,
-                                          s.compressionAlgorithmsClientToServer)
-                        : firstCommonName(c.compressionAlgorithmsServerToClient,
-                                          s.compressionAlgorithmsServerToClient);
+  return negotiate(direction, &KexInit::compressionAlgorithmsClientToServer,
+                   &KexInit::compressionAlgorithmsServerToClient);
 }
 
 void TransportState::checkTransportState(CryptoPP::word32 expected) const {

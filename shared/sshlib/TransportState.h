@@ -131,6 +131,11 @@ class TransportState {
   Compressor& outCompressor() const noexcept { return *outCompressor_; }
 
  private:
+  using NameListField = std::string KexInit::*;
+  std::string negotiate(NameListField field) const;
+  std::string negotiate(unsigned direction, NameListField clientToServer,
+                        NameListField serverToClient) const;
+
   CryptoPP::RandomNumberGenerator& rng_;
   const CryptoPP::DSA::PrivateKey* hostKey_ = nullptr;
   CryptoPP::word32 inputState_ = kInAwaitingVersion;

@@ -135,15 +135,38 @@ TEST(ChannelTest, ExtendedDataGoOutWithTheirTypeCode) {
   f.written();
   f.manager.ChannelPut(SSH::uint32ToString(0) + SSH::uint32ToString(1), bytes("err"), 3);
   f.manager.ChannelFlush(SSH::uint32ToString(0), true);
-  EXPECT_EQ(f.written().at(0), Payload(SSH::kMsgChannelExtendedData).u32(7).u32(1).str("err").bytes());
+  EXPECT_EQ(f.written().at(0),
+            Payload(SSH::kMsgChannelExtendedData).u32(7).u32(1).str("err").bytes());
+}
+
+TEST(ChannelTest, DataOfAnotherKindWaitBehindWhatTheWindowHoldsBack) {
+  ManagerFixture f;
+  TestChannel& c = f.openConfirmed(4, 100);
+  f.written();
+  f.manager.sendChannelData(0, bytes("abcdef"), 6);
+  f.manager.sendChannelData(0, bytes("XY"), 2, true, 1);
+  f.manager.sendChannelData(0, bytes("gh"), 2);
+  auto out = f.written();
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0], channelData(7, "abcd"));
+  EXPECT_EQ(c.queuedSize(), 6u);
+  f.feed(Payload(SSH::kMsgChannelWindowAdjust).u32(0).u32(100).bytes());
+  f.manager.pumpChannels();
+  out = f.written();
+  ASSERT_EQ(out.size(), 3u);
+  EXPECT_EQ(out[0], channelData(7, "ef"));
+  EXPECT_EQ(out[1], Payload(SSH::kMsgChannelExtendedData).u32(7).u32(1).str("XY").bytes());
+  EXPECT_EQ(out[2], channelData(7, "gh"));
+  EXPECT_FALSE(c.hasQueuedData());
 }
 
 TEST(ChannelTest, ConfirmationWithMaxPacketZeroIsAProtocolError) {
   ManagerFixture f;
   Channel* c = f.manager.openChannel("session");
   f.manager.sendChannelOpen(*c);
-  EXPECT_EQ(f.feedError(Payload(SSH::kMsgChannelOpenConfirmation).u32(0).u32(1).u32(100).u32(0).bytes()),
-            "open channel confirmation: invalid max packet size");
+  EXPECT_EQ(
+      f.feedError(Payload(SSH::kMsgChannelOpenConfirmation).u32(0).u32(1).u32(100).u32(0).bytes()),
+      "open channel confirmation: invalid max packet size");
 }
 
 TEST(ChannelTest, MessagesInTheWrongChannelStateAreProtocolErrors) {
@@ -175,6 +198,29 @@ TEST(ChannelTest, OpenFailureRemovesTheChannel) {
   f.manager.sendChannelOpen(*c);
   f.feed(Payload(SSH::kMsgChannelOpenFailure).u32(0).u32(1).str("no").str("en").bytes());
   EXPECT_FALSE(f.manager.hasChannels());
+}
+
+TEST(ChannelTest, OpenChannelRefusesUnknownTypesAndTooManyWaitObjects) {
+  struct WaitingChannel : TestChannel {
+    CryptoPP::word32 GetWaitObjectCount() override { return 1; }
+  };
+  struct LimitedManager : TestManager {
+    using TestManager::TestManager;
+    CryptoPP::word32 GetWaitObjectLimit() override { return 1; }
+    std::unique_ptr<SSH::Channel> CreateChannel(const std::string& type,
+                                                const std::string&) override {
+      if (type != "session") return nullptr;
+      return std::make_unique<WaitingChannel>();
+    }
+  };
+  CountingRng rng;
+  SSH::TransportState state{rng};
+  SSH::Authenticator auth;
+  LimitedManager m{state, auth, new MessageRecorder};
+  EXPECT_THROW(m.openChannel("direct-tcpip"), SSH::Manager::UnknownChannelType);
+  EXPECT_EQ(m.openChannel("session")->type(), "session");
+  EXPECT_THROW(m.openChannel("session"), SSH::Manager::TooManyWaitObjects);
+  EXPECT_EQ(m.getChannel(1), nullptr);
 }
 
 TEST(ChannelTest, NumbersAreReusedFromTheLowestFree) {
@@ -243,7 +289,8 @@ TEST(ChannelTest, UnhandledRequestWithReplyWantedGetsChannelFailure) {
   TestChannel& c = f.openConfirmed(1000, 100);
   f.written();
   f.feed(Payload(SSH::kMsgChannelRequest).u32(0).str("exit-status").boolean(false).u32(0).bytes());
-  f.feed(Payload(SSH::kMsgChannelRequest).u32(0).str("env").boolean(true).str("A").str("b").bytes());
+  f.feed(
+      Payload(SSH::kMsgChannelRequest).u32(0).str("env").boolean(true).str("A").str("b").bytes());
   const auto out = f.written();
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(out[0], Payload(SSH::kMsgChannelFailure).u32(7).bytes());
@@ -252,7 +299,14 @@ TEST(ChannelTest, UnhandledRequestWithReplyWantedGetsChannelFailure) {
 
 TEST(ChannelTest, PeerOpenAtAClientIsRefusedWithReason3AndTheConnectionGoesOn) {
   ManagerFixture f;
-  f.feed(Payload(SSH::kMsgChannelOpen).str("x11").u32(4).u32(1000).u32(100).str("peer").u32(1).bytes());
+  f.feed(Payload(SSH::kMsgChannelOpen)
+             .str("x11")
+             .u32(4)
+             .u32(1000)
+             .u32(100)
+             .str("peer")
+             .u32(1)
+             .bytes());
   EXPECT_EQ(f.written().at(0), Payload(SSH::kMsgChannelOpenFailure)
                                    .u32(4)
                                    .u32(SSH::kOpenUnknownChannelType)
@@ -278,7 +332,12 @@ TEST(ChannelTest, PeerOpenIsConfirmedOrRefused) {
       {"accepted", TestManager::PeerOpen::kConfirm, 100, confirmation, ""},
       {"confirmed at the pump", TestManager::PeerOpen::kLater, 100, "", confirmation},
       {"max packet 0", TestManager::PeerOpen::kConfirm, 0,
-       Payload(SSH::kMsgChannelOpenFailure).u32(4).u32(1).str("invalid max packet size").str("en").bytes(),
+       Payload(SSH::kMsgChannelOpenFailure)
+           .u32(4)
+           .u32(1)
+           .str("invalid max packet size")
+           .str("en")
+           .bytes(),
        ""},
       {"default refusal", TestManager::PeerOpen::kDefault, 100,
        Payload(SSH::kMsgChannelOpenFailure).u32(4).u32(3).str("").str("en").bytes(), ""},
@@ -302,7 +361,12 @@ TEST(ChannelTest, PeerChannelsAreBounded) {
   ManagerFixture f;
   f.manager.acceptPeerChannels = true;
   for (size_t i = 0; i <= SSH::Manager::kMaxPeerChannels; ++i) {
-    f.feed(Payload(SSH::kMsgChannelOpen).str("session").u32(static_cast<CryptoPP::word32>(i)).u32(1).u32(1).bytes());
+    f.feed(Payload(SSH::kMsgChannelOpen)
+               .str("session")
+               .u32(static_cast<CryptoPP::word32>(i))
+               .u32(1)
+               .u32(1)
+               .bytes());
   }
   const auto out = f.written();
   ASSERT_EQ(out.size(), SSH::Manager::kMaxPeerChannels + 1);

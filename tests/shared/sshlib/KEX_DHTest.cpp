@@ -8,7 +8,13 @@
 #include <cryptopp/pssr.h>
 #include <cryptopp/rsa.h>
 
+#include "PacketTestSupport.h"
 #include "SSHTestSupport.h"
+#include "sshlib/Cipher.h"
+#include "sshlib/Compressor.h"
+#include "sshlib/Mac.h"
+#include "sshlib/PacketDecoder.h"
+#include "sshlib/PacketEncoder.h"
 #include "sshlib/Encoding.h"
 #include "sshlib/Err.h"
 #include "sshlib/KeyBlobs.h"
@@ -316,14 +322,16 @@ TEST(KEX_DH, BadSignaturesAreRefusedAndNothingIsStored) {
   }
 }
 
-// Public values outside 2 ... p-2, negative ones, and ones that would only
-// fit the 128-byte public value after losing their high bits are refused
-// on either side before any agreement; nothing is stored.
+// Public values outside 2 ... p-2, negative ones, ones that would only fit
+// the 128-byte public value after losing their high bits, and ones outside
+// the generator's subgroup (p-2 is a non-residue) are refused on either
+// side; nothing is stored.
 TEST(KEX_DH, PeerPublicValuesOutsideTheGroupAreRefused) {
   const Integer p((std::string(kRfc2409Group2) + "h").c_str());
   const Integer y = CryptoPP::ModularExponentiation(Integer::Two(), Integer(12345), p);
   const Integer refused[] = {Integer::Zero(), Integer::One(), p - Integer::One(), p,
-                             Integer(-5), -y, Integer::Power2(1024) + y, p + y};
+                             Integer(-5), -y, Integer::Power2(1024) + y, p + y,
+                             p - Integer::Two()};
   for (const Integer& value : refused) {
     KexPair pair;
     CryptoPP::ByteQueue toServer;
@@ -463,6 +471,54 @@ TEST(KEX_DH, GuessedPacketIsWrongWhenTheFirstNamesAreNotTheNegotiatedOnes) {
     KexPair pair(offer(SSH::KEX_DH::kMethod, "ssh-rsa,ssh-dss"), server);
     EXPECT_EQ(SSH::KEX_DH::peerGuessWasWrong(pair.client), c.wrong)
         << c.serverKex << " / " << c.serverHostKeys << " / " << c.serverMacs;
+  }
+}
+
+// After the exchange each side keys its filters as NEWKEYS does: the
+// client's send side and the server's receive side with direction 0, the
+// other pair with direction 1. Packets must then pass both ways.
+TEST(KEX_DH, KeysFromTheExchangeCarryPacketsBothWays) {
+  struct Case {
+    const char* cipher;
+    const char* mac;
+    const char* compression;
+  };
+  for (const Case& c : {Case{"aes256-cbc", "hmac-sha1", "none"}, Case{"3des-cbc", "hmac-md5", "zlib"},
+                        Case{"arcfour", "hmac-sha1-96", "none"},
+                        Case{"twofish-cbc", "hmac-md5-96", "zlib"},
+                        Case{"blowfish-cbc", "none", "none"}, Case{"cast128-cbc", "hmac-sha1", "zlib"}}) {
+    KexPair pair;
+    pair.exchange();
+    const auto install = [&c](SSH::TransportState& s, unsigned sendDirection) {
+      const unsigned receiveDirection = 1 - sendDirection;
+      s.outCipher().create(c.cipher, s.sharedSecret(), s.exchangeHash(), s.sessionId(),
+                           sendDirection, false);
+      s.outMac().create(c.mac, s.sharedSecret(), s.exchangeHash(), s.sessionId(), sendDirection,
+                        true, s.peerVersion());
+      s.outCompressor().create(c.compression, true);
+      s.inCipher().create(c.cipher, s.sharedSecret(), s.exchangeHash(), s.sessionId(),
+                          receiveDirection, true);
+      s.inMac().create(c.mac, s.sharedSecret(), s.exchangeHash(), s.sessionId(), receiveDirection,
+                       false, s.peerVersion());
+      s.inCompressor().create(c.compression, false);
+    };
+    install(pair.client, 0);
+    install(pair.server, 1);
+
+    for (int way = 0; way < 2; ++way) {
+      SSH::TransportState& from = way == 0 ? pair.client : pair.server;
+      SSH::TransportState& to = way == 0 ? pair.server : pair.client;
+      CryptoPP::ByteQueue wire;
+      SSH::PacketEncoder encoder(from, new CryptoPP::Redirector(wire));
+      auto* delivered = new MessageRecorder;
+      SSH::PacketDecoder decoder(to, delivered);
+      for (const std::string& payload : {std::string("\x05ssh-userauth"), std::string(3000, 'w')}) {
+        encoder.PutMessageEnd(bytes(payload), payload.size(), 0);
+      }
+      wire.TransferTo(decoder);
+      ASSERT_EQ(delivered->messages.size(), 2u) << c.cipher << " way " << way;
+      EXPECT_EQ(delivered->messages[1], std::string(3000, 'w')) << c.cipher << " way " << way;
+    }
   }
 }
 

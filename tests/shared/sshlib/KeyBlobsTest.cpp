@@ -9,25 +9,16 @@
 
 namespace {
 
-using sshtest::bytes;
+using sshtest::bytePtr;
 using sshtest::contents;
 
-std::string rsaBlob() {
-  CryptoPP::ByteQueue q;
-  SSH::encodeRsaPublicKeyBlob(sshtest::rsaKey(), q);
-  return contents(q);
-}
-
-std::string dsaBlob() {
-  CryptoPP::ByteQueue q;
-  SSH::encodeDsaPublicKeyBlob(sshtest::dsaKey(), q);
-  return contents(q);
-}
+using sshtest::dsaBlob;
+using sshtest::rsaBlob;
 
 std::string rsaSignatureBlob(const std::string& data, const std::string& name = "ssh-rsa") {
   const CryptoPP::RSASS<CryptoPP::PKCS1v15, CryptoPP::SHA1>::Signer signer(sshtest::rsaKey());
   std::string sig(signer.MaxSignatureLength(), '\0');
-  sig.resize(signer.SignMessage(sshtest::rng(), bytes(data), data.size(),
+  sig.resize(signer.SignMessage(sshtest::rng(), bytePtr(data), data.size(),
                                 reinterpret_cast<CryptoPP::byte*>(sig.data())));
   CryptoPP::ByteQueue q;
   SSH::putStdString(q, name);
@@ -58,7 +49,7 @@ TEST(SSHKeyBlobs, BlobFields) {
 
 TEST(SSHKeyBlobs, SignaturesVerifyAndTamperingFails) {
   const std::string data = "exchange hash H";
-  const std::string dss = SSH::signDss(sshtest::dsaKey(), bytes(data), data.size(), sshtest::rng());
+  const std::string dss = SSH::signDss(sshtest::dsaKey(), bytePtr(data), data.size(), sshtest::rng());
   CryptoPP::ByteQueue q = sshtest::queueOf(dss);
   std::string name, raw;
   SSH::getStdString(q, name);
@@ -67,8 +58,8 @@ TEST(SSHKeyBlobs, SignaturesVerifyAndTamperingFails) {
   EXPECT_EQ(raw.size(), 40u);
 
   const std::string rsa = rsaSignatureBlob(data);
-  EXPECT_TRUE(SSH::verifyHostKeySignature(rsaBlob(), rsa, bytes(data), data.size()));
-  EXPECT_TRUE(SSH::verifyHostKeySignature(dsaBlob(), dss, bytes(data), data.size()));
+  EXPECT_TRUE(SSH::verifyHostKeySignature(rsaBlob(), rsa, bytePtr(data), data.size()));
+  EXPECT_TRUE(SSH::verifyHostKeySignature(dsaBlob(), dss, bytePtr(data), data.size()));
 
   std::string flipped = dss;
   flipped.back() ^= 1;
@@ -88,7 +79,7 @@ TEST(SSHKeyBlobs, SignaturesVerifyAndTamperingFails) {
       {std::string("\0\0\0\x0bssh-ed25519", 15), rsa, data},
   };
   for (const auto& c : refused)
-    EXPECT_FALSE(SSH::verifyHostKeySignature(c.key, c.signature, bytes(c.data), c.data.size()));
+    EXPECT_FALSE(SSH::verifyHostKeySignature(c.key, c.signature, bytePtr(c.data), c.data.size()));
 }
 
 TEST(SSHKeyBlobs, HostileKeyBlobsAreRefusedNotThrown) {
@@ -101,7 +92,7 @@ TEST(SSHKeyBlobs, HostileKeyBlobsAreRefusedNotThrown) {
     return contents(q);
   };
   const std::string data = "d";
-  const std::string dss = SSH::signDss(sshtest::dsaKey(), bytes(data), 1, sshtest::rng());
+  const std::string dss = SSH::signDss(sshtest::dsaKey(), bytePtr(data), 1, sshtest::rng());
   const std::string rsa = rsaSignatureBlob(data);
   CryptoPP::Integer huge = CryptoPP::Integer::Power2(20000) + 1;
   const std::pair<std::string, std::string> cases[] = {
@@ -116,7 +107,7 @@ TEST(SSHKeyBlobs, HostileKeyBlobsAreRefusedNotThrown) {
   };
   for (const auto& [key, sig] : cases) {
     bool result = true;
-    EXPECT_NO_THROW(result = SSH::verifyHostKeySignature(key, sig, bytes(data), 1));
+    EXPECT_NO_THROW(result = SSH::verifyHostKeySignature(key, sig, bytePtr(data), 1));
     EXPECT_FALSE(result);
   }
 }
@@ -134,7 +125,7 @@ TEST(SSHKeyBlobs, RsaSignatureWithoutLeadingZeroVerifies) {
     CryptoPP::ByteQueue shortened;
     SSH::putStdString(shortened, "ssh-rsa");
     SSH::putStdString(shortened, sig.substr(1));
-    EXPECT_TRUE(SSH::verifyHostKeySignature(rsaBlob(), contents(shortened), bytes(data), data.size()));
+    EXPECT_TRUE(SSH::verifyHostKeySignature(rsaBlob(), contents(shortened), bytePtr(data), data.size()));
     return;
   }
   FAIL() << "no signature with a leading zero byte in 5000 tries";

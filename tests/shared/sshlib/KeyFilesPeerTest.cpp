@@ -15,7 +15,7 @@
 
 namespace {
 
-using sshtest::bytes;
+using sshtest::bytePtr;
 using sshtest::contents;
 using sshtest::errorOf;
 using sshtest::queueOf;
@@ -41,7 +41,7 @@ std::string run(const std::string& command) {
 
 SSH::LoadedPrivateKey loadFile(const std::string& path, const std::string& pass = "") {
   auto in = queueOf(readFileBytes(path));
-  return SSH::loadPrivateKey(in, bytes(pass), pass.size());
+  return SSH::loadPrivateKey(in, bytePtr(pass), pass.size());
 }
 
 class SSHKeyFilesPeer : public ::testing::Test {
@@ -57,7 +57,7 @@ class SSHKeyFilesPeer : public ::testing::Test {
   std::string exportTo(const std::string& name, const std::string& algorithm,
                        const std::string& pass) {
     CryptoPP::ByteQueue ssh2, line, pem;
-    SSH::exportKey(algorithm, sshtest::rng(), 1024, "tester@example", ssh2, line, bytes(pass),
+    SSH::exportKey(algorithm, sshtest::rng(), 1024, "tester@example", ssh2, line, bytePtr(pass),
                    pass.size(), pem);
     SSH::writeKeyFile(file(name), contents(pem), true);
     SSH::writeKeyFile(file(name + ".pub"), contents(line), false);

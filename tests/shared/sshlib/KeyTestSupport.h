@@ -3,11 +3,13 @@
 // sanitizers) and the peer tools the key tests run.
 #include <cryptopp/dsa.h>
 #include <cryptopp/osrng.h>
+#include <cryptopp/queue.h>
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "SSHTestSupport.h"
+#include "sshlib/Encoding.h"
+#include "sshlib/KeyBlobs.h"
 #include "sshlib/RSAPrivateKey.h"
 #include "support/ExternalTool.h"
 
@@ -30,6 +32,23 @@ inline const CryptoPP::DSA::PrivateKey& dsaKey() {
     return k;
   }();
   return key;
+}
+
+// Their public key blobs.
+inline std::string rsaBlob() {
+  CryptoPP::ByteQueue q;
+  SSH::encodeRsaPublicKeyBlob(rsaKey(), q);
+  return SSH::takeAllBytes(q);
+}
+
+inline std::string dsaBlob() {
+  CryptoPP::ByteQueue q;
+  SSH::encodeDsaPublicKeyBlob(dsaKey(), q);
+  return SSH::takeAllBytes(q);
+}
+
+inline const CryptoPP::byte* bytePtr(const std::string& s) {
+  return reinterpret_cast<const CryptoPP::byte*>(s.data());
 }
 
 // The peers come with the test command; a missing one is a failure, not a skip.

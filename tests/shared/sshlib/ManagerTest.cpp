@@ -77,7 +77,9 @@ TEST(ManagerTest, SendDisconnectWritesTheCauseOnce) {
   f.manager.sendDisconnect(SSH::CauseToDisconnect(3, "again", "en"));
   const auto out = f.written();
   ASSERT_EQ(out.size(), 1u);
-  EXPECT_EQ(out[0], Payload(SSH::kMsgDisconnect).u32(2).str("unexpected channel message").str("en").bytes());
+  EXPECT_EQ(
+      out[0],
+      Payload(SSH::kMsgDisconnect).u32(2).str("unexpected channel message").str("en").bytes());
   EXPECT_EQ(f.manager.disconnectStatus(), SSH::Manager::kDisconnectSent);
 }
 
@@ -122,19 +124,25 @@ TEST(ManagerTest, ServiceRequestForAnotherServiceIsReason7) {
 }
 
 TEST(ManagerTest, ConnectionMessagesBeforeAuthenticationAreRefused) {
-  for (const auto& payload : {Payload(SSH::kMsgChannelData).u32(0).str("x").bytes(),
-                              Payload(SSH::kMsgChannelOpen).str("session").u32(0).u32(1).u32(1).bytes(),
-                              Payload(SSH::kMsgGlobalRequest).str("x").boolean(true).bytes()}) {
+  for (const auto& payload :
+       {Payload(SSH::kMsgChannelData).u32(0).str("x").bytes(),
+        Payload(SSH::kMsgChannelOpen).str("session").u32(0).u32(1).u32(1).bytes(),
+        Payload(SSH::kMsgGlobalRequest).str("x").boolean(true).bytes()}) {
     ManagerFixture f;
     f.auth.state = SSH::Authenticator::kFailure;
-    EXPECT_EQ(f.feedError(payload), "received packet inappropriate for current authentication state");
+    EXPECT_EQ(f.feedError(payload),
+              "received packet inappropriate for current authentication state");
   }
 }
 
 TEST(ManagerTest, UnknownGlobalRequestWithReplyWantedIsRefused) {
   ManagerFixture f;
   f.feed(Payload(SSH::kMsgGlobalRequest).str("keepalive@openssh.com").boolean(true).bytes());
-  f.feed(Payload(SSH::kMsgGlobalRequest).str("hostkeys-00@openssh.com").boolean(false).str("k").bytes());
+  f.feed(Payload(SSH::kMsgGlobalRequest)
+             .str("hostkeys-00@openssh.com")
+             .boolean(false)
+             .str("k")
+             .bytes());
   const auto out = f.written();
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(out[0], Payload(SSH::kMsgRequestFailure).bytes());
@@ -174,6 +182,17 @@ TEST(ManagerTest, OurRekeyHoldsConnectionOutputUntilNewKeys) {
   ASSERT_EQ(out.size(), 1u);  // transport messages pass
   EXPECT_EQ(out[0].at(0), SSH::kMsgDisconnect);
   EXPECT_EQ(c.queuedSize(), 3u);
+}
+
+TEST(ManagerTest, OutputHeldDuringOurRekeyIsBounded) {
+  ManagerFixture f;
+  f.manager.sendKexInit(Connection::kexInit());
+  const std::string request = Payload(SSH::kMsgGlobalRequest).str("x").boolean(true).bytes();
+  std::string error;
+  for (size_t i = 0; error.empty() && i <= SSH::Manager::kMaxHeldOutput; ++i)
+    error = f.feedError(request);
+  EXPECT_EQ(error, "too much output held during key exchange");
+  EXPECT_TRUE(f.manager.isBroken());
 }
 
 }  // namespace

@@ -32,11 +32,26 @@ namespace sshtest {
 class Payload {
  public:
   explicit Payload(CryptoPP::byte number) { SSH::putByte(q_, number); }
-  Payload& u8(CryptoPP::byte v) { SSH::putByte(q_, v); return *this; }
-  Payload& u32(CryptoPP::word32 v) { SSH::putUInt32(q_, v); return *this; }
-  Payload& boolean(bool v) { SSH::putBoolean(q_, v); return *this; }
-  Payload& str(const std::string& s) { SSH::putStdString(q_, s); return *this; }
-  Payload& raw(const std::string& s) { put(q_, s); return *this; }
+  Payload& u8(CryptoPP::byte v) {
+    SSH::putByte(q_, v);
+    return *this;
+  }
+  Payload& u32(CryptoPP::word32 v) {
+    SSH::putUInt32(q_, v);
+    return *this;
+  }
+  Payload& boolean(bool v) {
+    SSH::putBoolean(q_, v);
+    return *this;
+  }
+  Payload& str(const std::string& s) {
+    SSH::putStdString(q_, s);
+    return *this;
+  }
+  Payload& raw(const std::string& s) {
+    put(q_, s);
+    return *this;
+  }
   std::string bytes() const { return contents(q_); }
 
  private:
@@ -69,7 +84,8 @@ class TestChannel : public SSH::Channel {
     return acceptOpen;
   }
   bool ConfirmOpen(SSH::Manager&, CryptoPP::BufferedTransformation&) override { return true; }
-  bool HandleRequest(SSH::Manager&, const std::string& type, bool, CryptoPP::BufferedTransformation&,
+  bool HandleRequest(SSH::Manager&, const std::string& type, bool,
+                     CryptoPP::BufferedTransformation&,
                      CryptoPP::BufferedTransformation&) override {
     requests.push_back(type);
     return false;
@@ -127,6 +143,7 @@ class ServerAuthenticator : public SSH::Authenticator {
 
   void HandleRequest(SSH::Manager& manager, const std::string& method,
                      CryptoPP::BufferedTransformation& message) override {
+    if (method != "password" && method != "publickey") return;  // left undecided
     if (userName != user) return fail();
     const bool flag = SSH::getBoolean(message);
     if (method == "password") {
@@ -276,13 +293,19 @@ struct Connection {
   Side server{std::make_unique<ServerAuthenticator>()};
   ServerAuthenticator& serverAuth() { return static_cast<ServerAuthenticator&>(*server.auth); }
 
-  explicit Connection(const SSH::KexInit& init = kexInit()) {
+  explicit Connection(const SSH::KexInit& init = kexInit()) : Connection(init, init) {}
+
+  // afterClientKexInit may write what a client sends right behind its
+  // KEXINIT (a guessed key exchange packet).
+  Connection(const SSH::KexInit& clientInit, const SSH::KexInit& serverInit,
+             const std::function<void(Side&)>& afterClientKexInit = {}) {
     server.state.setHostKey(&hostKey());
     server.manager->acceptPeerChannels = true;
     client.manager->sendVersion(SSH::makeVersionString("client test"));
     server.manager->sendVersion(SSH::makeVersionString("server test"));
-    client.manager->sendKexInit(init);
-    server.manager->sendKexInit(init);
+    client.manager->sendKexInit(clientInit);
+    if (afterClientKexInit) afterClientKexInit(client);
+    server.manager->sendKexInit(serverInit);
   }
 
   // Moves the bytes both ways and pumps the channels until done() holds;
@@ -290,12 +313,17 @@ struct Connection {
   bool run(const std::function<bool()>& done, int rounds = 10000) {
     for (int i = 0; i < rounds; ++i) {
       if (done()) return true;
-      client.manager->pumpChannels();
-      server.manager->pumpChannels();
-      deliver(client, server);
-      deliver(server, client);
+      step();
     }
     return done();
+  }
+
+  // One round: the channel pumps, then the bytes both ways.
+  void step() {
+    client.manager->pumpChannels();
+    server.manager->pumpChannels();
+    deliver(client, server);
+    deliver(server, client);
   }
 
   static void deliver(Side& from, Side& to) {
@@ -308,11 +336,13 @@ struct Connection {
 
   // Through the key exchange and the service request.
   bool startService() {
-    if (!run([&] { return client.state.inputState() == SSH::TransportState::kInNewKeysAtClient; })) {
+    if (!run(
+            [&] { return client.state.inputState() == SSH::TransportState::kInNewKeysAtClient; })) {
       return false;
     }
     client.manager->sendServiceRequest();
-    return run([&] { return client.state.outputState() == SSH::TransportState::kOutServiceRunning; });
+    return run(
+        [&] { return client.state.outputState() == SSH::TransportState::kOutServiceRunning; });
   }
 
   bool authenticateWithPassword() {

@@ -143,16 +143,10 @@ TEST(PacketDecoder, TamperingGivesMacError) {
 TEST(PacketDecoder, KeySwitchAtNewKeysTakesEffectWithTheNextPacket) {
   PacketLink link;
   const std::string newKeys = link.send(std::string(1, '\x15'));
-  const std::string k(32, '\x5a');
-  const std::string iv(16, '\xa5');
-  link.sender.outCipher().createKeyed("aes256-cbc", bytes(k), bytes(iv), false);
-  link.sender.outMac().createKeyed("hmac-sha1", bytes(k), 20, true);
+  link.keySender("aes256-cbc", "hmac-sha1");
   const std::string afterwards = link.send("encrypted now");
   link.delivered->onMessage = [&](const std::string& message) {
-    if (message == std::string(1, '\x15')) {
-      link.receiver.inCipher().createKeyed("aes256-cbc", bytes(k), bytes(iv), true);
-      link.receiver.inMac().createKeyed("hmac-sha1", bytes(k), 20, false);
-    }
+    if (message == std::string(1, '\x15')) link.keyReceiver("aes256-cbc", "hmac-sha1");
   };
   link.receive(newKeys + afterwards);
   ASSERT_EQ(link.delivered->messages.size(), 2u);

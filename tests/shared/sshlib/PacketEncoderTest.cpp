@@ -47,9 +47,8 @@ TEST(PacketEncoder, NullCipherFramingTable) {
 TEST(PacketEncoder, SixteenByteBlocksPadToTheBlockAndChainAcrossPackets) {
   PacketLink link;
   link.key("aes256-cbc", "none");
-  const std::string key(32, '\x5a');
-  const std::string iv(16, '\xa5');
-  CryptoPP::CBC_Mode<CryptoPP::AES>::Decryption oracle(bytes(key), key.size(), bytes(iv));
+  CryptoPP::CBC_Mode<CryptoPP::AES>::Decryption oracle(bytes(PacketLink::kKey), 32,
+                                                       bytes(PacketLink::kIv));
   for (size_t length = 0; length <= 40; ++length) {
     const std::string payload(length, static_cast<char>('a' + length % 26));
     const std::string packet = link.send(payload);
@@ -95,6 +94,8 @@ TEST(PacketEncoder, RefusesPayloadsWhosePacketWouldExceedTheLimit) {
 
   const unsigned writes = link.wire->writes;
   EXPECT_EQ(errorOf([&] { link.send(largest + "!"); }),
+            "SSH: payload too large for one packet");
+  EXPECT_EQ(errorOf([&] { link.sendInPieces(largest + "!"); }),
             "SSH: payload too large for one packet");
   EXPECT_EQ(link.wire->writes, writes);
   EXPECT_EQ(link.sender.outSequence(), 1u);

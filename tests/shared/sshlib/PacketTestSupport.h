@@ -69,6 +69,9 @@ class WriteRecorder : public CryptoPP::Bufferless<CryptoPP::Sink> {
 // Sender (a client past its identification) and receiver (past the peer's
 // identification) with "none" filters until a test keys them.
 struct PacketLink {
+  inline static const std::string kKey = std::string(32, '\x5a');
+  inline static const std::string kIv = std::string(16, '\xa5');
+
   CountingRng rng;
   SSH::TransportState sender{rng};
   SSH::TransportState receiver{rng};
@@ -82,15 +85,19 @@ struct PacketLink {
     receiver.setInputState(SSH::TransportState::kInVersionReceived);
   }
 
-  // Keys both ends of the sender-to-receiver direction with one key.
+  // Keys the sender's send side and the receiver's receive side with one
+  // fixed key and IV.
+  void keySender(const std::string& cipher, const std::string& mac) {
+    sender.outCipher().createKeyed(cipher, bytes(kKey), bytes(kIv), false);
+    sender.outMac().createKeyed(mac, bytes(kKey), SSH::Mac::keyLength(mac, false), true);
+  }
+  void keyReceiver(const std::string& cipher, const std::string& mac) {
+    receiver.inCipher().createKeyed(cipher, bytes(kKey), bytes(kIv), true);
+    receiver.inMac().createKeyed(mac, bytes(kKey), SSH::Mac::keyLength(mac, false), false);
+  }
   void key(const std::string& cipher, const std::string& mac) {
-    const std::string k(32, '\x5a');
-    const std::string iv(16, '\xa5');
-    sender.outCipher().createKeyed(cipher, bytes(k), bytes(iv), false);
-    receiver.inCipher().createKeyed(cipher, bytes(k), bytes(iv), true);
-    const size_t macKey = SSH::Mac::keyLength(mac, false);
-    sender.outMac().createKeyed(mac, bytes(k), macKey, true);
-    receiver.inMac().createKeyed(mac, bytes(k), macKey, false);
+    keySender(cipher, mac);
+    keyReceiver(cipher, mac);
   }
 
   // One payload through the encoder; returns the bytes it wrote.

@@ -9,7 +9,7 @@
 
 namespace {
 
-using sshtest::bytes;
+using sshtest::bytePtr;
 using sshtest::contents;
 using sshtest::errorOf;
 using sshtest::queueOf;
@@ -24,7 +24,7 @@ CryptoPP::SecByteBlock derOf(const SSH::RSAPrivateKey& key) {
 
 std::string pem(const std::string& pass) {
   CryptoPP::ByteQueue out;
-  SSH::writePemPrivateKey(out, "RSA", sshtest::rng(), bytes(pass), pass.size(),
+  SSH::writePemPrivateKey(out, "RSA", sshtest::rng(), bytePtr(pass), pass.size(),
                           derOf(sshtest::rsaKey()));
   return contents(out);
 }
@@ -49,7 +49,7 @@ TEST(SSHPemPrivateKey, RoundTripPlainAndEncrypted) {
     auto in = queueOf(pem(pass));
     EXPECT_EQ(SSH::isEncryptedPemKey(in), !pass.empty());
     CryptoPP::SecByteBlock got;
-    EXPECT_EQ(SSH::readPemPrivateKey(in, bytes(pass), pass.size(), got), "RSA");
+    EXPECT_EQ(SSH::readPemPrivateKey(in, bytePtr(pass), pass.size(), got), "RSA");
     EXPECT_EQ(got, der) << "pass phrase '" << pass << "'";
   }
 }
@@ -66,7 +66,7 @@ TEST(SSHPemPrivateKey, EncryptedHeaderAndWrongPassPhrase) {
 
   // A wrong pass phrase fails in the padding check or the DER that follows.
   auto in = queueOf(text);
-  EXPECT_THROW(SSH::loadPrivateKey(in, bytes("wrong"), 5), CryptoPP::Exception);
+  EXPECT_THROW(SSH::loadPrivateKey(in, bytePtr("wrong"), 5), CryptoPP::Exception);
 }
 
 TEST(SSHPemPrivateKey, HeadersAndBlankLineAreOptional) {
@@ -87,7 +87,7 @@ TEST(SSHPemPrivateKey, HeadersAndBlankLineAreOptional) {
   const size_t blank = encrypted.find("\n\n");
   encrypted.erase(blank, 1);
   auto q3 = queueOf(encrypted);
-  SSH::readPemPrivateKey(q3, bytes("x"), 1, b);
+  SSH::readPemPrivateKey(q3, bytePtr("x"), 1, b);
   EXPECT_EQ(a, b);
 }
 
@@ -97,7 +97,7 @@ TEST(SSHPemPrivateKey, CrLfFilesRead) {
   for (const char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
   auto in = queueOf(crlf);
   CryptoPP::SecByteBlock der;
-  SSH::readPemPrivateKey(in, bytes("x"), 1, der);
+  SSH::readPemPrivateKey(in, bytePtr("x"), 1, der);
   EXPECT_EQ(der, derOf(sshtest::rsaKey()));
 }
 
@@ -128,7 +128,7 @@ TEST(SSHPemPrivateKey, Refusals) {
   for (const auto& c : cases) {
     auto in = queueOf(c.text);
     CryptoPP::SecByteBlock der;
-    EXPECT_EQ(errorOf([&] { SSH::readPemPrivateKey(in, bytes("x"), 1, der); }), c.error) << c.text;
+    EXPECT_EQ(errorOf([&] { SSH::readPemPrivateKey(in, bytePtr("x"), 1, der); }), c.error) << c.text;
   }
 }
 
@@ -136,7 +136,7 @@ TEST(SSHPemPrivateKey, KeyDerivationIsOpenSslsSinglePassMd5) {
   // EVP_BytesToKey(DES-EDE3-CBC, MD5, salt, "password", count 1), as
   // "openssl enc -des-ede3-cbc -P -md md5 -S 0102030405060708 -pass pass:password" prints it.
   const CryptoPP::byte salt[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-  const CryptoPP::SecByteBlock key = SSH::derivePemKey(bytes("password"), 8, salt);
+  const CryptoPP::SecByteBlock key = SSH::derivePemKey(bytePtr("password"), 8, salt);
   ASSERT_EQ(key.size(), 24u);
   SSH_REQUIRE_TOOL("openssl");
   std::string printed;

@@ -15,11 +15,7 @@ using sshtest::contents;
 using sshtest::errorOf;
 using sshtest::queueOf;
 
-std::string rsaBlob() {
-  CryptoPP::ByteQueue q;
-  SSH::encodeRsaPublicKeyBlob(sshtest::rsaKey(), q);
-  return contents(q);
-}
+using sshtest::rsaBlob;
 
 std::string ssh2File(const std::string& comment, const std::string& blob) {
   CryptoPP::ByteQueue q;
@@ -71,8 +67,7 @@ TEST(SSHPublicKeyFiles, AllThreeFormsReadToOneRecord) {
 }
 
 TEST(SSHPublicKeyFiles, DsaKeySizeIsThatOfP) {
-  CryptoPP::ByteQueue q;
-  SSH::encodeDsaPublicKeyBlob(sshtest::dsaKey(), q);
+  auto q = queueOf(sshtest::dsaBlob());
   const SSH::PublicKeyInfo info = SSH::readPublicKey(q);
   EXPECT_EQ(info.algorithm, "ssh-dss");
   EXPECT_EQ(info.bits, 1024u);

@@ -5,6 +5,7 @@
 #include <cryptopp/secblock.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "sshlib/Err.h"
@@ -31,6 +32,24 @@ inline std::string errorOf(const std::function<void()>& f) {
     return e.what();
   }
   return "";
+}
+
+// The category and what() text of the SSH::Err that f throws (0 and "" when none).
+struct Caught {
+  unsigned category = 0;
+  std::string what;
+  bool operator==(const Caught&) const = default;
+};
+inline Caught caughtErr(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const SSH::Err& e) {
+    return {e.category(), e.what()};
+  }
+  return {};
+}
+inline std::ostream& operator<<(std::ostream& os, const Caught& c) {
+  return os << c.category << " \"" << c.what << "\"";
 }
 
 // The description of the CauseToDisconnect that f throws ("" when none);

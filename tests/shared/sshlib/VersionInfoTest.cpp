@@ -7,7 +7,6 @@
 namespace {
 
 using sshtest::disconnectOf;
-using sshtest::errorOf;
 
 TEST(SSHVersionInfo, LocalLineTrimsBlanks) {
   const SSH::VersionInfo v = SSH::makeVersionString("  App 1.0  ");
@@ -32,14 +31,10 @@ TEST(SSHVersionInfo, LocalLineRefusals) {
       {"App\r\n", "SSH: appNameAndVersion contains invalid characters"},
       {fits + "a", "SSH: appNameAndVersion is too large"},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(errorOf([&] { SSH::makeVersionString(c.text); }), c.error) << c.text;
-    try {
-      SSH::makeVersionString(c.text);
-    } catch (const SSH::Err& e) {
-      EXPECT_EQ(e.category(), 2u);
-    }
-  }
+  for (const auto& c : cases)
+    EXPECT_EQ(sshtest::caughtErr([&] { SSH::makeVersionString(c.text); }),
+              (sshtest::Caught{2, c.error}))
+        << c.text;
 }
 
 TEST(SSHVersionInfo, PeerLineParts) {
