@@ -13,20 +13,28 @@ void check(u16 status) {
 
 }  // namespace
 
-size_t zuEndpointSink::Put2(const CryptoPP::byte* bytes, size_t length, int, bool) {
+void zuEndpointSink::send(const CryptoPP::byte* bytes, size_t length) {
   if (endpoint_ == nullptr) throw zuException(zuErrFailed, "no endpoint defined.");
-  while (length != 0) {
+  const u32 saved = endpoint_->timeout();
+  endpoint_->setTimeout(writeTimeout_);
+  u16 status = 0;
+  while (status == 0 && length != 0) {
     const u32 piece = static_cast<u32>(std::min<size_t>(length, 0x40000000));
-    check(endpoint_->write(bytes, piece));
+    status = endpoint_->write(bytes, piece);
     bytes += piece;
     length -= piece;
   }
-  check(endpoint_->flush());
+  if (status == 0) status = endpoint_->flush();
+  endpoint_->setTimeout(saved);
+  check(status);
+}
+
+size_t zuEndpointSink::Put2(const CryptoPP::byte* bytes, size_t length, int, bool) {
+  send(bytes, length);
   return 0;
 }
 
 bool zuEndpointSink::IsolatedFlush(bool, bool) {
-  if (endpoint_ == nullptr) throw zuException(zuErrFailed, "no endpoint defined.");
-  check(endpoint_->flush());
+  send(nullptr, 0);
   return false;
 }

@@ -4,7 +4,13 @@
 // packet at a time, so each packet reaches the socket without delay). The
 // endpoint is not owned. Failures are raised as zuException: 515 without an
 // endpoint, else the endpoint's status.
+//
+// Writes wait at most the sink's own write time-out, whatever the endpoint's
+// time-out is at that moment (a reader may have left it at 0, and a write
+// with no time at all fails as soon as the socket's send buffer is full).
 #include <cryptopp/simple.h>
+
+#include "loam/platform/zuTypes.h"
 
 class zuNetEndpoint;
 
@@ -17,7 +23,13 @@ class zuEndpointSink : public CryptoPP::Sink {
   bool IsolatedFlush(bool hardFlush, bool blocking) override;
 
   zuNetEndpoint* endpoint() const { return endpoint_; }
+  void setWriteTimeout(u32 ms) { writeTimeout_ = ms; }
+  u32 writeTimeout() const { return writeTimeout_; }
 
  private:
+  // Runs one write step under the write time-out.
+  void send(const CryptoPP::byte* bytes, size_t length);
+
   zuNetEndpoint* endpoint_;
+  u32 writeTimeout_ = 0xFFFFFFFF;
 };

@@ -84,6 +84,12 @@ bool PeerProcess::readSome(int ms) {
   return true;
 }
 
+bool PeerProcess::hasMore() const {
+  if (output_fd_ < 0) return false;
+  pollfd p{output_fd_, POLLIN, 0};
+  return ::poll(&p, 1, 0) == 1;
+}
+
 std::optional<std::string> PeerProcess::waitForLine(const std::string& text,
                                                     std::chrono::milliseconds bound) {
   const auto end = std::chrono::steady_clock::now() + bound;

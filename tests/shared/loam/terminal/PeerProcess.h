@@ -29,14 +29,20 @@ class PeerProcess {
   // the bound passes (nullopt). Lines read before it are kept in output().
   std::optional<std::string> waitForLine(const std::string& text,
                                          std::chrono::milliseconds bound = kFailBound);
-  // Everything read so far.
-  const std::string& output() const { return output_; }
+  // Everything read so far, after taking in what has arrived meanwhile.
+  const std::string& output() {
+    while (readSome(0) && hasMore()) {
+    }
+    return output_;
+  }
   // Ends the group (TERM, then KILL after a bound) and reaps the leader.
   void stop();
 
  private:
   // Reads what is there within ms; false at the end of the output.
   bool readSome(int ms);
+  // Output is waiting on the pipe.
+  bool hasMore() const;
 
   pid_t pid_ = -1;
   int output_fd_ = -1;

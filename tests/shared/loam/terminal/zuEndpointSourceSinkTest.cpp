@@ -140,6 +140,29 @@ TEST(EndpointSink, EveryPutReachesTheTransportAtOnce) {
   EXPECT_EQ(endpoint.sendSizes(), (std::vector<u32>{6, 1}));
 }
 
+// Records the time-out each send runs with.
+class TimedSendEndpoint : public zuScriptedEndpoint {
+ public:
+  u16 sendRaw(const void* data, u32 count) override {
+    sendTimeouts.push_back(timeout());
+    return zuScriptedEndpoint::sendRaw(data, count);
+  }
+  std::vector<u32> sendTimeouts;
+};
+
+TEST(EndpointSink, WritesRunWithTheSinksTimeoutNotTheReadersZero) {
+  TimedSendEndpoint endpoint;
+  // As a pump leaves it: a write with no time at all would fail at once on a
+  // full socket buffer.
+  endpoint.setTimeout(0);
+  zuEndpointSink sink(&endpoint);
+  sink.setWriteTimeout(7000);
+  sink.Put(reinterpret_cast<const CryptoPP::byte*>("packet"), 6);
+  sink.Put(reinterpret_cast<const CryptoPP::byte*>(std::string(9000, 'p').data()), 9000);
+  EXPECT_EQ(endpoint.sendTimeouts, (std::vector<u32>{7000, 7000}));
+  EXPECT_EQ(endpoint.timeout(), 0u);
+}
+
 TEST(EndpointSink, Failures) {
   std::string text;
   {
