@@ -10,6 +10,7 @@
 #include "loam/base/zuString.h"
 #include "loam/base/zuTimer.h"
 #include "loam/net/zuTCPEndpoint.h"
+#include "loam/terminal/zuScpLine.h"
 #include "loam/threads/zuLog.h"
 #include "sshlib/Err.h"
 #include "sshlib/Fingerprints.h"
@@ -64,28 +65,6 @@ bool sameText(const std::string& a, const std::string& b, bool ignoreCase) {
     }
     if (x != y) return false;
   }
-  return true;
-}
-
-bool isDigits(const std::string& s) {
-  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// "C" + four octal digits, blank, decimal size, blank, a plain name.
-bool parseScpLine(const std::string& line, u32& size) {
-  if (line.size() < 9 || line[0] != 'C' || line[5] != ' ') return false;
-  for (std::size_t i = 1; i < 5; ++i)
-    if (line[i] < '0' || line[i] > '7') return false;
-  const std::size_t blank = line.find(' ', 6);
-  if (blank == std::string::npos) return false;
-  const std::string digits = line.substr(6, blank - 6);
-  if (!isDigits(digits) || digits.size() > 10) return false;
-  const unsigned long long value = std::stoull(digits);
-  if (value > 0xFFFFFFFFull) return false;
-  const std::string name = line.substr(blank + 1);
-  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
-    return false;
-  size = static_cast<u32>(value);
   return true;
 }
 
@@ -436,7 +415,7 @@ bool zuSSH::scpGet(const std::string& remotePath, u32& size, std::ostream& out) 
       line.push_back(static_cast<char>(byte));
     }
     u32 announced = 0;
-    if (!parseScpLine(line, announced)) throw zuException(kScpReply, "");
+    if (!zuParseScpLine(line, announced)) throw zuException(kScpReply, "");
     size = announced;
     manager.sendDataBuffer(number, &kNul, 1);
     readBlock(manager.sessionChannel(number), announced, out);
