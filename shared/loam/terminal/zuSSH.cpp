@@ -386,8 +386,7 @@ void zuSSH::closeChannelQuietly(u32 number) {
   }
 }
 
-bool zuSSH::scpGet(const std::string& remotePath, u32& size, std::ostream& out) {
-  size = 0;
+bool zuSSH::runScp(const std::function<void(u32 number)>& body) {
   if (!session_) {
     setStatus(zuErrFailed);
     return false;
@@ -397,10 +396,23 @@ bool zuSSH::scpGet(const std::string& remotePath, u32& size, std::ostream& out) 
   bool opened = false;
   try {
     opened = openChannel("session", number);
-    if (!opened) {
-      setStatus(zuErrFailed);
-      return false;
-    }
+    if (opened)
+      body(number);
+    else
+      status = zuErrFailed;
+  } catch (const zuException& e) {
+    status = e.code();
+  } catch (const std::exception&) {
+    status = kUnexpected;
+  }
+  if (opened) closeChannelQuietly(number);
+  setStatus(status);
+  return status == 0;
+}
+
+bool zuSSH::scpGet(const std::string& remotePath, u32& size, std::ostream& out) {
+  size = 0;
+  return runScp([&](u32 number) {
     ClientManager& manager = session_->manager();
     manager.requestExec(number, "scp -f " + shellQuote(remotePath));
     manager.sendDataBuffer(number, &kNul, 1);
@@ -424,14 +436,7 @@ bool zuSSH::scpGet(const std::string& remotePath, u32& size, std::ostream& out) 
     if (read != 0) throw zuException(read, "");
     if (end != 0) throw zuException(kScpEndByte, "");
     manager.sendDataBuffer(number, &kNul, 1);
-  } catch (const zuException& e) {
-    status = e.code();
-  } catch (const std::exception&) {
-    status = kUnexpected;
-  }
-  if (opened) closeChannelQuietly(number);
-  setStatus(status);
-  return status == 0;
+  });
 }
 
 bool zuSSH::scpPut(const std::string& remotePath, std::istream& data) {
@@ -452,15 +457,7 @@ bool zuSSH::scpPut(const std::string& remotePath, std::istream& data) {
   }
   const u32 size = static_cast<u32>(end);
 
-  u32 number = 0;
-  u16 status = 0;
-  bool opened = false;
-  try {
-    opened = openChannel("session", number);
-    if (!opened) {
-      setStatus(zuErrFailed);
-      return false;
-    }
+  return runScp([&](u32 number) {
     ClientManager& manager = session_->manager();
     auto acknowledge = [&] {
       u8 ack = 0;
@@ -493,12 +490,5 @@ bool zuSSH::scpPut(const std::string& remotePath, std::istream& data) {
     drainChannel(number);
     manager.sendDataBuffer(number, &kNul, 1);
     acknowledge();
-  } catch (const zuException& e) {
-    status = e.code();
-  } catch (const std::exception&) {
-    status = kUnexpected;
-  }
-  if (opened) closeChannelQuietly(number);
-  setStatus(status);
-  return status == 0;
+  });
 }

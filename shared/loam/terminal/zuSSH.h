@@ -92,6 +92,9 @@ class zuSSH : public zuTelnet {
   u32 timeLeft(const zuTimer& timer) const;
   void pumpOnce(u32 ms);
   void closeChannelQuietly(u32 number);
+  // One scp run on a session channel of its own: opens it (515 when it
+  // cannot), runs body, closes it, and stores the status of what body raised.
+  bool runScp(const std::function<void(u32 number)>& body);
 
   std::unique_ptr<zuSSHSession> session_;
   std::string expectedHostKey_;
