@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh clang libclang-rt-14-dev openssl openssh-client xxd python3 python3-cryptography libxml2-utils \
   python3-dnspython bind9-utils systemd inetutils-telnetd python3-aiosmtpd python3-pyftpdlib \
-  openssh-server passwd
+  openssh-server passwd python3-paramiko
 jobs=$(nproc)
 
 # Unit tests under AddressSanitizer + UndefinedBehaviorSanitizer (benchmarks build too).
