@@ -31,12 +31,14 @@ SshdKeys makeKeys() {
   keys.shared = keys.dir + "/shared";
   const std::string user = kSshUser;
   const std::string steps =
-      "(id " + user + " >/dev/null 2>&1 || useradd -m -s /bin/sh " + user + ") && " + "echo " +
-      shellQuote(user + ":" + kSshPassword) + " | chpasswd && mkdir -p /run/sshd && " +
-      "chmod 0755 " + shellQuote(keys.dir) + " && mkdir -m 0777 " + shellQuote(keys.shared) +
-      " && chmod 0777 " + shellQuote(keys.shared) + " && ssh-keygen -q -t rsa -b 2048 -N '' -f " +
-      shellQuote(keys.dir + "/rsa") + " && ssh-keygen -q -t dsa -N '' -f " +
-      shellQuote(keys.dir + "/dsa") + " </dev/null";
+      // Test programs run side by side: one at a time edits the user database.
+      "flock /tmp/tw-sshd-user.lock sh -c " +
+      shellQuote("(id " + user + " >/dev/null 2>&1 || useradd -m -s /bin/sh " + user +
+                 ") && echo " + shellQuote(user + ":" + kSshPassword) + " | chpasswd") +
+      " && mkdir -p /run/sshd && " + "chmod 0755 " + shellQuote(keys.dir) + " && mkdir -m 0777 " +
+      shellQuote(keys.shared) + " && chmod 0777 " + shellQuote(keys.shared) +
+      " && ssh-keygen -q -t rsa -b 2048 -N '' -f " + shellQuote(keys.dir + "/rsa") +
+      " && ssh-keygen -q -t dsa -N '' -f " + shellQuote(keys.dir + "/dsa") + " </dev/null";
   std::string output;
   if (runTool(steps + " 2>&1", &output) != 0) {
     keys.error =

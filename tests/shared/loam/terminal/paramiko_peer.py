@@ -65,8 +65,9 @@ def run(channel, command):
             total += len(chunk)
         channel.sendall(("%d\n" % total).encode())
     channel.send_exit_status(0)
+    # EOF only: this thread starts before paramiko has sent its answer to the
+    # exec request, which may not follow a CLOSE.
     channel.shutdown_write()
-    channel.close()
 
 
 def serve(sock):
