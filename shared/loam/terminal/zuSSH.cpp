@@ -323,13 +323,19 @@ u16 zuSSH::readByte(SessionChannel* channel, u8& byte) {
   if (channel == nullptr || !session_) return zuErrFailed;
   const u32 number = channel->localNumber();
   const zuTimer timer;
-  while (!channel->receiveQueue().AnyRetrievable()) {
-    if (channel->eofReceived() || channel->closeReceived()) return zuErrConnectionBroken;
-    const u32 left = timeLeft(timer);
-    pumpOnce(left);
-    channel = session_->manager().sessionChannel(number);
-    if (channel == nullptr) return zuErrConnectionBroken;
-    if (!channel->receiveQueue().AnyRetrievable() && left == 0) return zuErrTimeout;
+  try {
+    while (!channel->receiveQueue().AnyRetrievable()) {
+      if (channel->eofReceived() || channel->closeReceived()) return zuErrConnectionBroken;
+      const u32 left = timeLeft(timer);
+      pumpOnce(left);
+      channel = session_->manager().sessionChannel(number);
+      if (channel == nullptr) return zuErrConnectionBroken;
+      if (!channel->receiveQueue().AnyRetrievable() && left == 0) return zuErrTimeout;
+    }
+  } catch (const zuException& e) {
+    return e.code();
+  } catch (const std::exception&) {
+    return kUnexpected;
   }
   channel->receiveQueue().Get(byte);
   return 0;

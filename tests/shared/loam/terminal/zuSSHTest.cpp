@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "SshdPeer.h"
+#include "loam/net/zuTCPEndpoint.h"
 #include "loam/terminal/zuSSH.h"
 #include "support/ExternalTool.h"
 
@@ -78,6 +79,9 @@ TEST_F(SshdTest, LoginCommandAndShell) {
   ASSERT_TRUE(connect(ssh, sshd_)) << ssh.status() << "\n" << sshd_.log();
   EXPECT_TRUE(ssh.isConnected());
   EXPECT_EQ(ssh.status(), 0);
+  auto* tcp = dynamic_cast<zuTCPEndpoint*>(ssh.endpoint());
+  ASSERT_NE(tcp, nullptr);
+  EXPECT_TRUE(tcp->noDelay());
   EXPECT_TRUE(sshd_.logShows("Accepted password for tarnwelltest"));
   // No fingerprint and no callback: the first key is taken, and known.
   EXPECT_EQ(ssh.hostKeyMd5().rfind("MD5:", 0), 0u);
