@@ -9,10 +9,12 @@
 #include <sstream>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "SshdPeer.h"
 #include "loam/net/zuTCPEndpoint.h"
 #include "loam/terminal/zuSSH.h"
+#include "loam/threads/zuLog.h"
 #include "support/ExternalTool.h"
 
 namespace {
@@ -63,6 +65,17 @@ bool scpUpload(zuSSH& ssh, const std::string& path, const std::string& bytes) {
   return ssh.scpPut(path, in);
 }
 
+// Level-0 lines of the log, taken from its listener.
+std::vector<std::string>& levelZeroLines() {
+  static std::vector<std::string> lines;
+  return lines;
+}
+
+bool keepLevelZero(u32 level, const char* text) {
+  if (level == 0) levelZeroLines().push_back(text);
+  return false;
+}
+
 class SshdTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -76,7 +89,15 @@ class SshdTest : public ::testing::Test {
 
 TEST_F(SshdTest, LoginCommandAndShell) {
   zuSSH ssh(nullptr);
-  ASSERT_TRUE(connect(ssh, sshd_)) << ssh.status() << "\n" << sshd_.log();
+  levelZeroLines().clear();
+  zuLog::addListener(&keepLevelZero);
+  const bool connected = connect(ssh, sshd_);
+  zuLog::removeListener(&keepLevelZero);
+  ASSERT_TRUE(connected) << ssh.status() << "\n" << sshd_.log();
+  // Nothing to check the key against: it is taken, and said so at level 0.
+  ASSERT_EQ(levelZeroLines().size(), 1u);
+  EXPECT_NE(levelZeroLines()[0].find(ssh.hostKeySha256()), std::string::npos)
+      << levelZeroLines()[0];
   EXPECT_TRUE(ssh.isConnected());
   EXPECT_EQ(ssh.status(), 0);
   auto* tcp = dynamic_cast<zuTCPEndpoint*>(ssh.endpoint());
