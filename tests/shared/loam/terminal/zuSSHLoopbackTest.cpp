@@ -27,7 +27,8 @@ namespace {
 
 const zuIPAddress kLoopback("127.0.0.1");
 
-class EchoChannel : public SSH::Channel {
+// The client's own channel class, opened by the peer here.
+class EchoChannel : public SessionChannel {
  public:
   bool HandleOpenRequest(SSH::Manager&, CryptoPP::BufferedTransformation&,
                          CryptoPP::BufferedTransformation&) override {
@@ -38,17 +39,6 @@ class EchoChannel : public SSH::Channel {
                      CryptoPP::BufferedTransformation&) override {
     return type == "exec";
   }
-  void OnPumpOpen() override {}
-  void OnPumpBeforeEof() override {}
-  void OnEof() override {}
-  void OnClose() override {}
-  void OnPendingAfterEnd() override {}
-  CryptoPP::word32 GetMaxWindowSize() override { return 0x3f800; }
-  CryptoPP::word32 GetBufferedSize() override {
-    return static_cast<CryptoPP::word32>(received.CurrentSize());
-  }
-  CryptoPP::BufferedTransformation* GetDataSink() override { return &received; }
-  CryptoPP::ByteQueue received{256};
 };
 
 class EchoManager : public SSH::Manager {
@@ -64,9 +54,9 @@ class EchoManager : public SSH::Manager {
     for (CryptoPP::word32 n = 0; n < 64; ++n) {
       auto* channel = dynamic_cast<EchoChannel*>(getChannel(n));
       if (channel == nullptr || channel->state() != SSH::Channel::kOpen) continue;
-      std::string bytes(channel->received.CurrentSize(), '\0');
+      std::string bytes(channel->receiveQueue().CurrentSize(), '\0');
       if (bytes.empty()) continue;
-      channel->received.Get(reinterpret_cast<CryptoPP::byte*>(bytes.data()), bytes.size());
+      channel->receiveQueue().Get(reinterpret_cast<CryptoPP::byte*>(bytes.data()), bytes.size());
       sendChannelData(n, reinterpret_cast<const CryptoPP::byte*>(bytes.data()), bytes.size());
       flushChannel(n, true);
     }
