@@ -12,6 +12,8 @@
 #include <thread>
 #include <tuple>
 
+#include "loam/base/zuException.h"
+#include "loam/base/zuTimer.h"
 #include "loam/net/zuTCPEndpoint.h"
 #include "loam/terminal/zuEndpointSink.h"
 #include "loam/terminal/zuEndpointSource.h"
@@ -27,18 +29,24 @@ namespace {
 
 const zuIPAddress kLoopback("127.0.0.1");
 
-// The client's own channel class, opened by the peer here.
+// The client's own channel class, opened by the peer here; one that never
+// confirms leaves the open unanswered.
 class EchoChannel : public SessionChannel {
  public:
+  explicit EchoChannel(bool confirm) : confirm_(confirm) {}
   bool HandleOpenRequest(SSH::Manager&, CryptoPP::BufferedTransformation&,
                          CryptoPP::BufferedTransformation&) override {
-    return true;
+    return confirm_;
   }
+  bool ConfirmOpen(SSH::Manager&, CryptoPP::BufferedTransformation&) override { return confirm_; }
   bool HandleRequest(SSH::Manager&, const std::string& type, bool,
                      CryptoPP::BufferedTransformation&,
                      CryptoPP::BufferedTransformation&) override {
     return type == "exec";
   }
+
+ private:
+  bool confirm_;
 };
 
 class EchoManager : public SSH::Manager {
@@ -47,8 +55,9 @@ class EchoManager : public SSH::Manager {
   CryptoPP::word32 GetWaitObjectLimit() override { return 0; }
   std::unique_ptr<SSH::Channel> CreatePeerChannel(const std::string& type) override {
     if (type != "session") return nullptr;
-    return std::make_unique<EchoChannel>();
+    return std::make_unique<EchoChannel>(confirm);
   }
+  bool confirm = true;
   // Sends back what each channel has received.
   void echo() {
     for (CryptoPP::word32 n = 0; n < 64; ++n) {
@@ -82,7 +91,8 @@ class PasswordCheck : public SSH::Authenticator {
 // The server side of one connection, run on its own thread.
 class LoopbackServer {
  public:
-  LoopbackServer(const std::string& cipher, const std::string& mac) {
+  LoopbackServer(const std::string& cipher, const std::string& mac, bool confirm = true)
+      : confirm_(confirm) {
     EXPECT_EQ(listener_.listen(0, kLoopback), 0);
     thread_ = std::thread([this, cipher, mac] { serve(cipher, mac); });
   }
@@ -105,6 +115,7 @@ class LoopbackServer {
     auto* sink = new zuEndpointSink(peer.get());
     sink->setWriteTimeout(10000);
     auto* manager = new EchoManager(state, auth, new SSH::PacketEncoder(state, sink));
+    manager->confirm = confirm_;
     zuEndpointSource source(peer.get(), new SSH::PacketDecoder(state, manager));
     try {
       manager->sendVersion(SSH::makeVersionString("loopback server"));
@@ -125,6 +136,7 @@ class LoopbackServer {
     }
   }
 
+  bool confirm_;
   zuTCPEndpoint listener_{nullptr, 10000};
   std::atomic<bool> stop_{false};
   std::string failure_;
@@ -163,6 +175,24 @@ TEST_P(SSHLoopback, EchoThroughTheLibrarysServer) {
     if (status != 0) break;
   }
   EXPECT_TRUE(echoed == data) << echoed.size() << " " << server.failure();
+}
+
+TEST(SSHLoopbackOpen, AnOpenNeverConfirmedFailsAfterItsPassesWhateverTheTimeout) {
+  LoopbackServer server("aes256-cbc", "hmac-sha1", false);
+  zuSSH ssh(nullptr);
+  ssh.setPort(server.port());
+  ASSERT_TRUE(ssh.connect(kLoopback, "agent", "pw", 120000)) << ssh.status();
+  const zuTimer timer;
+  // The interactive channel's open is the first send's; it gives up after
+  // 100 passes of 100 ms, far less than the client's own two minutes.
+  try {
+    ssh.send("ls");
+    ADD_FAILURE() << "sent";
+  } catch (const zuException& e) {
+    EXPECT_EQ(e.code(), zuErrFailed);
+    EXPECT_STREQ(e.what(), "unable to create a channel.");
+  }
+  EXPECT_LT(timer.elapsed(), 60000u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
