@@ -1,7 +1,9 @@
 #pragma once
 // Real servers for the terminal clients' tests: a program started in its own
 // process group with its output (stdout and stderr) on a pipe that the test
-// reads line by line, and stopped with its group when the test ends.
+// reads line by line, and stopped with its group when the test ends. The
+// pipe is read only when the test asks: a peer that writes much (sshd's debug
+// log) blocks once the pipe is full, so such a peer logs to a file instead.
 #include <sys/types.h>
 
 #include <chrono>
