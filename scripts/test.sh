@@ -4,7 +4,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh clang libclang-rt-14-dev openssl xxd python3 python3-cryptography \
-  libxml2-utils python3-dnspython bind9-utils openssh-client ldnsutils knot-dnssecutils
+  libxml2-utils python3-dnspython bind9-utils openssh-client ldnsutils knot-dnssecutils \
+  systemd inetutils-telnetd python3-aiosmtpd python3-pyftpdlib openssh-server passwd \
+  python3-paramiko
 jobs=$(nproc)
 
 # Include rules: the system only through the platform, libraries only downward,

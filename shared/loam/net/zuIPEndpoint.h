@@ -84,6 +84,8 @@ class zuIPEndpoint : public zuNetEndpoint {
   // event cut short.
   u16 lookUp(const char* host, std::vector<zuPlatform::AddressInfo>& list);
   void noteError();
+  // The connected socket (kInvalidSocket when not connected).
+  zuPlatform::Socket connectedSocket() const { return socket_; }
   void takeAccepted(zuPlatform::Socket socket, const zuPlatform::SocketAddress& peer);
 
  private:

@@ -6,6 +6,7 @@
 #include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -157,6 +158,11 @@ bool toLinuxOption(u32 level, u32 name, int& linuxLevel, int& linuxName) {
   if (level == kLevelIPv6 && name == kOptionUnicastHopLimit) {
     linuxLevel = IPPROTO_IPV6;
     linuxName = IPV6_UNICAST_HOPS;
+    return true;
+  }
+  if (level == kLevelTCP && name == kOptionNoDelay) {
+    linuxLevel = IPPROTO_TCP;
+    linuxName = TCP_NODELAY;
     return true;
   }
   return false;

@@ -45,9 +45,11 @@ inline constexpr u32 kAddressNumericHost = 4;
 inline constexpr u32 kLevelSocket = 0xFFFF;
 inline constexpr u32 kLevelIP = 0;
 inline constexpr u32 kLevelIPv6 = 41;
+inline constexpr u32 kLevelTCP = 6;
 inline constexpr u32 kOptionReuseAddress = 4;     // at kLevelSocket
 inline constexpr u32 kOptionTimeToLive = 4;       // at kLevelIP
 inline constexpr u32 kOptionUnicastHopLimit = 4;  // at kLevelIPv6
+inline constexpr u32 kOptionNoDelay = 1;          // at kLevelTCP
 
 // Network-event bits.
 inline constexpr u32 kEventRead = 1;
