@@ -63,6 +63,9 @@ function(tw_test name)
   endif()
   add_executable(${name} ${_srcs})
   target_compile_options(${name} PRIVATE ${TW_WARNINGS})
+  # Scripts beside the tests are found from here, never from __FILE__ (which a
+  # compiler launcher may make relative).
+  target_compile_definitions(${name} PRIVATE TW_TEST_SOURCE_DIR="${TW_DIR}")
   target_link_libraries(${name} PRIVATE ${TW_DEPS} tw_testsupport GTest::gtest GTest::gmock
                                         GTest::gtest_main)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60

@@ -708,7 +708,7 @@ TEST(zuSecureTCPEndpoint, IndependentPythonClientCompletesTheHandshake) {
                     "(Debian packages python3 and python3-cryptography)";
   }
   const std::string script =
-      (std::filesystem::path(__FILE__).parent_path() / "zuSecureHandshakeClient.py").string();
+      std::string(TW_TEST_SOURCE_DIR) + "/zuSecureHandshakeClient.py";
   ASSERT_TRUE(std::filesystem::exists(script)) << script;
   SecureServer server;
   ASSERT_EQ(server.status, 0);
