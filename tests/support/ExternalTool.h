@@ -13,6 +13,10 @@ bool haveTool(const std::string& name);
 // run or did not exit normally). When output is given it receives stdout.
 int runTool(const std::string& commandLine, std::string* output = nullptr);
 
+// Debian's python3: the first python3 on PATH may be another one, without the
+// Debian modules (python3-cryptography, python3-dnspython, ...) the peers use.
+inline constexpr const char* kPython = "/usr/bin/python3";
+
 // Single-quotes a word for the shell.
 std::string shellQuote(const std::string& word);
 

@@ -98,7 +98,7 @@ TEST(Compressor, InflatesEachPacketOfAnotherDeflater) {
 // The other way: zlib itself (Python's binding, as OpenSSH uses zlib) reads
 // our stream packet by packet, each packet's output complete on its own.
 TEST(Compressor, ZlibReadsOurStreamPacketByPacket) {
-  ASSERT_TRUE(tw::test::haveTool("python3")) << "python3 is a test peer";
+  ASSERT_TRUE(tw::test::haveTool(tw::test::kPython)) << "python3 is a test peer";
   CryptoPP::ByteQueue compressed;
   SSH::Compressor deflate(new CryptoPP::Redirector(compressed));
   deflate.create("zlib", true);
@@ -114,7 +114,7 @@ TEST(Compressor, ZlibReadsOurStreamPacketByPacket) {
       "    print(d.decompress(bytes.fromhex(line.strip())).hex())\n";
   tw::test::writeFileBytes(dir.file("inflate.py"), script);
   std::string out;
-  ASSERT_EQ(tw::test::runTool("python3 " + tw::test::shellQuote(dir.file("inflate.py")) + " " +
+  ASSERT_EQ(tw::test::runTool(std::string(tw::test::kPython) + " " + tw::test::shellQuote(dir.file("inflate.py")) + " " +
                                   tw::test::shellQuote(dir.file("packets")),
                               &out),
             0);

@@ -55,14 +55,14 @@ const std::vector<std::string> kPayloads = {std::string(1, '\x02'), "", std::str
 class PacketPeer : public testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(tw::test::haveTool("python3")) << "python3 with python3-cryptography is a test peer";
+    ASSERT_TRUE(tw::test::haveTool(tw::test::kPython)) << "python3 with python3-cryptography is a test peer";
     tw::test::writeFileBytes(dir.file("peer.py"), kPeer);
   }
 
   std::string peer(const std::string& mode, const std::string& input) {
     tw::test::writeFileBytes(dir.file("input"), input);
     std::string out;
-    EXPECT_EQ(tw::test::runTool("python3 " + tw::test::shellQuote(dir.file("peer.py")) + " " + mode +
+    EXPECT_EQ(tw::test::runTool(std::string(tw::test::kPython) + " " + tw::test::shellQuote(dir.file("peer.py")) + " " + mode +
                                     " " + tw::test::shellQuote(dir.file("input")) + " 2>&1",
                                 &out),
               0)

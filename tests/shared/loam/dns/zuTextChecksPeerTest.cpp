@@ -20,8 +20,7 @@ namespace {
 using tw::test::runTool;
 using tw::test::shellQuote;
 
-// The Debian interpreter, where python3-dnspython installs.
-constexpr const char* kPython = "/usr/bin/python3";
+using tw::test::kPython;
 
 u32 len(const std::string& s) { return static_cast<u32>(s.size()); }
 

@@ -702,9 +702,9 @@ TEST(zuSecureTCPEndpoint, ListeningNeedsAKeyPair) {
 }
 
 TEST(zuSecureTCPEndpoint, IndependentPythonClientCompletesTheHandshake) {
-  if (tw::test::runTool("python3 -c 'import cryptography.hazmat.primitives.ciphers' "
+  if (tw::test::runTool(std::string(tw::test::kPython) + " -c 'import cryptography.hazmat.primitives.ciphers' "
                         ">/dev/null 2>&1") != 0) {
-    GTEST_SKIP() << "python3 with the cryptography module is needed as the independent peer "
+    GTEST_FAIL() << "python3 with the cryptography module is needed as the independent peer "
                     "(Debian packages python3 and python3-cryptography)";
   }
   const std::string script =
@@ -732,7 +732,7 @@ TEST(zuSecureTCPEndpoint, IndependentPythonClientCompletesTheHandshake) {
     });
     std::string output;
     const int exitCode = tw::test::runTool(
-        "python3 " + tw::test::shellQuote(script) + " 127.0.0.1 " +
+        std::string(tw::test::kPython) + " " + tw::test::shellQuote(script) + " 127.0.0.1 " +
             std::to_string(server.listener.localPort()) + " " + std::to_string(encrypt) + " " +
             std::to_string(compress) + " " + tw::test::shellQuote(message) + " 2>&1",
         &output);

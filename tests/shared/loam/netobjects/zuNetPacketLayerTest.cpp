@@ -391,13 +391,13 @@ class zuNetPacketLayerPythonTest : public zuNetPacketLayerTest {
  protected:
   void SetUp() override {
     zuNetPacketLayerTest::SetUp();
-    if (!tw::test::haveTool("python3")) GTEST_SKIP() << "python3 is not installed";
+    if (!tw::test::haveTool(tw::test::kPython)) GTEST_FAIL() << "python3 is a test peer";
   }
   std::string python(const std::string& script) {
     const std::string path = dir_.file("script.py");
     tw::test::writeFileBytes(path, script);
     std::string out;
-    EXPECT_EQ(tw::test::runTool("python3 " + tw::test::shellQuote(path), &out), 0) << out;
+    EXPECT_EQ(tw::test::runTool(std::string(tw::test::kPython) + " " + tw::test::shellQuote(path), &out), 0) << out;
     return out;
   }
   tw::test::ScratchDir dir_;

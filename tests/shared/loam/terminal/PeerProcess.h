@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/ExternalTool.h"
 #include "support/TestSupport.h"
 
 namespace tw::test {
@@ -57,9 +58,5 @@ int freeLoopbackPort();
 
 // The folder of this test's source files (scripts for the peers).
 std::string peerScriptDir();
-
-// Debian's python3 (the first python3 on PATH may be another one, without the
-// Debian modules the peers use).
-inline const char* kPython = "/usr/bin/python3";
 
 }  // namespace tw::test
