@@ -161,6 +161,8 @@ class zuRecordCollection {
 
   std::string origin_;
   Store store_;
+  // The entry added last, or end(): where the next add of its type goes.
+  Position lastInsert_ = store_.end();
   std::vector<Position> output_;
   zuProperties properties_;
   zuResourceRecord ttlRecord_;

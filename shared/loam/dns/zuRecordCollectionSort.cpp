@@ -17,9 +17,13 @@
 
 namespace {
 
+// A field as a view of the record's rdata (pointer and size, to keep the
+// array small) and, for a numeric field, its number.
 struct FieldKey {
-  std::string_view text;
+  const char* text = nullptr;
+  u32 size = 0;
   u32 number = 0;
+  std::string_view view() const { return {text, size}; }
 };
 
 // Whether field index of a format compares as a number: the MX and AFSDB
@@ -64,49 +68,87 @@ int compareNoCase(std::string_view a, std::string_view b) {
 
 int compareNumbers(u32 a, u32 b) { return a < b ? -1 : (a > b ? 1 : 0); }
 
-struct Key {
-  u32 tag = 0;
-  bool soa = false;
-  bool commentLine = false;
-  std::string_view name;
-  u32 rank = 0;
-  // The format when it has numeric fields, else 0: records of one rank but
-  // different layouts (AFSDB and NAPTR) cannot share one field comparison.
-  u32 layout = 0;
-  u32 firstField = 0;
-  u32 fieldCount = 0;
-  u32 output = 0;  // index into the old output order
+// The first bytes of a name, folded and mapped so that comparing them as
+// unsigned numbers gives compareNoCase's order. A name stops at its first NUL,
+// as compareNoCase reads it; complete when nothing of the name is left over.
+struct NamePrefix {
+  u64 high = 0;
+  u64 low = 0;
+  bool complete = false;
 };
 
+NamePrefix prefixOf(std::string_view name) {
+  NamePrefix p;
+  constexpr std::size_t kBytes = 16;
+  const std::size_t nul = name.find('\0');
+  const std::size_t used = nul == std::string_view::npos ? name.size() : nul;
+  for (std::size_t i = 0; i < kBytes; ++i) {
+    const int c = i < used ? zuToUpper(static_cast<signed char>(name[i])) : 0;
+    const u64 byte = static_cast<u8>(static_cast<unsigned>(c) ^ 0x80u);
+    u64& half = i < 8 ? p.high : p.low;
+    half = (half << 8) | byte;
+  }
+  p.complete = used <= kBytes;
+  return p;
+}
+
+struct Key {
+  NamePrefix prefix;
+  u32 output = 0;  // index into the old output order; the last tie-break
+  u32 tag = 0;
+  u32 rank = 0;
+  u32 firstField = 0;
+  u32 fieldCount = 0;
+  // The format when it has numeric fields, else 0: records of one rank but
+  // different layouts (AFSDB and NAPTR) cannot share one field comparison.
+  u8 layout = 0;
+  bool soa = false;
+  bool commentLine = false;
+};
+
+// NameOf gives the owner name of an old output position.
+template <class NameOf>
 class KeyCompare {
  public:
-  KeyCompare(const std::vector<FieldKey>& fields, bool byType, bool descending)
-      : fields_(fields), byType_(byType), descending_(descending) {}
+  KeyCompare(const std::vector<FieldKey>& fields, NameOf nameOf, bool byType, bool descending)
+      : fields_(fields), nameOf_(nameOf), byType_(byType), descending_(descending) {}
 
+  // A total order: ties fall back to the old output position, which makes
+  // an unstable sort give a stable sort's result.
   bool operator()(const Key& a, const Key& b) const {
     if (a.tag != b.tag) return a.tag < b.tag;
     if (a.soa != b.soa) return a.soa;
     if (a.commentLine != b.commentLine) return b.commentLine;
-    if (a.commentLine) return false;
-    return (descending_ ? compareLast(b, a) : compareLast(a, b)) < 0;
+    if (!a.commentLine) {
+      const int c = descending_ ? compareLast(b, a) : compareLast(a, b);
+      if (c != 0) return c < 0;
+    }
+    return a.output < b.output;
   }
 
  private:
+  int compareNames(const Key& a, const Key& b) const {
+    if (a.prefix.high != b.prefix.high) return a.prefix.high < b.prefix.high ? -1 : 1;
+    if (a.prefix.low != b.prefix.low) return a.prefix.low < b.prefix.low ? -1 : 1;
+    if (a.prefix.complete && b.prefix.complete) return 0;
+    return compareNoCase(nameOf_(a.output), nameOf_(b.output));
+  }
+
   int compareLast(const Key& a, const Key& b) const {
     int c = 0;
     if (!byType_) {
-      if ((c = compareNoCase(a.name, b.name)) != 0) return c;
+      if ((c = compareNames(a, b)) != 0) return c;
       if ((c = compareNumbers(a.rank, b.rank)) != 0) return c;
       return compareData(a, b);
     }
     if ((c = compareNumbers(a.rank, b.rank)) != 0) return c;
     // Descending by type compares the owner before the rdata.
     if (descending_) {
-      if ((c = compareNoCase(a.name, b.name)) != 0) return c;
+      if ((c = compareNames(a, b)) != 0) return c;
       return compareData(a, b);
     }
     if ((c = compareData(a, b)) != 0) return c;
-    return compareNoCase(a.name, b.name);
+    return compareNames(a, b);
   }
 
   int compareData(const Key& a, const Key& b) const {
@@ -117,13 +159,14 @@ class KeyCompare {
       const FieldKey& fa = i < a.fieldCount ? fields_[a.firstField + i] : kEmpty;
       const FieldKey& fb = i < b.fieldCount ? fields_[b.firstField + i] : kEmpty;
       const int c = isNumericField(a.layout, i) ? compareNumbers(fa.number, fb.number)
-                                                : compareNoCase(fa.text, fb.text);
+                                                : compareNoCase(fa.view(), fb.view());
       if (c != 0) return c;
     }
     return 0;
   }
 
   const std::vector<FieldKey>& fields_;
+  NameOf nameOf_;
   bool byType_;
   bool descending_;
 };
@@ -137,6 +180,8 @@ void zuRecordCollection::sort(u32 key, bool descending) {
   std::vector<Key> keys;
   std::vector<FieldKey> fields;
   keys.reserve(output_.size());
+  // Most records have one or two rdata fields.
+  fields.reserve(output_.size() + output_.size() / 2);
   for (std::size_t i = 0; i < output_.size(); ++i) {
     const Entry& e = output_[i]->second;
     const zuResourceRecord& r = e.record;
@@ -144,10 +189,10 @@ void zuRecordCollection::sort(u32 key, bool descending) {
     k.tag = e.tag;
     k.soa = r.type() == zuRRType::kSOA;
     k.commentLine = r.name().empty() && r.type() == 0;
-    k.name = r.name();
+    k.prefix = prefixOf(r.name());
     k.rank = zuRRTypeRank(r.type());
     const u32 format = zuRRTypeFormat(r.type());
-    k.layout = hasNumericFields(format) ? format : 0;
+    k.layout = hasNumericFields(format) ? static_cast<u8>(format) : 0;
     k.firstField = static_cast<u32>(fields.size());
     const std::string_view data = r.data();
     for (std::size_t start = 0;;) {
@@ -155,8 +200,8 @@ void zuRecordCollection::sort(u32 key, bool descending) {
       const std::string_view text =
           data.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start);
       const u32 index = static_cast<u32>(fields.size()) - k.firstField;
-      fields.push_back(
-          FieldKey{text, isNumericField(k.layout, index) ? numberOf(format, text) : 0});
+      fields.push_back(FieldKey{text.data(), static_cast<u32>(text.size()),
+                                isNumericField(k.layout, index) ? numberOf(format, text) : 0});
       if (tab == std::string_view::npos) break;
       start = tab + 1;
     }
@@ -165,8 +210,15 @@ void zuRecordCollection::sort(u32 key, bool descending) {
     keys.push_back(k);
   }
 
-  // Stable, so that a second sort changes nothing and ties keep their order.
-  std::stable_sort(keys.begin(), keys.end(), KeyCompare(fields, key == kSortByType, descending));
+  // No two keys are equal (the old position decides last), so the result
+  // is the stable order without a stable sort's buffer: a second sort
+  // changes nothing and ties keep their order.
+  const auto nameOf = [this](u32 output) -> std::string_view {
+    return output_[output]->second.record.name();
+  };
+  std::sort(keys.begin(), keys.end(),
+            KeyCompare<decltype(nameOf)>(fields, nameOf, key == kSortByType, descending));
+  std::vector<FieldKey>().swap(fields);
   std::vector<Position> sorted;
   sorted.reserve(output_.size());
   for (const Key& k : keys) sorted.push_back(output_[k.output]);
