@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "loam/base/zuProperties.h"
+#include "loam/dns/zuNodePool.h"
 #include "loam/dns/zuResourceRecord.h"
 #include "loam/platform/zuTypes.h"
 
@@ -139,7 +140,8 @@ class zuRecordCollection {
     zuResourceRecord record;
     u32 tag;
   };
-  using Store = std::multimap<i32, Entry>;
+  using Store = std::multimap<i32, Entry, std::less<i32>,
+                              zuNodePoolAllocator<std::pair<const i32, Entry>>>;
   using Position = Store::iterator;
 
   struct Cursor {
@@ -160,7 +162,9 @@ class zuRecordCollection {
   u32 countUncached(u32 type, u32 tag) const;
 
   std::string origin_;
-  Store store_;
+  // Holds the store's nodes; declared first, so that it goes last.
+  zuNodePool pool_;
+  Store store_{Store::allocator_type(&pool_)};
   // The entry added last, or end(): where the next add of its type goes.
   Position lastInsert_ = store_.end();
   std::vector<Position> output_;

@@ -70,48 +70,45 @@ int compareNumbers(u32 a, u32 b) { return a < b ? -1 : (a > b ? 1 : 0); }
 
 // The first bytes of a name, folded and mapped so that comparing them as
 // unsigned numbers gives compareNoCase's order. A name stops at its first NUL,
-// as compareNoCase reads it; complete when nothing of the name is left over.
-struct NamePrefix {
-  u64 high = 0;
-  u64 low = 0;
-  bool complete = false;
-};
-
-NamePrefix prefixOf(std::string_view name) {
-  NamePrefix p;
-  constexpr std::size_t kBytes = 16;
-  const std::size_t nul = name.find('\0');
-  const std::size_t used = nul == std::string_view::npos ? name.size() : nul;
-  for (std::size_t i = 0; i < kBytes; ++i) {
-    const int c = i < used ? zuToUpper(static_cast<signed char>(name[i])) : 0;
-    const u64 byte = static_cast<u8>(static_cast<unsigned>(c) ^ 0x80u);
-    u64& half = i < 8 ? p.high : p.low;
-    half = (half << 8) | byte;
-  }
-  p.complete = used <= kBytes;
-  return p;
-}
+// as compareNoCase reads it.
+constexpr std::size_t kPrefixBytes = 16;
 
 struct Key {
-  NamePrefix prefix;
+  u64 high = 0;  // name bytes 0-7
+  u64 low = 0;   // name bytes 8-15
   u32 output = 0;  // index into the old output order; the last tie-break
   u32 tag = 0;
-  u32 rank = 0;
-  u32 firstField = 0;
-  u32 fieldCount = 0;
+  u16 rank = 0;
   // The format when it has numeric fields, else 0: records of one rank but
   // different layouts (AFSDB and NAPTR) cannot share one field comparison.
   u8 layout = 0;
-  bool soa = false;
-  bool commentLine = false;
+  bool soa : 1 = false;
+  bool commentLine : 1 = false;
+  bool wholeName : 1 = false;  // the prefix holds all of the name
 };
+
+void setPrefix(Key& k, std::string_view name) {
+  const std::size_t nul = name.find('\0');
+  const std::size_t used = nul == std::string_view::npos ? name.size() : nul;
+  for (std::size_t i = 0; i < kPrefixBytes; ++i) {
+    const int c = i < used ? zuToUpper(static_cast<signed char>(name[i])) : 0;
+    const u64 byte = static_cast<u8>(static_cast<unsigned>(c) ^ 0x80u);
+    u64& half = i < 8 ? k.high : k.low;
+    half = (half << 8) | byte;
+  }
+  k.wholeName = used <= kPrefixBytes;
+}
 
 // NameOf gives the owner name of an old output position.
 template <class NameOf>
 class KeyCompare {
  public:
-  KeyCompare(const std::vector<FieldKey>& fields, NameOf nameOf, bool byType, bool descending)
-      : fields_(fields), nameOf_(nameOf), byType_(byType), descending_(descending) {}
+  // The fields of old output position i are fields[firsts[i]] up to
+  // fields[firsts[i + 1]].
+  KeyCompare(const std::vector<FieldKey>& fields, const std::vector<u32>& firsts, NameOf nameOf,
+             bool byType, bool descending)
+      : fields_(fields), firsts_(firsts), nameOf_(nameOf), byType_(byType),
+        descending_(descending) {}
 
   // A total order: ties fall back to the old output position, which makes
   // an unstable sort give a stable sort's result.
@@ -128,9 +125,9 @@ class KeyCompare {
 
  private:
   int compareNames(const Key& a, const Key& b) const {
-    if (a.prefix.high != b.prefix.high) return a.prefix.high < b.prefix.high ? -1 : 1;
-    if (a.prefix.low != b.prefix.low) return a.prefix.low < b.prefix.low ? -1 : 1;
-    if (a.prefix.complete && b.prefix.complete) return 0;
+    if (a.high != b.high) return a.high < b.high ? -1 : 1;
+    if (a.low != b.low) return a.low < b.low ? -1 : 1;
+    if (a.wholeName && b.wholeName) return 0;
     return compareNoCase(nameOf_(a.output), nameOf_(b.output));
   }
 
@@ -154,10 +151,14 @@ class KeyCompare {
   int compareData(const Key& a, const Key& b) const {
     if (a.layout != b.layout) return compareNumbers(a.layout, b.layout);
     static const FieldKey kEmpty{};
-    const u32 n = std::max(a.fieldCount, b.fieldCount);
+    const u32 firstA = firsts_[a.output];
+    const u32 firstB = firsts_[b.output];
+    const u32 countA = firsts_[a.output + 1] - firstA;
+    const u32 countB = firsts_[b.output + 1] - firstB;
+    const u32 n = std::max(countA, countB);
     for (u32 i = 0; i < n; ++i) {
-      const FieldKey& fa = i < a.fieldCount ? fields_[a.firstField + i] : kEmpty;
-      const FieldKey& fb = i < b.fieldCount ? fields_[b.firstField + i] : kEmpty;
+      const FieldKey& fa = i < countA ? fields_[firstA + i] : kEmpty;
+      const FieldKey& fb = i < countB ? fields_[firstB + i] : kEmpty;
       const int c = isNumericField(a.layout, i) ? compareNumbers(fa.number, fb.number)
                                                 : compareNoCase(fa.view(), fb.view());
       if (c != 0) return c;
@@ -166,6 +167,7 @@ class KeyCompare {
   }
 
   const std::vector<FieldKey>& fields_;
+  const std::vector<u32>& firsts_;
   NameOf nameOf_;
   bool byType_;
   bool descending_;
@@ -179,7 +181,9 @@ void zuRecordCollection::sort(u32 key, bool descending) {
 
   std::vector<Key> keys;
   std::vector<FieldKey> fields;
+  std::vector<u32> firsts;
   keys.reserve(output_.size());
+  firsts.reserve(output_.size() + 1);
   // Most records have one or two rdata fields.
   fields.reserve(output_.size() + output_.size() / 2);
   for (std::size_t i = 0; i < output_.size(); ++i) {
@@ -189,26 +193,27 @@ void zuRecordCollection::sort(u32 key, bool descending) {
     k.tag = e.tag;
     k.soa = r.type() == zuRRType::kSOA;
     k.commentLine = r.name().empty() && r.type() == 0;
-    k.prefix = prefixOf(r.name());
-    k.rank = zuRRTypeRank(r.type());
+    setPrefix(k, r.name());
+    k.rank = static_cast<u16>(zuRRTypeRank(r.type()));
     const u32 format = zuRRTypeFormat(r.type());
     k.layout = hasNumericFields(format) ? static_cast<u8>(format) : 0;
-    k.firstField = static_cast<u32>(fields.size());
+    const u32 first = static_cast<u32>(fields.size());
+    firsts.push_back(first);
     const std::string_view data = r.data();
     for (std::size_t start = 0;;) {
       const std::size_t tab = data.find(zuResourceRecord::separator, start);
       const std::string_view text =
           data.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start);
-      const u32 index = static_cast<u32>(fields.size()) - k.firstField;
+      const u32 index = static_cast<u32>(fields.size()) - first;
       fields.push_back(FieldKey{text.data(), static_cast<u32>(text.size()),
                                 isNumericField(k.layout, index) ? numberOf(format, text) : 0});
       if (tab == std::string_view::npos) break;
       start = tab + 1;
     }
-    k.fieldCount = static_cast<u32>(fields.size()) - k.firstField;
     k.output = static_cast<u32>(i);
     keys.push_back(k);
   }
+  firsts.push_back(static_cast<u32>(fields.size()));
 
   // No two keys are equal (the old position decides last), so the result
   // is the stable order without a stable sort's buffer: a second sort
@@ -217,8 +222,9 @@ void zuRecordCollection::sort(u32 key, bool descending) {
     return output_[output]->second.record.name();
   };
   std::sort(keys.begin(), keys.end(),
-            KeyCompare<decltype(nameOf)>(fields, nameOf, key == kSortByType, descending));
+            KeyCompare<decltype(nameOf)>(fields, firsts, nameOf, key == kSortByType, descending));
   std::vector<FieldKey>().swap(fields);
+  std::vector<u32>().swap(firsts);
   std::vector<Position> sorted;
   sorted.reserve(output_.size());
   for (const Key& k : keys) sorted.push_back(output_[k.output]);
