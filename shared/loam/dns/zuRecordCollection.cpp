@@ -67,6 +67,8 @@ zuResourceRecord* zuRecordCollection::add(const zuResourceRecord& record, u32 ta
     stored.normalizeName();
     stored.normalizeData();
   }
+  // A large zone is mostly short names and rdata once the origin is gone.
+  stored.shrinkToFit();
   return &stored;
 }
 

@@ -73,18 +73,23 @@ int compareNumbers(u32 a, u32 b) { return a < b ? -1 : (a > b ? 1 : 0); }
 // as compareNoCase reads it.
 constexpr std::size_t kPrefixBytes = 16;
 
+// The leading keys in one number: the tag, then SOA records before the rest
+// and comment lines after them.
+constexpr u64 kGroupSOA = 0;
+constexpr u64 kGroupRecord = 2;
+constexpr u64 kGroupCommentLine = 3;
+u64 groupOf(u32 tag, u64 kind) { return (u64{tag} << 2) | kind; }
+
 struct Key {
-  u64 high = 0;  // name bytes 0-7
-  u64 low = 0;   // name bytes 8-15
+  u64 group = 0;
+  u64 high = 0;    // name bytes 0-7
+  u64 low = 0;     // name bytes 8-15
   u32 output = 0;  // index into the old output order; the last tie-break
-  u32 tag = 0;
   u16 rank = 0;
   // The format when it has numeric fields, else 0: records of one rank but
   // different layouts (AFSDB and NAPTR) cannot share one field comparison.
   u8 layout = 0;
-  bool soa : 1 = false;
-  bool commentLine : 1 = false;
-  bool wholeName : 1 = false;  // the prefix holds all of the name
+  bool wholeName = false;  // the prefix holds all of the name
 };
 
 void setPrefix(Key& k, std::string_view name) {
@@ -113,10 +118,8 @@ class KeyCompare {
   // A total order: ties fall back to the old output position, which makes
   // an unstable sort give a stable sort's result.
   bool operator()(const Key& a, const Key& b) const {
-    if (a.tag != b.tag) return a.tag < b.tag;
-    if (a.soa != b.soa) return a.soa;
-    if (a.commentLine != b.commentLine) return b.commentLine;
-    if (!a.commentLine) {
+    if (a.group != b.group) return a.group < b.group;
+    if ((a.group & 3) != kGroupCommentLine) {
       const int c = descending_ ? compareLast(b, a) : compareLast(a, b);
       if (c != 0) return c < 0;
     }
@@ -190,9 +193,9 @@ void zuRecordCollection::sort(u32 key, bool descending) {
     const Entry& e = output_[i]->second;
     const zuResourceRecord& r = e.record;
     Key k;
-    k.tag = e.tag;
-    k.soa = r.type() == zuRRType::kSOA;
-    k.commentLine = r.name().empty() && r.type() == 0;
+    k.group = groupOf(e.tag, r.type() == zuRRType::kSOA                 ? kGroupSOA
+                             : r.name().empty() && r.type() == 0 ? kGroupCommentLine
+                                                                 : kGroupRecord);
     setPrefix(k, r.name());
     k.rank = static_cast<u16>(zuRRTypeRank(r.type()));
     const u32 format = zuRRTypeFormat(r.type());

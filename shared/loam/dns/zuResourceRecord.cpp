@@ -120,6 +120,12 @@ void zuResourceRecord::setAging(const std::string& aging) {
   if (m_extras || !aging.empty()) extras().aging = aging;
 }
 
+void zuResourceRecord::shrinkToFit() {
+  m_name.shrink_to_fit();
+  m_ttl.shrink_to_fit();
+  m_data.shrink_to_fit();
+}
+
 const std::string* zuResourceRecord::originOrNull() const {
   return m_collection == nullptr ? nullptr : &m_collection->origin();
 }

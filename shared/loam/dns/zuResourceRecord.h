@@ -116,6 +116,9 @@ class zuResourceRecord {
  private:
   friend class zuRecordCollection;
   void setCollection(zuRecordCollection* collection) { m_collection = collection; }
+  // Gives back the room a text kept after it was shortened (a stored name
+  // loses its origin): a short text goes back inside its string.
+  void shrinkToFit();
   const std::string* originOrNull() const;
   void copyFields(const zuResourceRecord& other);
   void moveFields(zuResourceRecord& other) noexcept;
