@@ -136,8 +136,12 @@ class zuRecordCollection {
   void writeZone(std::ostream& stream, bool withTTL) const;
 
  private:
-  struct Entry {
-    zuResourceRecord record;
+  // A stored record and its tag. Derived rather than a member, so that the
+  // tag sits in the record's tail padding.
+  struct Entry : zuResourceRecord {
+    Entry(const zuResourceRecord& r, u32 t) : zuResourceRecord(r), tag(t) {}
+    zuResourceRecord& record() { return *this; }
+    const zuResourceRecord& record() const { return *this; }
     u32 tag;
   };
   using Store = std::multimap<i32, Entry, std::less<i32>,

@@ -191,7 +191,7 @@ void zuRecordCollection::sort(u32 key, bool descending) {
   fields.reserve(output_.size() + output_.size() / 2);
   for (std::size_t i = 0; i < output_.size(); ++i) {
     const Entry& e = output_[i]->second;
-    const zuResourceRecord& r = e.record;
+    const zuResourceRecord& r = e.record();
     Key k;
     k.group = groupOf(e.tag, r.type() == zuRRType::kSOA                 ? kGroupSOA
                              : r.name().empty() && r.type() == 0 ? kGroupCommentLine
@@ -222,7 +222,7 @@ void zuRecordCollection::sort(u32 key, bool descending) {
   // is the stable order without a stable sort's buffer: a second sort
   // changes nothing and ties keep their order.
   const auto nameOf = [this](u32 output) -> std::string_view {
-    return output_[output]->second.record.name();
+    return output_[output]->second.record().name();
   };
   std::sort(keys.begin(), keys.end(),
             KeyCompare<decltype(nameOf)>(fields, firsts, nameOf, key == kSortByType, descending));
