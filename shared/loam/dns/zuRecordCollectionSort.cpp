@@ -17,13 +17,11 @@
 
 namespace {
 
-// A field as a view of the record's rdata (pointer and size, to keep the
-// array small) and, for a numeric field, its number.
+// An rdata field: the number of a numeric field, or where a text field lies
+// in the record's rdata (no pointer, to keep the array small).
 struct FieldKey {
-  const char* text = nullptr;
-  u32 size = 0;
-  u32 number = 0;
-  std::string_view view() const { return {text, size}; }
+  u32 value = 0;  // the number of a numeric field, the offset of a text field
+  u32 size = 0;   // of a text field
 };
 
 // Whether field index of a format compares as a number: the MX and AFSDB
@@ -104,15 +102,15 @@ void setPrefix(Key& k, std::string_view name) {
   k.wholeName = used <= kPrefixBytes;
 }
 
-// NameOf gives the owner name of an old output position.
-template <class NameOf>
+// RecordOf gives the record of an old output position.
+template <class RecordOf>
 class KeyCompare {
  public:
   // The fields of old output position i are fields[firsts[i]] up to
   // fields[firsts[i + 1]].
-  KeyCompare(const std::vector<FieldKey>& fields, const std::vector<u32>& firsts, NameOf nameOf,
+  KeyCompare(const std::vector<FieldKey>& fields, const std::vector<u32>& firsts, RecordOf recordOf,
              bool byType, bool descending)
-      : fields_(fields), firsts_(firsts), nameOf_(nameOf), byType_(byType),
+      : fields_(fields), firsts_(firsts), recordOf_(recordOf), byType_(byType),
         descending_(descending) {}
 
   // A total order: ties fall back to the old output position, which makes
@@ -131,7 +129,7 @@ class KeyCompare {
     if (a.high != b.high) return a.high < b.high ? -1 : 1;
     if (a.low != b.low) return a.low < b.low ? -1 : 1;
     if (a.wholeName && b.wholeName) return 0;
-    return compareNoCase(nameOf_(a.output), nameOf_(b.output));
+    return compareNoCase(recordOf_(a.output).name(), recordOf_(b.output).name());
   }
 
   int compareLast(const Key& a, const Key& b) const {
@@ -159,11 +157,21 @@ class KeyCompare {
     const u32 countA = firsts_[a.output + 1] - firstA;
     const u32 countB = firsts_[b.output + 1] - firstB;
     const u32 n = std::max(countA, countB);
+    std::string_view dataA;
+    std::string_view dataB;
     for (u32 i = 0; i < n; ++i) {
       const FieldKey& fa = i < countA ? fields_[firstA + i] : kEmpty;
       const FieldKey& fb = i < countB ? fields_[firstB + i] : kEmpty;
-      const int c = isNumericField(a.layout, i) ? compareNumbers(fa.number, fb.number)
-                                                : compareNoCase(fa.view(), fb.view());
+      if (isNumericField(a.layout, i)) {
+        if (fa.value != fb.value) return compareNumbers(fa.value, fb.value);
+        continue;
+      }
+      if (dataA.data() == nullptr) {
+        dataA = recordOf_(a.output).data();
+        dataB = recordOf_(b.output).data();
+      }
+      const int c =
+          compareNoCase(dataA.substr(fa.value, fa.size), dataB.substr(fb.value, fb.size));
       if (c != 0) return c;
     }
     return 0;
@@ -171,7 +179,7 @@ class KeyCompare {
 
   const std::vector<FieldKey>& fields_;
   const std::vector<u32>& firsts_;
-  NameOf nameOf_;
+  RecordOf recordOf_;
   bool byType_;
   bool descending_;
 };
@@ -208,8 +216,10 @@ void zuRecordCollection::sort(u32 key, bool descending) {
       const std::string_view text =
           data.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start);
       const u32 index = static_cast<u32>(fields.size()) - first;
-      fields.push_back(FieldKey{text.data(), static_cast<u32>(text.size()),
-                                isNumericField(k.layout, index) ? numberOf(format, text) : 0});
+      if (isNumericField(k.layout, index))
+        fields.push_back(FieldKey{numberOf(format, text), 0});
+      else
+        fields.push_back(FieldKey{static_cast<u32>(start), static_cast<u32>(text.size())});
       if (tab == std::string_view::npos) break;
       start = tab + 1;
     }
@@ -221,11 +231,11 @@ void zuRecordCollection::sort(u32 key, bool descending) {
   // No two keys are equal (the old position decides last), so the result
   // is the stable order without a stable sort's buffer: a second sort
   // changes nothing and ties keep their order.
-  const auto nameOf = [this](u32 output) -> std::string_view {
-    return output_[output]->second.record().name();
+  const auto recordOf = [this](u32 output) -> const zuResourceRecord& {
+    return output_[output]->second.record();
   };
   std::sort(keys.begin(), keys.end(),
-            KeyCompare<decltype(nameOf)>(fields, firsts, nameOf, key == kSortByType, descending));
+            KeyCompare<decltype(recordOf)>(fields, firsts, recordOf, key == kSortByType, descending));
   std::vector<FieldKey>().swap(fields);
   std::vector<u32>().swap(firsts);
   std::vector<Position> sorted;
