@@ -39,18 +39,18 @@ zuRecordCollection::~zuRecordCollection() = default;
 
 zuRecordCollection::Position zuRecordCollection::insert(const zuResourceRecord& record, u32 tag) {
   // multimap inserts after the entries with an equal key: store order within
-  // a type is insertion order. A zone adds runs of one type: right after the
-  // last record added, when that is still the end of its type, the insert
-  // needs no search.
+  // a type is insertion order. A zone adds runs of one type: the entry after
+  // the last one added is where the next of its type goes, found once per run.
   const i32 key = keyOf(record.type());
-  Position hint = store_.end();
-  if (lastInsert_ != store_.end() && lastInsert_->first == key) {
-    const Position after = std::next(lastInsert_);
-    if (after == store_.end() || after->first > key) hint = after;
+  const bool hinted =
+      nextKnown_ && nextKey_ == key && (next_ == store_.end() || next_->first > key);
+  // A hint is only a guess: the tree checks it and otherwise searches.
+  const Position p = store_.emplace_hint(hinted ? next_ : store_.end(), key, Entry(record, tag));
+  if (!hinted) {
+    next_ = std::next(p);
+    nextKey_ = key;
+    nextKnown_ = true;
   }
-  // At end() the hint still inserts after the equal keys.
-  const Position p = store_.emplace_hint(hint, key, Entry(record, tag));
-  lastInsert_ = p;
   p->second.record().setCollection(this);
   output_.push_back(p);
   changed(record.type());
@@ -93,7 +93,7 @@ void zuRecordCollection::remove(const zuResourceRecord* record) {
   const Position p = *it;
   const u32 type = static_cast<u32>(p->first);
   output_.erase(it);
-  lastInsert_ = store_.end();
+  nextKnown_ = false;
   store_.erase(p);
   changed(type);
 }
@@ -106,7 +106,7 @@ void zuRecordCollection::removeAll(const char* name, u32 type) {
   output_.erase(std::remove_if(output_.begin(), output_.end(),
                                [&matches](const Position& p) { return matches(*p); }),
                 output_.end());
-  lastInsert_ = store_.end();
+  nextKnown_ = false;
   std::erase_if(store_, matches);
   if (type == kAnyType)
     clearAllCounts();
@@ -116,7 +116,7 @@ void zuRecordCollection::removeAll(const char* name, u32 type) {
 }
 
 void zuRecordCollection::clear() {
-  lastInsert_ = store_.end();
+  nextKnown_ = false;
   store_.clear();
   output_.clear();
   cursor_.valid = false;
@@ -219,7 +219,7 @@ zuResourceRecord* zuRecordCollection::changeType(zuResourceRecord* record, u32 t
   const Position old = *it;
   const u32 oldType = static_cast<u32>(old->first);
   const Position p = store_.emplace(keyOf(type), Entry(old->second.record(), old->second.tag));
-  if (lastInsert_ == old) lastInsert_ = store_.end();
+  nextKnown_ = false;
   store_.erase(old);
   *it = p;
   zuResourceRecord& moved = p->second.record();

@@ -169,8 +169,11 @@ class zuRecordCollection {
   // Holds the store's nodes; declared first, so that it goes last.
   zuNodePool pool_;
   Store store_{Store::allocator_type(&pool_)};
-  // The entry added last, or end(): where the next add of its type goes.
-  Position lastInsert_ = store_.end();
+  // The entry after the one added last (of type nextKey_): where the next add
+  // of that type goes. Dropped by every erase.
+  Position next_ = store_.end();
+  i32 nextKey_ = 0;
+  bool nextKnown_ = false;
   std::vector<Position> output_;
   zuProperties properties_;
   zuResourceRecord ttlRecord_;
