@@ -1,6 +1,7 @@
 #include "loam/dns/zuRecordCollection.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "loam/base/zuString.h"
 #include "loam/dns/zuDNSName.h"
@@ -22,7 +23,7 @@ zuRecordCollection::zuRecordCollection(const std::string& origin) : origin_(orig
 
 zuRecordCollection::zuRecordCollection(const zuRecordCollection& other)
     : origin_(other.origin_), properties_(other.properties_), ttlRecord_(other.ttlRecord_) {
-  for (const Position& p : other.output_) insert(p->second.record, p->second.tag);
+  for (const Position& p : other.output_) insert(p->second.record(), p->second.tag);
 }
 
 zuRecordCollection& zuRecordCollection::operator=(const zuRecordCollection& other) {
@@ -38,9 +39,19 @@ zuRecordCollection::~zuRecordCollection() = default;
 
 zuRecordCollection::Position zuRecordCollection::insert(const zuResourceRecord& record, u32 tag) {
   // multimap inserts after the entries with an equal key: store order within
-  // a type is insertion order.
-  const Position p = store_.emplace(keyOf(record.type()), Entry{record, tag});
-  p->second.record.setCollection(this);
+  // a type is insertion order. A zone adds runs of one type: the entry after
+  // the last one added is where the next of its type goes, found once per run.
+  const i32 key = keyOf(record.type());
+  const bool hinted =
+      nextKnown_ && nextKey_ == key && (next_ == store_.end() || next_->first > key);
+  // A hint is only a guess: the tree checks it and otherwise searches.
+  const Position p = store_.emplace_hint(hinted ? next_ : store_.end(), key, Entry(record, tag));
+  if (!hinted) {
+    next_ = std::next(p);
+    nextKey_ = key;
+    nextKnown_ = true;
+  }
+  p->second.record().setCollection(this);
   output_.push_back(p);
   changed(record.type());
   return p;
@@ -51,11 +62,13 @@ zuResourceRecord* zuRecordCollection::add(const zuResourceRecord& record, u32 ta
     setTTLRecord(record);
     return nullptr;
   }
-  zuResourceRecord& stored = insert(record, tag)->second.record;
+  zuResourceRecord& stored = insert(record, tag)->second.record();
   if (!origin_.empty()) {
     stored.normalizeName();
     stored.normalizeData();
   }
+  // A large zone is mostly short names and rdata once the origin is gone.
+  stored.shrinkToFit();
   return &stored;
 }
 
@@ -75,11 +88,12 @@ zuResourceRecord* zuRecordCollection::addRecord(const std::string& name, const s
 
 void zuRecordCollection::remove(const zuResourceRecord* record) {
   const auto it = std::find_if(output_.begin(), output_.end(),
-                               [record](const Position& p) { return &p->second.record == record; });
+                               [record](const Position& p) { return &p->second.record() == record; });
   if (it == output_.end()) return;
   const Position p = *it;
   const u32 type = static_cast<u32>(p->first);
   output_.erase(it);
+  nextKnown_ = false;
   store_.erase(p);
   changed(type);
 }
@@ -87,11 +101,12 @@ void zuRecordCollection::remove(const zuResourceRecord* record) {
 void zuRecordCollection::removeAll(const char* name, u32 type) {
   const auto matches = [name, type](const Store::value_type& e) {
     return (type == kAnyType || e.first == keyOf(type)) &&
-           (name == nullptr || e.second.record.name() == name);
+           (name == nullptr || e.second.record().name() == name);
   };
   output_.erase(std::remove_if(output_.begin(), output_.end(),
                                [&matches](const Position& p) { return matches(*p); }),
                 output_.end());
+  nextKnown_ = false;
   std::erase_if(store_, matches);
   if (type == kAnyType)
     clearAllCounts();
@@ -101,6 +116,7 @@ void zuRecordCollection::removeAll(const char* name, u32 type) {
 }
 
 void zuRecordCollection::clear() {
+  nextKnown_ = false;
   store_.clear();
   output_.clear();
   cursor_.valid = false;
@@ -110,7 +126,7 @@ void zuRecordCollection::clear() {
 
 bool zuRecordCollection::contains(const zuResourceRecord* record) const {
   return std::any_of(store_.begin(), store_.end(),
-                     [record](const Store::value_type& e) { return &e.second.record == record; });
+                     [record](const Store::value_type& e) { return &e.second.record() == record; });
 }
 
 void zuRecordCollection::clearCounts(u32 type) const {
@@ -170,12 +186,12 @@ const zuRecordCollection::Entry* zuRecordCollection::entryAt(u32 index, u32 type
 
 zuResourceRecord* zuRecordCollection::recordAt(u32 index, u32 type, u32 tag) {
   const Entry* e = entryAt(index, type, tag);
-  return e ? const_cast<zuResourceRecord*>(&e->record) : nullptr;
+  return e ? const_cast<zuResourceRecord*>(&e->record()) : nullptr;
 }
 
 const zuResourceRecord* zuRecordCollection::recordAt(u32 index, u32 type, u32 tag) const {
   const Entry* e = entryAt(index, type, tag);
-  return e ? &e->record : nullptr;
+  return e ? &e->record() : nullptr;
 }
 
 zuResourceRecord* zuRecordCollection::replaceAt(u32 index, const zuResourceRecord& record) {
@@ -184,7 +200,7 @@ zuResourceRecord* zuRecordCollection::replaceAt(u32 index, const zuResourceRecor
   const zuResourceRecord source(record);
   // The type first, so that the rdata names are made relative by the new
   // type's layout.
-  zuResourceRecord* target = changeType(&output_[index]->second.record, source.type());
+  zuResourceRecord* target = changeType(&output_[index]->second.record(), source.type());
   target->setId(source.id());
   target->setName(source.name());
   target->setTTL(source.TTL());
@@ -198,14 +214,15 @@ zuResourceRecord* zuRecordCollection::replaceAt(u32 index, const zuResourceRecor
 zuResourceRecord* zuRecordCollection::changeType(zuResourceRecord* record, u32 type) {
   if (record == nullptr || record->type() == type) return record;
   const auto it = std::find_if(output_.begin(), output_.end(),
-                               [record](const Position& p) { return &p->second.record == record; });
+                               [record](const Position& p) { return &p->second.record() == record; });
   if (it == output_.end()) return record;
   const Position old = *it;
   const u32 oldType = static_cast<u32>(old->first);
-  const Position p = store_.emplace(keyOf(type), Entry{old->second.record, old->second.tag});
+  const Position p = store_.emplace(keyOf(type), Entry(old->second.record(), old->second.tag));
+  nextKnown_ = false;
   store_.erase(old);
   *it = p;
-  zuResourceRecord& moved = p->second.record;
+  zuResourceRecord& moved = p->second.record();
   moved.setType(type);
   moved.setCollection(this);
   clearCounts(oldType);
@@ -239,7 +256,7 @@ bool zuRecordCollection::find(const std::string& name, u32 type, const std::stri
 u32 zuRecordCollection::indexOf(const zuResourceRecord* record, u32 tag) const {
   u32 before = 0;
   for (const Position& p : output_) {
-    if (&p->second.record == record) return before;
+    if (&p->second.record() == record) return before;
     if (tag == kAnyTag || p->second.tag == tag) ++before;
   }
   return 0;
@@ -247,14 +264,14 @@ u32 zuRecordCollection::indexOf(const zuResourceRecord* record, u32 tag) const {
 
 zuResourceRecord* zuRecordCollection::findById(u32 id) {
   for (auto& [type, e] : store_)
-    if (e.record.id() == id) return &e.record;
+    if (e.record().id() == id) return &e.record();
   return nullptr;
 }
 
 zuResourceRecord* zuRecordCollection::findIf(Predicate predicate, void* context) {
   if (predicate == nullptr) return nullptr;
   for (const Position& p : output_)
-    if (predicate(p->second.record, p->second.tag, context)) return &p->second.record;
+    if (predicate(p->second.record(), p->second.tag, context)) return &p->second.record();
   return nullptr;
 }
 
@@ -274,11 +291,11 @@ u32 zuRecordCollection::select(zuRecordCollection* destination, const char* name
   u32 counter = 0;
   for (; it != last; ++it) {
     const Entry& e = it->second;
-    if (name && !zuEqualsNoCase(e.record.name().c_str(), relative.c_str())) continue;
+    if (name && !zuEqualsNoCase(e.record().name().c_str(), relative.c_str())) continue;
     if (tag != kAnyTag && e.tag != tag) continue;
     ++counter;
     if (destination) {
-      const zuResourceRecord& r = e.record;
+      const zuResourceRecord& r = e.record();
       destination->add(zuResourceRecord(nullptr, r.fullName(), r.TTL(), r.type(), r.data(),
                                         r.comment(), r.enabled()),
                        e.tag);
@@ -291,8 +308,8 @@ void zuRecordCollection::setOrigin(const std::string& origin, bool renormalise) 
   origin_ = origin;
   if (!renormalise) return;
   for (const Position& p : output_) {
-    p->second.record.normalizeName();
-    p->second.record.normalizeData();
+    p->second.record().normalizeName();
+    p->second.record().normalizeData();
   }
 }
 
@@ -312,7 +329,7 @@ const std::string& zuRecordCollection::zoneTTL() const { return ttlRecord_.TTL()
 u32 zuRecordCollection::incrementSerial() {
   const auto it = store_.lower_bound(keyOf(zuRRType::kSOA));  // the first in store order
   if (it == store_.end() || it->first != keyOf(zuRRType::kSOA)) return 0;
-  zuResourceRecord& soa = it->second.record;
+  zuResourceRecord& soa = it->second.record();
   constexpr u32 kSerialField = 2;
   const u32 next = zuNextSerial(zuStrToUInt32Or(soa.field(kSerialField).c_str(), 0));
   soa.setField(kSerialField, zuUIntToString(next));
@@ -323,10 +340,10 @@ void zuRecordCollection::merge(const zuRecordCollection& other) {
   if (&other == this) return;
   if (zuEqualsNoCase(origin_.c_str(), other.origin_.c_str())) {
     // Already relative to this origin: stored as they are.
-    for (const Position& p : other.output_) insert(p->second.record, p->second.tag);
+    for (const Position& p : other.output_) insert(p->second.record(), p->second.tag);
   } else {
     for (const Position& p : other.output_) {
-      const zuResourceRecord& r = p->second.record;
+      const zuResourceRecord& r = p->second.record();
       std::string rdata = r.data();
       if (zuRRTypeHasNames(r.type())) {
         rdata = r.field(0, true);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "loam/base/zuProperties.h"
+#include "loam/dns/zuNodePool.h"
 #include "loam/dns/zuResourceRecord.h"
 #include "loam/platform/zuTypes.h"
 
@@ -135,11 +136,16 @@ class zuRecordCollection {
   void writeZone(std::ostream& stream, bool withTTL) const;
 
  private:
-  struct Entry {
-    zuResourceRecord record;
+  // A stored record and its tag. Derived rather than a member, so that the
+  // tag sits in the record's tail padding.
+  struct Entry : zuResourceRecord {
+    Entry(const zuResourceRecord& r, u32 t) : zuResourceRecord(r), tag(t) {}
+    zuResourceRecord& record() { return *this; }
+    const zuResourceRecord& record() const { return *this; }
     u32 tag;
   };
-  using Store = std::multimap<i32, Entry>;
+  using Store = std::multimap<i32, Entry, std::less<i32>,
+                              zuNodePoolAllocator<std::pair<const i32, Entry>>>;
   using Position = Store::iterator;
 
   struct Cursor {
@@ -160,7 +166,14 @@ class zuRecordCollection {
   u32 countUncached(u32 type, u32 tag) const;
 
   std::string origin_;
-  Store store_;
+  // Holds the store's nodes; declared first, so that it goes last.
+  zuNodePool pool_;
+  Store store_{Store::allocator_type(&pool_)};
+  // The entry after the one added last (of type nextKey_): where the next add
+  // of that type goes. Dropped by every erase.
+  Position next_ = store_.end();
+  i32 nextKey_ = 0;
+  bool nextKnown_ = false;
   std::vector<Position> output_;
   zuProperties properties_;
   zuResourceRecord ttlRecord_;

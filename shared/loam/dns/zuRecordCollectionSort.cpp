@@ -17,9 +17,11 @@
 
 namespace {
 
+// An rdata field: the number of a numeric field, or where a text field lies
+// in the record's rdata (no pointer, to keep the array small).
 struct FieldKey {
-  std::string_view text;
-  u32 number = 0;
+  u32 value = 0;  // the number of a numeric field, the offset of a text field
+  u32 size = 0;   // of a text field
 };
 
 // Whether field index of a format compares as a number: the MX and AFSDB
@@ -64,66 +66,120 @@ int compareNoCase(std::string_view a, std::string_view b) {
 
 int compareNumbers(u32 a, u32 b) { return a < b ? -1 : (a > b ? 1 : 0); }
 
+// The first bytes of a name, folded and mapped so that comparing them as
+// unsigned numbers gives compareNoCase's order. A name stops at its first NUL,
+// as compareNoCase reads it.
+constexpr std::size_t kPrefixBytes = 16;
+
+// The leading keys in one number: the tag, then SOA records before the rest
+// and comment lines after them.
+constexpr u64 kGroupSOA = 0;
+constexpr u64 kGroupRecord = 2;
+constexpr u64 kGroupCommentLine = 3;
+u64 groupOf(u32 tag, u64 kind) { return (u64{tag} << 2) | kind; }
+
 struct Key {
-  u32 tag = 0;
-  bool soa = false;
-  bool commentLine = false;
-  std::string_view name;
-  u32 rank = 0;
+  u64 group = 0;
+  u64 high = 0;    // name bytes 0-7
+  u64 low = 0;     // name bytes 8-15
+  u32 output = 0;  // index into the old output order; the last tie-break
+  u16 rank = 0;
   // The format when it has numeric fields, else 0: records of one rank but
   // different layouts (AFSDB and NAPTR) cannot share one field comparison.
-  u32 layout = 0;
-  u32 firstField = 0;
-  u32 fieldCount = 0;
-  u32 output = 0;  // index into the old output order
+  u8 layout = 0;
+  bool wholeName = false;  // the prefix holds all of the name
 };
 
+void setPrefix(Key& k, std::string_view name) {
+  const std::size_t nul = name.find('\0');
+  const std::size_t used = nul == std::string_view::npos ? name.size() : nul;
+  for (std::size_t i = 0; i < kPrefixBytes; ++i) {
+    const int c = i < used ? zuToUpper(static_cast<signed char>(name[i])) : 0;
+    const u64 byte = static_cast<u8>(static_cast<unsigned>(c) ^ 0x80u);
+    u64& half = i < 8 ? k.high : k.low;
+    half = (half << 8) | byte;
+  }
+  k.wholeName = used <= kPrefixBytes;
+}
+
+// RecordOf gives the record of an old output position.
+template <class RecordOf>
 class KeyCompare {
  public:
-  KeyCompare(const std::vector<FieldKey>& fields, bool byType, bool descending)
-      : fields_(fields), byType_(byType), descending_(descending) {}
+  // The fields of old output position i are fields[firsts[i]] up to
+  // fields[firsts[i + 1]].
+  KeyCompare(const std::vector<FieldKey>& fields, const std::vector<u32>& firsts, RecordOf recordOf,
+             bool byType, bool descending)
+      : fields_(fields), firsts_(firsts), recordOf_(recordOf), byType_(byType),
+        descending_(descending) {}
 
+  // A total order: ties fall back to the old output position, which makes
+  // an unstable sort give a stable sort's result.
   bool operator()(const Key& a, const Key& b) const {
-    if (a.tag != b.tag) return a.tag < b.tag;
-    if (a.soa != b.soa) return a.soa;
-    if (a.commentLine != b.commentLine) return b.commentLine;
-    if (a.commentLine) return false;
-    return (descending_ ? compareLast(b, a) : compareLast(a, b)) < 0;
+    if (a.group != b.group) return a.group < b.group;
+    if ((a.group & 3) != kGroupCommentLine) {
+      const int c = descending_ ? compareLast(b, a) : compareLast(a, b);
+      if (c != 0) return c < 0;
+    }
+    return a.output < b.output;
   }
 
  private:
+  int compareNames(const Key& a, const Key& b) const {
+    if (a.high != b.high) return a.high < b.high ? -1 : 1;
+    if (a.low != b.low) return a.low < b.low ? -1 : 1;
+    if (a.wholeName && b.wholeName) return 0;
+    return compareNoCase(recordOf_(a.output).name(), recordOf_(b.output).name());
+  }
+
   int compareLast(const Key& a, const Key& b) const {
     int c = 0;
     if (!byType_) {
-      if ((c = compareNoCase(a.name, b.name)) != 0) return c;
+      if ((c = compareNames(a, b)) != 0) return c;
       if ((c = compareNumbers(a.rank, b.rank)) != 0) return c;
       return compareData(a, b);
     }
     if ((c = compareNumbers(a.rank, b.rank)) != 0) return c;
     // Descending by type compares the owner before the rdata.
     if (descending_) {
-      if ((c = compareNoCase(a.name, b.name)) != 0) return c;
+      if ((c = compareNames(a, b)) != 0) return c;
       return compareData(a, b);
     }
     if ((c = compareData(a, b)) != 0) return c;
-    return compareNoCase(a.name, b.name);
+    return compareNames(a, b);
   }
 
   int compareData(const Key& a, const Key& b) const {
     if (a.layout != b.layout) return compareNumbers(a.layout, b.layout);
     static const FieldKey kEmpty{};
-    const u32 n = std::max(a.fieldCount, b.fieldCount);
+    const u32 firstA = firsts_[a.output];
+    const u32 firstB = firsts_[b.output];
+    const u32 countA = firsts_[a.output + 1] - firstA;
+    const u32 countB = firsts_[b.output + 1] - firstB;
+    const u32 n = std::max(countA, countB);
+    std::string_view dataA;
+    std::string_view dataB;
     for (u32 i = 0; i < n; ++i) {
-      const FieldKey& fa = i < a.fieldCount ? fields_[a.firstField + i] : kEmpty;
-      const FieldKey& fb = i < b.fieldCount ? fields_[b.firstField + i] : kEmpty;
-      const int c = isNumericField(a.layout, i) ? compareNumbers(fa.number, fb.number)
-                                                : compareNoCase(fa.text, fb.text);
+      const FieldKey& fa = i < countA ? fields_[firstA + i] : kEmpty;
+      const FieldKey& fb = i < countB ? fields_[firstB + i] : kEmpty;
+      if (isNumericField(a.layout, i)) {
+        if (fa.value != fb.value) return compareNumbers(fa.value, fb.value);
+        continue;
+      }
+      if (dataA.data() == nullptr) {
+        dataA = recordOf_(a.output).data();
+        dataB = recordOf_(b.output).data();
+      }
+      const int c =
+          compareNoCase(dataA.substr(fa.value, fa.size), dataB.substr(fb.value, fb.size));
       if (c != 0) return c;
     }
     return 0;
   }
 
   const std::vector<FieldKey>& fields_;
+  const std::vector<u32>& firsts_;
+  RecordOf recordOf_;
   bool byType_;
   bool descending_;
 };
@@ -136,37 +192,52 @@ void zuRecordCollection::sort(u32 key, bool descending) {
 
   std::vector<Key> keys;
   std::vector<FieldKey> fields;
+  std::vector<u32> firsts;
   keys.reserve(output_.size());
+  firsts.reserve(output_.size() + 1);
+  // Most records have one or two rdata fields.
+  fields.reserve(output_.size() + output_.size() / 2);
   for (std::size_t i = 0; i < output_.size(); ++i) {
     const Entry& e = output_[i]->second;
-    const zuResourceRecord& r = e.record;
+    const zuResourceRecord& r = e.record();
     Key k;
-    k.tag = e.tag;
-    k.soa = r.type() == zuRRType::kSOA;
-    k.commentLine = r.name().empty() && r.type() == 0;
-    k.name = r.name();
-    k.rank = zuRRTypeRank(r.type());
+    k.group = groupOf(e.tag, r.type() == zuRRType::kSOA                 ? kGroupSOA
+                             : r.name().empty() && r.type() == 0 ? kGroupCommentLine
+                                                                 : kGroupRecord);
+    setPrefix(k, r.name());
+    k.rank = static_cast<u16>(zuRRTypeRank(r.type()));
     const u32 format = zuRRTypeFormat(r.type());
-    k.layout = hasNumericFields(format) ? format : 0;
-    k.firstField = static_cast<u32>(fields.size());
+    k.layout = hasNumericFields(format) ? static_cast<u8>(format) : 0;
+    const u32 first = static_cast<u32>(fields.size());
+    firsts.push_back(first);
     const std::string_view data = r.data();
     for (std::size_t start = 0;;) {
       const std::size_t tab = data.find(zuResourceRecord::separator, start);
       const std::string_view text =
           data.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start);
-      const u32 index = static_cast<u32>(fields.size()) - k.firstField;
-      fields.push_back(
-          FieldKey{text, isNumericField(k.layout, index) ? numberOf(format, text) : 0});
+      const u32 index = static_cast<u32>(fields.size()) - first;
+      if (isNumericField(k.layout, index))
+        fields.push_back(FieldKey{numberOf(format, text), 0});
+      else
+        fields.push_back(FieldKey{static_cast<u32>(start), static_cast<u32>(text.size())});
       if (tab == std::string_view::npos) break;
       start = tab + 1;
     }
-    k.fieldCount = static_cast<u32>(fields.size()) - k.firstField;
     k.output = static_cast<u32>(i);
     keys.push_back(k);
   }
+  firsts.push_back(static_cast<u32>(fields.size()));
 
-  // Stable, so that a second sort changes nothing and ties keep their order.
-  std::stable_sort(keys.begin(), keys.end(), KeyCompare(fields, key == kSortByType, descending));
+  // No two keys are equal (the old position decides last), so the result
+  // is the stable order without a stable sort's buffer: a second sort
+  // changes nothing and ties keep their order.
+  const auto recordOf = [this](u32 output) -> const zuResourceRecord& {
+    return output_[output]->second.record();
+  };
+  std::sort(keys.begin(), keys.end(),
+            KeyCompare<decltype(recordOf)>(fields, firsts, recordOf, key == kSortByType, descending));
+  std::vector<FieldKey>().swap(fields);
+  std::vector<u32>().swap(firsts);
   std::vector<Position> sorted;
   sorted.reserve(output_.size());
   for (const Key& k : keys) sorted.push_back(output_[k.output]);

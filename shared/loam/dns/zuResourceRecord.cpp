@@ -43,14 +43,10 @@ zuResourceRecord::zuResourceRecord(zuRecordCollection* collection, const std::st
                                    const std::string& ttl, u32 type, const std::string& rdata,
                                    const std::string& comment, const std::string& aging,
                                    bool enabled)
-    : m_name(name),
-      m_type(type),
-      m_ttl(ttl),
-      m_data(rdata),
-      m_comment(comment),
-      m_aging(aging),
-      m_enabled(enabled),
-      m_collection(collection) {
+    : m_name(name), m_ttl(ttl), m_data(rdata), m_collection(collection), m_type(type),
+      m_enabled(enabled) {
+  setComment(comment);
+  setAging(aging);
   normalizeName();
   normalizeData();
 }
@@ -75,10 +71,13 @@ void zuResourceRecord::copyFields(const zuResourceRecord& other) {
   m_type = other.m_type;
   m_ttl = other.m_ttl;
   m_data = other.m_data;
-  m_comment = other.m_comment;
-  m_aging = other.m_aging;
   m_enabled = other.m_enabled;
-  m_properties = other.m_properties;
+  if (!other.m_extras)
+    m_extras.reset();
+  else if (m_extras)
+    *m_extras = *other.m_extras;
+  else
+    m_extras = std::make_unique<Extras>(*other.m_extras);
 }
 
 void zuResourceRecord::moveFields(zuResourceRecord& other) noexcept {
@@ -87,10 +86,44 @@ void zuResourceRecord::moveFields(zuResourceRecord& other) noexcept {
   m_type = other.m_type;
   m_ttl = std::move(other.m_ttl);
   m_data = std::move(other.m_data);
-  m_comment = std::move(other.m_comment);
-  m_aging = std::move(other.m_aging);
   m_enabled = other.m_enabled;
-  m_properties = std::move(other.m_properties);
+  m_extras = std::move(other.m_extras);
+}
+
+namespace {
+const std::string kNoText;
+const zuProperties kNoProperties;
+}  // namespace
+
+zuResourceRecord::Extras& zuResourceRecord::extras() {
+  if (!m_extras) m_extras = std::make_unique<Extras>();
+  return *m_extras;
+}
+
+const std::string& zuResourceRecord::comment() const {
+  return m_extras ? m_extras->comment : kNoText;
+}
+
+const std::string& zuResourceRecord::aging() const { return m_extras ? m_extras->aging : kNoText; }
+
+zuProperties& zuResourceRecord::properties() { return extras().properties; }
+
+const zuProperties& zuResourceRecord::properties() const {
+  return m_extras ? m_extras->properties : kNoProperties;
+}
+
+void zuResourceRecord::setComment(const std::string& comment) {
+  if (m_extras || !comment.empty()) extras().comment = comment;
+}
+
+void zuResourceRecord::setAging(const std::string& aging) {
+  if (m_extras || !aging.empty()) extras().aging = aging;
+}
+
+void zuResourceRecord::shrinkToFit() {
+  m_name.shrink_to_fit();
+  m_ttl.shrink_to_fit();
+  m_data.shrink_to_fit();
 }
 
 const std::string* zuResourceRecord::originOrNull() const {
@@ -166,7 +199,7 @@ u32 zuResourceRecord::ttlValue() const {
 
 bool zuResourceRecord::isBlank(bool ignoreComment) const {
   return m_name.empty() && m_ttl.empty() && m_data.empty() && m_type == zuRRType::kNone &&
-         (ignoreComment || m_comment.empty());
+         (ignoreComment || comment().empty());
 }
 
 bool zuResourceRecord::isApexNonAddress() const {
@@ -179,6 +212,6 @@ bool zuResourceRecord::equals(const zuResourceRecord& other, bool caseSensitive,
   return textEqual(m_name, other.m_name, caseSensitive) &&
          textEqual(m_ttl, other.m_ttl, caseSensitive) &&
          textEqual(m_data, other.m_data, caseSensitive) && m_type == other.m_type &&
-         (ignoreComment || textEqual(m_comment, other.m_comment, false)) &&
+         (ignoreComment || textEqual(comment(), other.comment(), false)) &&
          (ignoreEnabled || m_enabled == other.m_enabled);
 }

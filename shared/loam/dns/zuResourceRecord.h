@@ -9,6 +9,7 @@
 // record and is the only one to point that copy at itself; copies made from a
 // stored record are free again, and assigning to a stored record leaves it in
 // its collection. Not safe for concurrent use.
+#include <memory>
 #include <string>
 
 #include "loam/base/zuProperties.h"
@@ -51,18 +52,19 @@ class zuResourceRecord {
   u32 type() const { return m_type; }
   const std::string& TTL() const { return m_ttl; }
   const std::string& data() const { return m_data; }
-  const std::string& comment() const { return m_comment; }
-  const std::string& aging() const { return m_aging; }
+  const std::string& comment() const;
+  const std::string& aging() const;
   bool enabled() const { return m_enabled; }
-  zuProperties& properties() { return m_properties; }
-  const zuProperties& properties() const { return m_properties; }
+  // Made on first use.
+  zuProperties& properties();
+  const zuProperties& properties() const;
   zuRecordCollection* collection() const { return m_collection; }
 
   void setId(u32 id) { m_id = id; }
   void setTTL(const std::string& ttl) { m_ttl = ttl; }
   void setType(u32 type) { m_type = type; }
-  void setComment(const std::string& comment) { m_comment = comment; }
-  void setAging(const std::string& aging) { m_aging = aging; }
+  void setComment(const std::string& comment);
+  void setAging(const std::string& aging);
   void setEnabled(bool enabled) { m_enabled = enabled; }
   // Store, then hold the names relative to the collection's origin.
   void setName(const std::string& name);
@@ -114,18 +116,29 @@ class zuResourceRecord {
  private:
   friend class zuRecordCollection;
   void setCollection(zuRecordCollection* collection) { m_collection = collection; }
+  // Gives back the room a text kept after it was shortened (a stored name
+  // loses its origin): a short text goes back inside its string.
+  void shrinkToFit();
   const std::string* originOrNull() const;
   void copyFields(const zuResourceRecord& other);
   void moveFields(zuResourceRecord& other) noexcept;
+  struct Extras;
+  Extras& extras();
 
-  u32 m_id = kNoId;
+  // Comment, aging and properties are rare in a zone: they live apart, made
+  // when first set, so that a plain record stays small.
+  struct Extras {
+    std::string comment;
+    std::string aging;
+    zuProperties properties;
+  };
+
   std::string m_name;
-  u32 m_type = 0;
   std::string m_ttl;
   std::string m_data;
-  std::string m_comment;
-  std::string m_aging;
-  bool m_enabled = true;
-  zuProperties m_properties;
+  std::unique_ptr<Extras> m_extras;
   zuRecordCollection* m_collection = nullptr;
+  u32 m_id = kNoId;
+  u32 m_type = 0;
+  bool m_enabled = true;
 };

@@ -7,20 +7,22 @@ void zuResourceRecord::write(zuNetWriter& writer) const {
   writer.putString(m_ttl);
   writer.putUInt16(static_cast<u16>(m_type));
   writer.putString(m_data);
-  writer.putString(m_comment);
+  writer.putString(comment());
   writer.putBool(m_enabled);
 }
 
 void zuResourceRecord::read(zuNetReader& reader) {
   m_collection = nullptr;
-  m_aging.clear();
-  m_properties.clear();
+  if (m_extras) {
+    m_extras->aging.clear();
+    m_extras->properties.clear();
+  }
   m_id = reader.getUInt32();
   m_name = reader.getStdString();
   m_ttl = reader.getStdString();
   m_type = reader.getUInt16();
   m_data = reader.getStdString();
-  m_comment = reader.getStdString();
+  setComment(reader.getStdString());
   m_enabled = reader.getBool();
 }
 

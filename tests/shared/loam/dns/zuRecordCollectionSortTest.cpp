@@ -181,3 +181,32 @@ TEST(zuRecordCollectionSort, OtherKeysOnlyDropTheCursor) {
 }
 
 }  // namespace
+
+// Long names that agree on their first 16 bytes, names of exactly 16, case,
+// 8-bit bytes and an embedded NUL (where the comparison stops): by name, the
+// order is a stable sort by zuStrCompare, ascending and descending.
+TEST(zuRecordCollectionSort, LongAndUnusualNamesFollowTheTextOrder) {
+  using namespace std::string_literals;
+  const std::vector<std::string> names = {
+      "abcdefghijklmnopq",  "ABCDEFGHIJKLMNOP",   "abcdefghijklmnop", "abcdefghijklmnoz",
+      "abcdefghijklmnopA",  "abcdefghijklmnopb",  "abcdefghijklmnop", "abcdefgh",
+      "abcdefghijklmnoP-x", "\xe9t\xe9",          "\xe9T\xc9",        "zz",
+      "ab\0z"s,             "ab\0a"s,             "ab",               "abcdefghijklmnopqrstuvwxyz1",
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZ0",              "-",                "_"};
+  for (bool descending : {false, true}) {
+    SCOPED_TRACE(descending);
+    zuRecordCollection zone("example.");
+    std::vector<const zuResourceRecord*> expected;
+    for (const std::string& name : names)
+      expected.push_back(zone.add(zuResourceRecord(nullptr, name, "", zuRRType::kA, "10.0.0.1",
+                                                   "", true),
+                                  1));
+    std::stable_sort(expected.begin(), expected.end(),
+                     [descending](const zuResourceRecord* a, const zuResourceRecord* b) {
+                       const int c = zuStrCompare(a->name().c_str(), b->name().c_str(), false);
+                       return descending ? c > 0 : c < 0;
+                     });
+    zone.sort(zuRecordCollection::kSortByName, descending);
+    EXPECT_EQ(outputOrder(zone), expected);
+  }
+}
