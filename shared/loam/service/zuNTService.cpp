@@ -26,13 +26,6 @@ char upperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 
 
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool isLevelDigit(const std::string& value) {
-  return !value.empty() && value[0] >= '0' && value[0] <= '5';
-}
-
-// A log level is one digit, 0 to 5: "-ll5x" is as wrong as "-ll9".
-bool isLevel(const std::string& value) { return value.size() == 1 && isLevelDigit(value); }
-
 void logIncorrectArgument(const char* option) {
   zuLog::log(0, zuMessage("Incorrect argument for option \"$a\".", 'a', std::string(option)));
 }
@@ -234,7 +227,7 @@ bool zuNTService::parseArguments(std::vector<zuOption>& options) {
     const char second = text.size() >= 3 ? lowerAscii(text[2]) : '\0';
     std::string value;
     if (first == 'l' && second == 'l') {
-      if (!findOption(3, options, i, value) || !isLevel(value)) {
+      if (!findOption(3, options, i, value) || !isLogLevel(value)) {
         logIncorrectArgument("ll");
         markFailed();
         return false;
@@ -246,7 +239,7 @@ bool zuNTService::parseArguments(std::vector<zuOption>& options) {
       else
         zuLog::init(kDefaultName, zuLog::kModeFile);
     } else if ((first == 'd' && second == 'l') || (first == 'l' && second == 'd')) {
-      if (!findOption(3, options, i, value) || !isLevelDigit(value)) {
+      if (!findOption(3, options, i, value) || !startsWithLogLevel(value)) {
         logIncorrectArgument("dl");
         markFailed();
         return false;

@@ -30,13 +30,6 @@ std::once_flag g_ctrlHandlerInstalled;
 
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool isLevelDigit(const std::string& value) {
-  return !value.empty() && value[0] >= '0' && value[0] <= '5';
-}
-
-// A log level is one digit, 0 to 5: "-ll5x" is as wrong as "-ll9".
-bool isLevel(const std::string& value) { return value.size() == 1 && isLevelDigit(value); }
-
 void logIncorrectArgument(const char* option) {
   zuLog::log(0, zuMessage("Incorrect argument for option \"$a\".", 'a', std::string(option)));
 }
@@ -128,6 +121,14 @@ u32 zuProcess::run(u32 argc, char** argv) {
   return exitCode_;
 }
 
+bool zuProcess::startsWithLogLevel(const std::string& value) {
+  return !value.empty() && value[0] >= '0' && value[0] <= '5';
+}
+
+bool zuProcess::isLogLevel(const std::string& value) {
+  return value.size() == 1 && startsWithLogLevel(value);
+}
+
 bool zuProcess::callInit() {
   try {
     return preInitialize();
@@ -196,7 +197,7 @@ bool zuProcess::parseArguments(std::vector<zuOption>& options) {
         return false;
       case 'l':
         if (third == 'l') {
-          if (!findOption(3, options, i, value) || !isLevel(value)) {
+          if (!findOption(3, options, i, value) || !isLogLevel(value)) {
             logIncorrectArgument("ll");
             markFailed();
             return false;
@@ -208,7 +209,7 @@ bool zuProcess::parseArguments(std::vector<zuOption>& options) {
           else
             zuLog::init(kDefaultName, zuLog::kModeFile);
         } else if (third == 'd') {
-          if (!findOption(3, options, i, value) || !isLevelDigit(value)) {
+          if (!findOption(3, options, i, value) || !startsWithLogLevel(value)) {
             logIncorrectArgument("dl");
             markFailed();
             return false;
@@ -217,7 +218,7 @@ bool zuProcess::parseArguments(std::vector<zuOption>& options) {
         break;
       case 'd':
         if (third == 'l') {
-          if (!findOption(3, options, i, value) || !isLevelDigit(value)) {
+          if (!findOption(3, options, i, value) || !startsWithLogLevel(value)) {
             logIncorrectArgument("dl");
             markFailed();
             return false;

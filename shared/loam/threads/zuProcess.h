@@ -49,6 +49,11 @@ class zuProcess {
   // The stop event is set (tested without waiting).
   virtual bool isStopRequested();
 
+  // Log-level option values: one digit 0 to 5 ("-ll5x" is as wrong as "-ll9"),
+  // and a value that only starts with one ("-dl" and "-ld" carry more after it).
+  static bool isLogLevel(const std::string& value);
+  static bool startsWithLogLevel(const std::string& value);
+
   // preInitialize, guarded: an exception is reported and gives false.
   bool callInit();
   // initialize and main in one guarded block, then cleanup in any case (its
