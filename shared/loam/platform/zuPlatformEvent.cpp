@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include "loam/platform/internal/zuPlatformStore.h"
+
 #if defined(__SANITIZE_THREAD__)
 #define ZU_TSAN_EVENTS 1
 #elif defined(__has_feature)
@@ -52,14 +54,10 @@ bool setEvent(Handle event) {
   }
   const eventfd_t one = 1;
   releaseFor(event);
-  for (;;) {
-    const ssize_t n = ::write(event, &one, sizeof one);
-    if (n == static_cast<ssize_t>(sizeof one)) return true;
-    // A counter at its ceiling is signalled already.
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
-    if (n < 0 && errno == EINTR) continue;
-    return false;
-  }
+  const ssize_t n = store::retryOnSignal([&] { return ::write(event, &one, sizeof one); });
+  if (n == static_cast<ssize_t>(sizeof one)) return true;
+  // A counter at its ceiling is signalled already.
+  return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
 }
 
 bool resetEvent(Handle event) {
@@ -68,17 +66,13 @@ bool resetEvent(Handle event) {
     return false;
   }
   eventfd_t value = 0;
-  for (;;) {
-    // One read takes the whole counter back to zero.
-    const ssize_t n = ::read(event, &value, sizeof value);
-    if (n == static_cast<ssize_t>(sizeof value)) {
-      acquireFor(event);
-      return true;
-    }
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
-    if (n < 0 && errno == EINTR) continue;
-    return false;
+  // One read takes the whole counter back to zero.
+  const ssize_t n = store::retryOnSignal([&] { return ::read(event, &value, sizeof value); });
+  if (n == static_cast<ssize_t>(sizeof value)) {
+    acquireFor(event);
+    return true;
   }
+  return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
 }
 
 bool pulseEvent(Handle event) { return setEvent(event) && resetEvent(event); }
@@ -86,16 +80,11 @@ bool pulseEvent(Handle event) { return setEvent(event) && resetEvent(event); }
 bool isSignalled(Handle handle) {
   if (!isValidHandle(handle)) return false;
   pollfd entry{handle, POLLIN, 0};
-  for (;;) {
-    const int n = ::poll(&entry, 1, 0);
-    if (n > 0) {
-      const bool set = (entry.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
-      if (set) acquireFor(handle);
-      return set;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    return false;
-  }
+  const int n = store::retryOnSignal([&] { return ::poll(&entry, 1, 0); });
+  if (n <= 0) return false;
+  const bool set = (entry.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+  if (set) acquireFor(handle);
+  return set;
 }
 
 }  // namespace zuPlatform

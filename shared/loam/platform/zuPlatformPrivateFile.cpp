@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "loam/platform/internal/zuPlatformStore.h"
 #include "loam/platform/zuPlatformFile.h"
 
 namespace zuPlatform {
@@ -26,25 +27,15 @@ u32 createPrivateFolder(const std::string& dir, const std::string& prefix, std::
 
 Handle createNewFile(const std::string& path, bool executable) {
   const mode_t mode = executable ? 0700 : 0600;
-  for (;;) {
-    const int fd = ::open(nativePath(path).c_str(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, mode);
-    if (fd >= 0 || errno != EINTR) return fd;
-  }
+  const std::string native = nativePath(path);
+  return store::retryOnSignal([&] {
+    return ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
+                  mode);
+  });
 }
 
 bool writeAll(Handle file, const void* data, std::size_t n) {
-  const char* at = static_cast<const char*>(data);
-  while (n != 0) {
-    const ssize_t written = ::write(file, at, n);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    at += written;
-    n -= static_cast<std::size_t>(written);
-  }
-  return true;
+  return store::writeAll(file, std::string_view(static_cast<const char*>(data), n));
 }
 
 }  // namespace zuPlatform
