@@ -1,10 +1,11 @@
 #include "update_agent/uaNResUpgrade.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 
 #include "loam/base/zuFile.h"
 #include "loam/base/zuMessage.h"
@@ -12,6 +13,8 @@
 #include "loam/base/zuString.h"
 #include "loam/netobjects/zuNetObjectErrors.h"
 #include "loam/netobjects/zuNetObjectTypes.h"
+#include "loam/platform/zuPlatformHandle.h"
+#include "loam/platform/zuPlatformPrivateFile.h"
 #include "loam/service/zuServiceManager.h"
 #include "loam/threads/zuExec.h"
 #include "loam/threads/zuLog.h"
@@ -42,6 +45,10 @@ bool verifyFile(const std::string& path, const std::string& signature) {
   return verifier ? verifier(path, signature) : uaVerifyUpgradeFile(path, signature);
 }
 
+bool isHexDigitOrHyphen(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f') || c == '-';
+}
+
 std::string errnoText(int error) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(error));
@@ -49,6 +56,11 @@ std::string errnoText(int error) {
 }
 
 }  // namespace
+
+bool uaNResUpgrade::isProductCode(const std::string& text) {
+  if (text.size() < 3 || text.front() != '{' || text.back() != '}') return false;
+  return std::all_of(text.begin() + 1, text.end() - 1, isHexDigitOrHyphen);
+}
 
 uaNResUpgrade::Verifier uaNResUpgrade::setVerifier(Verifier verifier) {
   std::lock_guard<std::mutex> hold(verifierLock());
@@ -63,7 +75,6 @@ uaNResUpgrade::~uaNResUpgrade() {
   // The work reads the paths below; it must be over before they go.
   stopWork();
   if (!receivedPath_.empty()) zuDeleteFile(receivedPath_);
-  if (!placeholderPath_.empty()) zuDeleteFile(placeholderPath_);
   if (!workFolder_.empty()) zuRemoveDirectoryTree(workFolder_);
 }
 
@@ -87,20 +98,71 @@ u16 uaNResUpgrade::fail(u16 code, const char* text, char key, const std::string&
   return code;
 }
 
+uaNResUpgrade::Head uaNResUpgrade::readHead(zuNetReader& reader) {
+  Head head;
+  head.kind = reader.getUInt8();
+  head.fileName = reader.getStdString();
+  head.argument = reader.getStdString();
+  head.signature = reader.getStdString();
+  head.size = reader.getUInt32();
+  return head;
+}
+
+std::optional<uaNResUpgrade::Head> uaNResUpgrade::gatheredHead() const {
+  zuNetReader reader(received_.data(), static_cast<u32>(received_.size()));
+  try {
+    return readHead(reader);
+  } catch (const std::out_of_range&) {
+    return std::nullopt;
+  }
+}
+
+std::size_t uaNResUpgrade::maxGatheredBytes() const { return kMaxFileSize + kHeaderRoom; }
+
+u16 uaNResUpgrade::failTooLarge(const std::string& fileName) {
+  return fail(zuErrUnexpectedData, "Error updating file \"$f\". File is to large.", 'f', fileName);
+}
+
+void uaNResUpgrade::setGatheringLimitError() {
+  const std::optional<Head> head = gatheredHead();
+  if (head)
+    failTooLarge(head->fileName);
+  else
+    zuThreadedNetResponse::setGatheringLimitError();
+}
+
+u16 uaNResUpgrade::receiveData(const u8* data, u32 length, bool last) {
+  if (last || received_.size() >= kHeaderRoom)
+    return zuThreadedNetResponse::receiveData(data, length, last);
+  const u16 gathered = zuThreadedNetResponse::receiveData(data, length, last);
+  if (gathered != 0) return gathered;
+  // Only while the head may still be arriving; past it the limit decides.
+  const std::optional<Head> head = gatheredHead();
+  if (head && head->size > kMaxFileSize) return failTooLarge(head->fileName);
+  return 0;
+}
+
 u16 uaNResUpgrade::run(zuNetReader& reader) {
-  const u8 kind = reader.getUInt8();
-  const std::string fileName = reader.getStdString();
-  const std::string argument = reader.getStdString();
-  const std::string signature = reader.getStdString();
-  const u32 size = reader.getUInt32();
+  const Head head = readHead(reader);
+  const u8 kind = head.kind;
+  const std::string& fileName = head.fileName;
+  const std::string& argument = head.argument;
+  const std::string& signature = head.signature;
+  const u32 size = head.size;
   zuLog::log(3, zuMessage("Upgrade request from [$d].", 'd', peerAddressText()));
 
-  if (size > kMaxFileSize)
-    return fail(zuErrUnexpectedData, "Error updating file \"$f\". File is to large.", 'f',
-                fileName);
+  if (size > kMaxFileSize) return failTooLarge(fileName);
   // The name becomes part of a path: nothing from the network may lead
   // outside the temporary folder.
   if (!zuIsPlainFileName(fileName)) {
+    setUnexpectedDataError();
+    logError(errorMessage());
+    return zuErrUnexpectedData;
+  }
+
+  // The signature covers the file alone: an argument that reaches the
+  // installer's command line may only name a product.
+  if (kind == kKindInstaller && !argument.empty() && !isProductCode(argument)) {
     setUnexpectedDataError();
     logError(errorMessage());
     return zuErrUnexpectedData;
@@ -130,38 +192,42 @@ u16 uaNResUpgrade::run(zuNetReader& reader) {
 
 u16 uaNResUpgrade::storeFile(zuNetReader& reader, u8 kind, const std::string& fileName, u32 size) {
   const std::string tempFolder = zuGetTempPath();
-  std::string path;
-  if (kind == kKindProgram) {
-    path = zuAppendPath(tempFolder, fileName);
-    if (zuFileExists(path)) path.clear();
+  // A folder of its own: whatever others have put in the shared temporary
+  // folder (a link under the same name, a folder) cannot redirect the file.
+  std::string folder;
+  if (const u32 error = zuPlatform::createPrivateFolder(tempFolder, kFolderPrefix, folder)) {
+    setFileOpenError(zuAppendPath(tempFolder, fileName), errnoText(static_cast<int>(error)));
+    logError(errorMessage());
+    return zuErrFileOpen;
   }
-  if (path.empty()) {
-    placeholderPath_ = zuGetTempFileName(tempFolder);
-    if (placeholderPath_.empty()) {
-      // No unique name could be had: nothing to store the file under.
-      setFileOpenError(zuAppendPath(tempFolder, fileName), errnoText(errno));
-      logError(errorMessage());
-      return zuErrFileOpen;
-    }
-    path = placeholderPath_ + fileName;
-  }
+  workFolder_ = folder;
+  const std::string path = zuAppendPath(folder, fileName);
   receivedPath_ = path;
 
+  // Every kind but the installer package is run as a program.
   errno = 0;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"),
-                                                       &std::fclose);
-  if (!file) {
+  const zuPlatform::Handle file = zuPlatform::createNewFile(path, kind != kKindInstaller);
+  if (!zuPlatform::isValidHandle(file)) {
     setFileOpenError(path, errnoText(errno));
     logError(errorMessage());
     return zuErrFileOpen;
   }
+  struct Closer {
+    zuPlatform::Handle handle;
+    bool close() {
+      const bool closed = zuPlatform::closeHandle(handle);
+      handle = zuPlatform::kInvalidHandle;
+      return closed;
+    }
+    ~Closer() { zuPlatform::closeHandle(handle); }
+  } closer{file};
   if (reader.bytesLeft() != size) {
     setUnexpectedDataError();
     logError(errorMessage());
     return zuErrUnexpectedData;
   }
-  const bool written = size == 0 || std::fwrite(reader.getCurrent(), 1, size, file.get()) == size;
-  const bool closed = std::fclose(file.release()) == 0;
+  const bool written = zuPlatform::writeAll(file, reader.getCurrent(), size);
+  const bool closed = closer.close();
   if (!written || !closed) return fail(kCodeFileWrite, "Error writing to file \"$f\".", 'f', path);
   return 0;
 }
@@ -231,16 +297,12 @@ u16 uaNResUpgrade::startSelfUpgrade(const std::string& executable) {
   // Left for the script; without one nothing would ever remove it.
   if (started) {
     receivedPath_.clear();
-    placeholderPath_.clear();
+    workFolder_.clear();
   }
   return 0;
 }
 
 void uaNResUpgrade::runProgram(const std::string& argument, zuEvent* stop) {
-  // Written as plain data; it has to be executable to run.
-  std::error_code ignored;
-  std::filesystem::permissions(receivedPath_, std::filesystem::perms::owner_exec,
-                               std::filesystem::perm_options::add, ignored);
   zuExec exec;
   if (!exec.runAndWait(zuQuote(receivedPath_), argument, stop) || exec.status() != 0)
     zuLog::logf(0, "Execution of \"%s\" \"%s\" failed with exit code %lu.", receivedPath_.c_str(),

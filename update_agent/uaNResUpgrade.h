@@ -3,7 +3,9 @@
 // came with the request in the temporary folder, checks its signature and
 // installs it by the request's kind. The work runs on the response's own
 // thread, so a long installation never blocks the connection.
+#include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "loam/netobjects/zuThreadedNetResponse.h"
@@ -24,6 +26,8 @@ class uaNResUpgrade : public zuThreadedNetResponse {
   static constexpr u32 kServiceStopPauseMs = 5000;
   static constexpr const char* kAgentServiceName = "Tarnwell Update Agent";
   static constexpr const char* kUpgradeScript = "doUpgrade.bat";
+  // The private folder that each request's file is stored in begins so.
+  static constexpr const char* kFolderPrefix = "ua-upgrade-";
 
   // Checks a stored file against the request's signature text.
   using Verifier = std::function<bool(const std::string& path, const std::string& signature)>;
@@ -31,6 +35,10 @@ class uaNResUpgrade : public zuThreadedNetResponse {
   // built-in key's); returns the previous one. Lets tests sign with keys of
   // their own.
   static Verifier setVerifier(Verifier verifier);
+
+  // "{", one or more hex digits and hyphens, "}": all that an installer
+  // package's argument may be.
+  static bool isProductCode(const std::string& text);
 
   uaNResUpgrade();
   // Stops the work, then deletes the received file (unless the self-update
@@ -43,11 +51,32 @@ class uaNResUpgrade : public zuThreadedNetResponse {
   // Served before any login.
   bool requiresAuthority() const override;
 
+  // Room for the request's strings in front of the file's bytes.
+  static constexpr std::size_t kHeaderRoom = 65536;
+  // The largest file plus its header strings.
+  std::size_t maxGatheredBytes() const override;
+  // "File is to large." once the request's file name is known.
+  void setGatheringLimitError() override;
+  // Refuses a too large size field as soon as it has arrived, rather than
+  // after the whole file.
+  u16 receiveData(const u8* data, u32 length, bool last) override;
+
   u16 run(zuNetReader& reader) override;
 
   const std::string& receivedFilePath() const { return receivedPath_; }
 
  private:
+  // The fields in front of the file's bytes, once they have all arrived.
+  struct Head {
+    u8 kind = 0;
+    std::string fileName;
+    std::string argument;
+    std::string signature;
+    u32 size = 0;
+  };
+  static Head readHead(zuNetReader& reader);
+  std::optional<Head> gatheredHead() const;
+  u16 failTooLarge(const std::string& fileName);
   // Sets the error, logs it and returns the code.
   u16 fail(u16 code, const char* text);
   u16 fail(u16 code, const char* text, char key, const std::string& value);
@@ -59,6 +88,4 @@ class uaNResUpgrade : public zuThreadedNetResponse {
 
   std::string receivedPath_;
   std::string workFolder_;
-  // The empty file that reserved the unique name; removed with the received file.
-  std::string placeholderPath_;
 };

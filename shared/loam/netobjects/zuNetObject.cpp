@@ -22,7 +22,7 @@ zuNetObject::zuNetObject() {
 
 zuNetObject::~zuNetObject() = default;
 
-bool zuNetObject::isSucceeded() const { return state_ == kStateDone && getErrorCode() == 0; }
+bool zuNetObject::isSucceeded() const { return getState() == kStateDone && getErrorCode() == 0; }
 
 const char* zuNetObject::getTypeName() const { return "NetObject"; }
 
@@ -33,7 +33,7 @@ bool zuNetObject::requiresAuthority() const { return true; }
 void zuNetObject::setHandler(zuNetObjectHandlerInterface* handler) { handler_ = handler; }
 
 void zuNetObject::setState(u32 state) {
-  state_ = state;
+  state_.store(state, std::memory_order_release);
   if (!isEndState(state)) return;
   onFinished();
   // The callback may delete the object: nothing touches it afterwards.
@@ -91,6 +91,10 @@ void zuNetObject::prepareSend() {
   setSendState(kStateQueued);
 }
 
+std::size_t zuNetObject::maxGatheredBytes() const { return kDefaultMaxGatheredBytes; }
+
+void zuNetObject::setGatheringLimitError() { setUnexpectedDataError(); }
+
 u16 zuNetObject::deliverChunk(const u8* data, u32 length, bool last, bool& dropped) {
   dropped = lastDelivered_;
   if (dropped) {
@@ -100,6 +104,7 @@ u16 zuNetObject::deliverChunk(const u8* data, u32 length, bool last, bool& dropp
   }
   ++receivedCount_;
   lastDelivered_ = last;
+  deliveredBytes_ += length;
   return receiveData(data, length, last);
 }
 
@@ -107,6 +112,7 @@ void zuNetObject::resetCounts() {
   receivedCount_ = 0;
   sendCount_ = 0;
   lastDelivered_ = false;
+  deliveredBytes_ = 0;
   received_.clear();
 }
 

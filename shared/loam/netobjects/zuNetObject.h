@@ -4,6 +4,8 @@
 // message id, files it by its send state, cuts its outgoing data into chunks
 // and hands it the incoming chunks; the object only produces and consumes
 // bytes.
+#include <atomic>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -62,6 +64,16 @@ class zuNetObject {
   // std::bad_alloc when the writer is not valid.
   virtual void prepareSend();
 
+  // The most data bytes the handler hands this object in one exchange. A
+  // peer picks how many chunks it sends, so without this bound one exchange
+  // could make the object gather gigabytes. Objects that stream what they
+  // receive instead of gathering it may raise it.
+  static constexpr std::size_t kDefaultMaxGatheredBytes = 65536;
+  virtual std::size_t maxGatheredBytes() const;
+  // Sets the error the exchange ends with when a chunk would take it past
+  // maxGatheredBytes: 772 with the unexpected-data text.
+  virtual void setGatheringLimitError();
+
   // The handler's entry for an incoming data chunk: counts it and calls
   // receiveData. Once the message's last chunk has been delivered, further
   // chunks never reach the object (a worker may be reading the received
@@ -70,11 +82,20 @@ class zuNetObject {
   u16 deliverChunk(const u8* data, u32 length, bool last, bool& dropped);
   // Starts a new exchange: chunk counts 0, nothing received.
   void resetCounts();
+  bool lastChunkDelivered() const { return lastDelivered_; }
+  // Data bytes delivered in this exchange so far.
+  std::size_t deliveredBytes() const { return deliveredBytes_; }
+  // Whether a chunk of length more bytes stays within maxGatheredBytes.
+  bool fitsGathering(u32 length) const {
+    const std::size_t limit = maxGatheredBytes();
+    return deliveredBytes_ <= limit && length <= limit - deliveredBytes_;
+  }
 
   static bool isEndState(u32 state) {
     return state == kStateDone || state == kStateCancelled || state == kStateFailed;
   }
-  u32 getState() const { return state_; }
+  // Other threads read it (cancelRequest, queueObject, a waiting client).
+  u32 getState() const { return state_.load(std::memory_order_acquire); }
   u32 getSendState() const { return sendState_; }
   zuNetObjectHandlerInterface* getHandler() const { return handler_; }
   u32 getReceivedCount() const { return receivedCount_; }
@@ -115,7 +136,7 @@ class zuNetObject {
   std::vector<u8> received_;
   zuDynamicNetWriter outgoing_;
   u16 id_ = 0;
-  u32 state_ = kStateIdle;
+  std::atomic<u32> state_{kStateIdle};
   u32 sendState_ = kStateIdle;
   CompletionCallback callback_ = nullptr;
   u32 receivedCount_ = 0;
@@ -128,4 +149,5 @@ class zuNetObject {
 
  private:
   bool lastDelivered_ = false;
+  std::size_t deliveredBytes_ = 0;
 };

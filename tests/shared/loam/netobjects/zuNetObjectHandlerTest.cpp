@@ -11,6 +11,7 @@
 
 #include "loam/base/zuException.h"
 #include "loam/base/zuMessageTexts.h"
+#include "loam/net/zuNetStatus.h"
 #include "loam/net/zuScriptedEndpoint.h"
 #include "loam/net/zuTCPEndpoint.h"
 #include "loam/netobjects/zuNetMessageHeader.h"
@@ -46,6 +47,11 @@ std::string serialised(const zuErrorMessage& message) {
 class TestHandler : public zuNetObjectHandler {
  public:
   using zuNetObjectHandler::zuNetObjectHandler;
+  // The thread makes virtual calls: it must end before this part goes.
+  ~TestHandler() override {
+    stop();
+    wait();
+  }
   void setNextId(u32 id) { nextId_ = id; }
 };
 
@@ -62,6 +68,8 @@ struct Probe {
   std::function<u16()> fail;
   bool hold = false;
   bool authority = false;
+  std::size_t limit = zuNetObject::kDefaultMaxGatheredBytes;
+  std::atomic<int> createCount{0};
 };
 
 // Echoes the request back, holds it for the test, or fails.
@@ -75,6 +83,7 @@ class EchoResponse : public zuNetObject {
   u8 getType() const override { return type_; }
   bool isRequest() const override { return false; }
   bool requiresAuthority() const override { return probe_.authority; }
+  std::size_t maxGatheredBytes() const override { return probe_.limit; }
   u16 processData(zuNetReader& reader, u32 length) override {
     probe_.seen.assign(reinterpret_cast<const char*>(reader.getCurrent()), length);
     ++probe_.processCount;
@@ -211,7 +220,10 @@ class zuNetObjectHandlerTest : public ::testing::Test {
   }
   zuNetResponseFactoryMap echoFactories(Probe& probe) {
     zuNetResponseFactoryMap map;
-    map[kEcho] = [&probe](u8 type) { return std::make_unique<EchoResponse>(type, probe); };
+    map[kEcho] = [&probe](u8 type) {
+      ++probe.createCount;
+      return std::make_unique<EchoResponse>(type, probe);
+    };
     return map;
   }
   TestRequest& newRequest(const std::string& payload, zuNetObjectHandler& handler) {
@@ -288,6 +300,7 @@ TEST_F(zuNetObjectHandlerTest, RequestsThatGetNoResponseAreRefused) {
 
 TEST_F(zuNetObjectHandlerTest, RequestAndReplyInSeveralChunksArriveWhole) {
   Probe probe;
+  probe.limit = 70000;
   Connection c = connect();
   c.handler->setFactories(echoFactories(probe));
   c.handler->start();
@@ -372,6 +385,131 @@ TEST_F(zuNetObjectHandlerTest, ChunksAfterTheLastChunkAreDropped) {
   c.peer->send(6, kEcho, 9, 0, "stray");
   c.peer->ping();
   EXPECT_EQ(probe.processCount.load(), 1);
+}
+
+TEST_F(zuNetObjectHandlerTest, GatheringStopsAtTheResponsesLimit) {
+  // A limit of 65536 bytes: chunks of 30000, 30000 and the rest.
+  struct Case {
+    u32 last;
+    bool fits;
+  } cases[] = {{5536, true}, {5537, false}};
+  u16 id = 20;
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.last);
+    Probe probe;
+    Connection c = connect();
+    c.handler->setFactories(echoFactories(probe));
+    c.handler->start();
+    ++id;
+    c.peer->send(id, kEcho, 3, 0, pattern(30000, 1));
+    c.peer->send(id, kEcho, 1, 0, pattern(30000, 2));
+    // Sent without the last flag: the limit, not the end, must end it.
+    c.peer->send(id, kEcho, k.fits ? 9 : 1, 0, pattern(k.last, 3));
+    if (k.fits) {
+      std::size_t echoed = 0;
+      while (echoed < 65536) echoed += c.peer->next().body.size();
+      EXPECT_EQ(probe.processCount.load(), 1);
+      continue;
+    }
+    const Packet p = c.peer->next();
+    expectHeader(p, id, kEcho, 8, zuErrUnexpectedData);
+    EXPECT_EQ(bodyError(p).text(), kzuUnexpectedDataText);
+    EXPECT_TRUE(waitFor(probe.deleted));
+    // Later chunks of that id are not kept and not answered.
+    c.peer->send(id, kEcho, 9, 0, "tail");
+    c.peer->ping();
+    EXPECT_EQ(probe.processCount.load(), 0);
+    EXPECT_EQ(probe.createCount.load(), 1);
+  }
+}
+
+TEST_F(zuNetObjectHandlerTest, OpenExchangesPerConnectionAreBounded) {
+  Probe probe;
+  probe.hold = true;
+  Connection c = connect();
+  c.handler->setFactories(echoFactories(probe));
+  c.handler->start();
+  // Each held response stays open; one past the bound is refused uncreated.
+  for (u16 id = 1; id <= zuNetObjectHandler::kMaxOpenExchanges; ++id)
+    c.peer->send(id, kEcho, 11, 0, "x");
+  c.peer->ping();
+  EXPECT_EQ(probe.processCount.load(), 32);
+  for (u16 id = 33; id <= 40; ++id) {
+    c.peer->send(id, kEcho, 11, 0, "x");
+    const Packet p = c.peer->next();
+    expectHeader(p, id, kEcho, 8, zuErrUnexpectedData);
+    EXPECT_EQ(bodyError(p).text(), kzuUnexpectedDataText);
+  }
+  EXPECT_EQ(probe.createCount.load(), 32);
+  EXPECT_EQ(probe.deleteCount.load(), 0);
+}
+
+TEST_F(zuNetObjectHandlerTest, PeerThatStopsReadingLosesItsConnection) {
+  Probe probe;
+  probe.limit = 1u << 20;
+  auto a = std::make_unique<zuTCPEndpoint>(nullptr, kWait);
+  auto b = std::make_unique<zuTCPEndpoint>(nullptr, 1000);
+  ASSERT_TRUE(zuConnectEndpointPair(*a, *b));
+  TestHandler handler(nullptr, std::move(a), false);
+  handler.setInactivityLimit(500);
+  handler.setFactories(echoFactories(probe));
+  handler.start();
+
+  // Requests whose echoes are never read, until the handler, stuck on a
+  // full connection, stops taking more.
+  zuNetPacketLayer peer(std::move(b), false);
+  zuNetBuffer buffer(30006);
+  const std::string body = pattern(30000, 7);
+  u16 status = 0;
+  for (u32 i = 0; i < 10000 && status == 0; ++i) {
+    zuNetMessageHeader header;
+    header.id = static_cast<u16>(i % 30000 + 1);
+    header.type = kEcho;
+    header.flags = 11;
+    header.write(buffer.payload());
+    std::copy(body.begin(), body.end(), buffer.payload() + 6);
+    status = peer.send(buffer, 30006);
+  }
+  // Either this end filled up too, or the handler gave up first.
+  EXPECT_TRUE(status == zuErrTimeout || status == zuErrConnectionBroken) << status;
+  ASSERT_TRUE(ended(handler));
+  // Ended by its send's time limit, not by a silent peer.
+  EXPECT_EQ(handler.lastError().code(), zuErrTimeout);
+}
+
+TEST_F(zuNetObjectHandlerTest, RepliesMadeWhileReceivingAreSentUnderTheStopEventAlone) {
+  // Records the stop event that each send runs under: a wake from another
+  // thread must not be able to cut a frame short.
+  struct Recording : zuScriptedEndpoint {
+    u16 sendRaw(const void* data, u32 count) override {
+      stopEvents.push_back(stopEvent());
+      return zuScriptedEndpoint::sendRaw(data, count);
+    }
+    std::vector<zuEvent*> stopEvents;
+  };
+  const auto packet = [](u16 id, u8 type, u8 flags, const std::string& body) {
+    std::string p(1, '<');
+    const u32 n = static_cast<u32>(6 + body.size());
+    for (int shift = 24; shift >= 0; shift -= 8) p += static_cast<char>((n >> shift) & 0xFF);
+    p += static_cast<char>(id >> 8);
+    p += static_cast<char>(id & 0xFF);
+    p += static_cast<char>(type);
+    p += static_cast<char>(flags);
+    p += std::string(2, '\0') + body + ">";
+    return p;
+  };
+  auto owned = std::make_unique<Recording>();
+  Recording& endpoint = *owned;
+  endpoint.addBytes(packet(0, 0, 9, ""));       // keep-alive to answer
+  endpoint.addBytes(packet(3, 9, 11, "x"));     // unsupported type: error reply
+  endpoint.addBytes(packet(4, kEcho, 13, ""));  // a cancel to acknowledge
+  Probe probe;
+  TestHandler handler(nullptr, std::move(owned), false);
+  handler.setFactories(echoFactories(probe));
+  handler.start();
+  ASSERT_TRUE(ended(handler));
+  ASSERT_GE(endpoint.stopEvents.size(), 2u);
+  for (zuEvent* e : endpoint.stopEvents) EXPECT_EQ(e, handler.stopEvent());
 }
 
 TEST_F(zuNetObjectHandlerTest, KeepAlivesAreAnsweredOnlyWhenAsked) {
