@@ -235,6 +235,23 @@ inline std::string upgradeHead(u8 kind, const std::string& name, const std::stri
   return p;
 }
 
+// What the agent holds while one client is connected and served, once
+// every connection before it has ended (the agent is back to at most its
+// idle threads) and been reaped, which happens at the next accept. The same
+// before and after any number of clients came and went.
+struct Held {
+  long long threads;
+  long long descriptors;
+  long long rssKiB;
+};
+inline bool heldWithOneClient(const AgentProcess& agent, long long idleThreads, Held& got) {
+  if (!eventually([&] { return agent.threads() <= idleThreads; })) return false;
+  Peer peer(agent.port());
+  if (peer.status != 0 || peer.connectExchange(1) != 0) return false;
+  got = {agent.threads(), agent.descriptors(), agent.memoryKiB("VmRSS")};
+  return true;
+}
+
 // Signature text of bytes under the tests' own upgrade key.
 inline std::string sign(const AgentProcess& agent, const std::string& bytes) {
   const std::string file = agent.file("to-sign");

@@ -36,26 +36,6 @@ std::string expectedConnectReply() {
          "6.2" + std::string("\0\0", 2);
 }
 
-struct Sample {
-  long long threads;
-  long long descriptors;
-  long long rssKiB;
-};
-
-Sample sample(const AgentProcess& agent) {
-  return {agent.threads(), agent.descriptors(), agent.memoryKiB("VmRSS")};
-}
-
-// What the agent holds with one client connected and served, the ones
-// before it gone: ended connections are reaped at the next accept, so this
-// is the same before and after any number of clients came and left.
-bool withOneClient(const AgentProcess& agent, Sample& got) {
-  Peer peer(agent.port());
-  if (peer.status != 0 || peer.connectExchange(1) != 0) return false;
-  got = sample(agent);
-  return true;
-}
-
 // One round: kClients clients connect, each sends its requests one after
 // another and checks every reply; all of them hold their connection until
 // the round's check (hold) has run. Returns the count of wrong replies.
@@ -99,14 +79,14 @@ TEST(LoadTest, FullHouseIsServedTheNextIsRefusedAndSlotsComeBack) {
   AgentProcess agent;
   ASSERT_TRUE(agent.listening()) << agent.logText();
   const long long requests = fromEnvironment("TW_LOAD_REQUESTS", 50);
-  Sample one{};
-  ASSERT_TRUE(withOneClient(agent, one));
-  ASSERT_TRUE(withOneClient(agent, one));
+  const long long idle = agent.threads();
+  Held one{};
+  ASSERT_TRUE(heldWithOneClient(agent, idle, one));
 
   const Clock::time_point start = Clock::now();
-  Sample loaded{};
+  Held loaded{};
   const int wrong = round(agent, requests, [&] {
-    loaded = sample(agent);
+    loaded = {agent.threads(), agent.descriptors(), agent.memoryKiB("VmRSS")};
     // The connection past the limit: its handshake is made, then 1030.
     Peer extra(agent.port());
     ASSERT_EQ(extra.status, 0);
@@ -130,8 +110,8 @@ TEST(LoadTest, FullHouseIsServedTheNextIsRefusedAndSlotsComeBack) {
 
   // The slots came back, and the hundred connections' threads and
   // descriptors with them.
-  Sample after{};
-  ASSERT_TRUE(withOneClient(agent, after));
+  Held after{};
+  ASSERT_TRUE(heldWithOneClient(agent, idle, after));
   EXPECT_EQ(after.threads, one.threads);
   EXPECT_EQ(after.descriptors, one.descriptors);
   EXPECT_EQ(agent.stop(), 0);
@@ -143,17 +123,17 @@ TEST(LoadTest, SoakKeepsThreadsDescriptorsAndMemoryStable) {
   AgentProcess agent;
   ASSERT_TRUE(agent.listening()) << agent.logText();
   const long long requests = fromEnvironment("TW_LOAD_REQUESTS", 1000);
-  Sample one{};
-  ASSERT_TRUE(withOneClient(agent, one));
-  ASSERT_TRUE(withOneClient(agent, one));
+  const long long idle = agent.threads();
+  Held one{};
+  ASSERT_TRUE(heldWithOneClient(agent, idle, one));
   const Clock::time_point start = Clock::now();
-  std::vector<Sample> after;
+  std::vector<Held> after;
   long long served = 0;
   while (msSince(start) < seconds * 1000) {
     ASSERT_EQ(round(agent, requests, [] {}), 0);
     served += kClients * requests;
-    Sample now{};
-    ASSERT_TRUE(withOneClient(agent, now));
+    Held now{};
+    ASSERT_TRUE(heldWithOneClient(agent, idle, now));
     EXPECT_EQ(now.threads, one.threads) << "round " << after.size() + 1;
     EXPECT_EQ(now.descriptors, one.descriptors) << "round " << after.size() + 1;
     after.push_back(now);
