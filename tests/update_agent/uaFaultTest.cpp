@@ -8,10 +8,15 @@
 // script runs more).
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <random>
 #include <string>
+#include <thread>
 
 #include "AgentProcess.h"
+#include "loam/service/zuServiceManager.h"
+#include "loam/threads/zuPreferences.h"
 
 namespace {
 
@@ -132,6 +137,77 @@ TEST(FaultTest, KilledAgentStartsAgainCleanly) {
   figure("temp_entries_left_by_the_killed_agent",
          static_cast<long long>(tw::test::folderNames(agent.temp()).size()));
   EXPECT_EQ(agent.stop(), 0) << agent.logText();
+}
+
+// Starts the writer, lets it run a random while (up to 40 ms: before its
+// first write, within one, between two) and kills it with SIGKILL.
+void killWriterAtRandom(const std::string& arguments, std::mt19937& random) {
+  zuExec writer;
+  ASSERT_TRUE(writer.start(TW_FAULT_WRITER, arguments));
+  std::this_thread::sleep_for(std::chrono::microseconds(random() % 40000));
+  runTool("kill -KILL " + std::to_string(writer.processId()));
+  ASSERT_TRUE(writer.wait(kWait, nullptr));
+}
+
+int killRounds() { return rounds() * 10; }
+
+TEST(FaultTest, PreferenceFileIsWholeAfterAWriterIsKilledAnywhere) {
+  tw::test::ScratchDir scratch;
+  tw::test::ScopedEnv root("ZU_PLATFORM_ROOT", scratch.file("root"));
+  const std::string file = scratch.file("preferences.cfg");
+  std::mt19937 random(std::random_device{}());
+  int written = 0;
+  for (int round = 0; round < killRounds(); ++round) {
+    SCOPED_TRACE(round);
+    killWriterAtRandom("preferences \"" + file + "\"", random);
+    if (!fs::exists(file)) continue;  // killed before its first write
+    ++written;
+    zuPreferences preferences;
+    preferences.setFileName(file);
+    ASSERT_TRUE(preferences.load());
+    // One generation in all 200 values.
+    std::string first;
+    ASSERT_TRUE(preferences.values().get("key0", first));
+    for (int k = 1; k < 200; ++k) {
+      std::string value;
+      ASSERT_TRUE(preferences.values().get("key" + std::to_string(k), value)) << k;
+      ASSERT_EQ(value, first) << k;
+    }
+  }
+  figure("preference_writer_kills", killRounds());
+  figure("preference_kills_after_a_write", written);
+  long long left = 0;
+  for (const std::string& name : tw::test::folderNames(scratch.path()))
+    left += name.ends_with(".tmp") ? 1 : 0;
+  figure("preference_temp_files_left", left);
+}
+
+TEST(FaultTest, ServiceDatabaseIsWholeAfterAWriterIsKilledAnywhere) {
+  tw::test::ScratchDir scratch;
+  tw::test::ScopedEnv root("ZU_PLATFORM_ROOT", scratch.file("root"));
+  std::mt19937 random(std::random_device{}());
+  int installed = 0;
+  for (int round = 0; round < killRounds(); ++round) {
+    SCOPED_TRACE(round);
+    killWriterAtRandom("services", random);
+    zuServiceManager services;
+    if (!services.isInstalled("TwFaultWriter")) continue;
+    ++installed;
+    // Installed means installed whole: name, path and display name of one
+    // generation.
+    const zuPlatform::QueryServiceConfig* config = services.queryConfig("TwFaultWriter");
+    ASSERT_NE(config, nullptr) << services.lastError();
+    ASSERT_NE(config->binaryPathName, nullptr);
+    ASSERT_NE(config->displayName, nullptr);
+    const std::string path = config->binaryPathName;
+    const std::string display = config->displayName;
+    ASSERT_EQ(path.rfind("/opt/writer/", 0), 0u) << path;
+    EXPECT_EQ(display, "Fault writer " + path.substr(12));
+    // And it can be removed, so the next writer can install it again.
+    ASSERT_TRUE(services.remove("TwFaultWriter")) << services.lastError();
+  }
+  figure("service_writer_kills", killRounds());
+  figure("service_kills_with_the_service_installed", installed);
 }
 
 }  // namespace
