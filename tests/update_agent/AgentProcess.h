@@ -134,6 +134,20 @@ class AgentProcess {
   long long threads() const { return entries(proc() + "/task"); }
   long long descriptors() const { return entries(proc() + "/fd"); }
 
+  // Times all the agent's threads were switched in, summed from each
+  // thread's schedstat (its third field).
+  long long switchesIn() const {
+    long long total = 0;
+    std::error_code error;
+    for (fs::directory_iterator it(proc() + "/task", error), last; !error && it != last;
+         it.increment(error)) {
+      std::ifstream in(it->path() / "schedstat");
+      long long run = 0, wait = 0, slices = 0;
+      if (in >> run >> wait >> slices) total += slices;
+    }
+    return total;
+  }
+
   // Ctrl-C, as in the console; the exit status (-1 when it did not end).
   int stop() { return end("INT"); }
   // SIGKILL: nothing of the agent runs after it.

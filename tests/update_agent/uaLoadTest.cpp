@@ -8,7 +8,9 @@
 // read from /proc after each round.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -29,6 +31,9 @@ long long fromEnvironment(const char* name, long long otherwise) {
   const char* text = std::getenv(name);
   return text != nullptr && std::atoll(text) > 0 ? std::atoll(text) : otherwise;
 }
+
+// The window over which the idle agent's wake-ups are counted.
+long long idleWindowMs() { return fromEnvironment("TW_LOAD_IDLE_MS", 1000); }
 
 // The Connect reply of this machine's agent.
 std::string expectedConnectReply() {
@@ -87,6 +92,13 @@ TEST(LoadTest, FullHouseIsServedTheNextIsRefusedAndSlotsComeBack) {
   Held loaded{};
   const int wrong = round(agent, requests, [&] {
     loaded = {agent.threads(), agent.descriptors(), agent.memoryKiB("VmRSS")};
+    // Idle cost: how often the agent's threads run while the hundred
+    // connections are quiet (a measuring window, not a wait for an event).
+    const long long before = agent.switchesIn();
+    const Clock::time_point window = Clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(idleWindowMs()));
+    figure("idle_wakeups_per_second_100_connections",
+           (agent.switchesIn() - before) * 1000 / std::max<long long>(msSince(window), 1));
     // The connection past the limit: its handshake is made, then 1030.
     Peer extra(agent.port());
     ASSERT_EQ(extra.status, 0);
