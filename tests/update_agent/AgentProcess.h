@@ -83,7 +83,10 @@ inline u16 freePort() {
 // One agent process with its own data, temporary and machine folders.
 class AgentProcess {
  public:
-  explicit AgentProcess(std::vector<std::pair<const char*, std::string>> environment = {}) {
+  // fileLimit: the agent's limit on open descriptors (0: as inherited).
+  explicit AgentProcess(std::vector<std::pair<const char*, std::string>> environment = {},
+                        int fileLimit = 0)
+      : fileLimit_(fileLimit) {
     fs::create_directory(temp());
     fs::create_directory(data());
     env_.emplace_back("ZU_PLATFORM_ROOT", scratch_.file("root"));
@@ -102,7 +105,9 @@ class AgentProcess {
     if (started_) return false;
     ++runs_;
     exec_ = std::make_unique<zuExec>();
-    const std::string command = "exec " + shellQuote(TW_ATTACK_AGENT) + " -debug -ll5 -D " +
+    const std::string limit =
+        fileLimit_ > 0 ? "ulimit -n " + std::to_string(fileLimit_) + "; " : "";
+    const std::string command = limit + "exec " + shellQuote(TW_ATTACK_AGENT) + " -debug -ll5 -D " +
                                 shellQuote(data()) + " -P " + std::to_string(port_) + " > " +
                                 shellQuote(log()) + " 2>&1";
     started_ = port_ != 0 && exec_->start("/bin/sh", "-c \"" + command + "\"");
@@ -172,6 +177,7 @@ class AgentProcess {
 
   tw::test::ScratchDir scratch_;
   std::list<tw::test::ScopedEnv> env_;
+  int fileLimit_ = 0;
   u16 port_ = 0;
   int runs_ = 0;
   std::unique_ptr<zuExec> exec_;
