@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <mutex>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "loam/platform/zuPlatformError.h"
 #include "loam/platform/zuPlatformRegistryStore.h"
@@ -85,6 +86,9 @@ bool parse(std::string_view text, RegKeyData& out) {
   u64 n[3] = {};
   if (!readHeader(text, pos, 'N', n, 1) || !take(text, pos, n[0], out.name)) return false;
   if (pos >= text.size() || text[pos++] != '\n') return false;
+  // Value names are unique without regard to case (a write keeps them so); a
+  // file that repeats one was damaged, and lookups would see only the first.
+  std::unordered_set<std::string> names;
   while (pos < text.size()) {
     RegValue v;
     if (!readHeader(text, pos, 'V', n, 3) || n[0] > 0xFFFFFFFFu || n[2] > 0xFFFFFFFFu) {
@@ -97,6 +101,7 @@ bool parse(std::string_view text, RegKeyData& out) {
       return false;
     }
     if (pos >= text.size() || text[pos++] != '\n') return false;
+    if (!names.insert(lowerAsciiCopy(v.name)).second) return false;
     out.values.push_back(std::move(v));
   }
   return true;

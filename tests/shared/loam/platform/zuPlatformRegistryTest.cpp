@@ -239,6 +239,7 @@ TEST_F(RegistryTest, DamagedKeyFileGives1009AndIsNotOverwritten) {
       std::string("TWREG 1\nN 6\nBroken\nV 1 1 9\nvxy"),          // cut inside a value
       std::string("TWREG 1\nN 6\nBroken\nV 1 3 1\nv\0wx\n", 32),  // a NUL in a name
       std::string("TWREG 1\nN 6\nBroken\nV 1 x 1\nvx\n"),         // a bad length
+      std::string("TWREG 1\nN 6\nBroken\nV 1 1 1\nvx\nV 1 1 2\nVyz\n"),  // a name twice
       std::string("garbage"),
   };
   for (const std::string& text : damaged) {
