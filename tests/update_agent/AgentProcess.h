@@ -28,6 +28,7 @@
 #include "loam/netobjects/zuNetReader.h"
 #include "loam/threads/zuExec.h"
 #include "support/ExternalTool.h"
+#include "support/NetObjectTestSupport.h"
 #include "support/TestSupport.h"
 
 namespace ua_test {
@@ -201,15 +202,7 @@ class Peer {
   }
 
   u16 send(u16 id, u8 type, u8 flags, const std::string& body = "", u16 error = 0) {
-    zuNetMessageHeader header;
-    header.id = id;
-    header.type = type;
-    header.flags = flags;
-    header.error = error;
-    buffer_.ensureCapacity(static_cast<u32>(6 + body.size()));
-    header.write(buffer_.payload());
-    std::copy(body.begin(), body.end(), buffer_.payload() + 6);
-    return layer_->send(buffer_, static_cast<u32>(6 + body.size()));
+    return tw::test::sendPacket(*layer_, buffer_, id, type, flags, error, body);
   }
   // The next packet that is not a keep-alive.
   u16 receive(Packet& packet, u32 wait = kWait) {
