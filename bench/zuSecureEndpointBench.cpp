@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <atomic>
+#include <list>
 #include <memory>
 #include <string>
 #include <thread>
@@ -124,5 +125,81 @@ void BM_SecureHandshake(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_SecureHandshake)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// The server as the agent runs it: each accepted connection makes its
+// handshake on its own thread, so handshakes from many clients use many
+// cores. Shared by all client threads of a run.
+class ThreadedHandshakeServer {
+ public:
+  ThreadedHandshakeServer() : listener_(&stop_, kForever, true) {
+    if (listener_.listen(0, kLoopback) != 0) return;
+    port_ = listener_.localPort();
+    acceptor_ = std::thread([this] { acceptLoop(); });
+  }
+  ~ThreadedHandshakeServer() {
+    stop_.set();
+    if (acceptor_.joinable()) acceptor_.join();
+    for (Worker& w : workers_) w.thread.join();
+  }
+  u16 port() const { return port_; }
+
+ private:
+  struct Worker {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  void acceptLoop() {
+    while (std::unique_ptr<zuNetEndpoint> accepted = listener_.acceptWithoutHandshake()) {
+      for (auto it = workers_.begin(); it != workers_.end();) {
+        if (!it->done->load()) {
+          ++it;
+          continue;
+        }
+        it->thread.join();
+        it = workers_.erase(it);
+      }
+      auto done = std::make_shared<std::atomic<bool>>(false);
+      std::shared_ptr<zuNetEndpoint> e(std::move(accepted));
+      workers_.push_back({std::thread([e, done] {
+                            if (e->checkKeysAndHandshake() == 0) {
+                              e->write("!", 1);
+                              e->flush();
+                            }
+                            *done = true;
+                          }),
+                          done});
+    }
+  }
+
+  zuSingleEvent stop_;
+  zuSecureTCPEndpoint listener_;
+  u16 port_ = 0;
+  std::thread acceptor_;
+  std::list<Worker> workers_;
+};
+
+// Full handshakes per second from 1 and 8 client threads at once: how the
+// server's handshake rate scales with cores (compare BM_RSA1024Unwrap).
+void BM_SecureHandshakeThreads(benchmark::State& state) {
+  static ThreadedHandshakeServer server;
+  if (server.port() == 0) {
+    state.SkipWithError("listen failed");
+    return;
+  }
+  for (auto _ : state) {
+    zuSecureTCPEndpoint client(nullptr, kForever, true);
+    char byte = 0;
+    if (client.connect(kLoopback, server.port()) != 0 || client.read(&byte, 1) != 0) {
+      state.SkipWithError("handshake failed");
+      break;
+    }
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_SecureHandshakeThreads)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime()
+    ->Threads(1)
+    ->Threads(8);
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "FuzzScratchFolder.h"
 #include "loam/netobjects/zuNetReader.h"
 #include "loam/threads/zuLog.h"
 #include "update_agent/uaNResUpgrade.h"
@@ -19,14 +20,14 @@ namespace {
 bool quiet(u32, const char*) { return true; }
 
 const std::filesystem::path& tempFolder() {
+  static const FuzzScratchFolder scratch("uaNResUpgradeFuzz");
   static const std::filesystem::path folder = [] {
-    const std::filesystem::path p = std::filesystem::temp_directory_path() / "uaNResUpgradeFuzz";
-    std::filesystem::remove_all(p);
-    std::filesystem::create_directories(p / "temp");
-    ::setenv("TMPDIR", (p / "temp").string().c_str(), 1);
+    const std::filesystem::path p = scratch.path / "temp";
+    std::filesystem::create_directory(p);
+    ::setenv("TMPDIR", p.string().c_str(), 1);
     uaNResUpgrade::setVerifier([](const std::string&, const std::string&) { return false; });
     zuLog::addListener(&quiet);
-    return p / "temp";
+    return p;
   }();
   return folder;
 }

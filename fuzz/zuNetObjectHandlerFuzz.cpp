@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "FuzzScratchFolder.h"
 #include "loam/net/zuScriptedEndpoint.h"
 #include "loam/netobjects/zuNetObjectHandler.h"
 #include "loam/threads/zuLog.h"
@@ -23,11 +24,9 @@ namespace {
 bool quiet(u32, const char*) { return true; }
 
 const std::filesystem::path& tempFolder() {
+  static const FuzzScratchFolder scratch("zuNetObjectHandlerFuzz");
   static const std::filesystem::path folder = [] {
-    const std::filesystem::path p =
-        std::filesystem::temp_directory_path() / "zuNetObjectHandlerFuzz";
-    std::filesystem::remove_all(p);
-    std::filesystem::create_directories(p);
+    const std::filesystem::path p = scratch.path;
     ::setenv("TMPDIR", p.string().c_str(), 1);
     uaNResUpgrade::setVerifier([](const std::string&, const std::string&) { return false; });
     zuLog::addListener(&quiet);

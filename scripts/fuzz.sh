@@ -1,31 +1,58 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer harnesses with clang and runs each for a bounded time
-# (seconds, default 60) starting from its seed corpus in fuzz/corpus/<name>.
-# Harnesses run side by side, half as many at once as there are cores.
+# Builds the libFuzzer harnesses with clang and runs each from its seed corpus in
+# fuzz/corpus/<name>, bounded by time or by a count of executions.
+#
+#   bash scripts/fuzz.sh [SECONDS]              each harness for SECONDS (default 60)
+#   bash scripts/fuzz.sh -runs N [HARNESS...]   each harness (or the ones named) for
+#                                               N executions, with no time bound
+#
+# Harnesses run side by side, half as many at once as there are cores (FUZZ_JOBS sets
+# it). Each prints one line with its executions, seconds and executions per second;
+# with FUZZ_LOG=FILE those lines are also appended to FILE. A harness that finds a
+# fault prints its log, keeps the input in build/fuzz/findings/ and fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-secs=${1:-60}
+secs=60 runs=-1
+if [ "${1:-}" = "-runs" ]; then
+  runs=${2:?-runs needs a count}
+  secs=0
+  shift 2
+elif [ $# -gt 0 ]; then
+  secs=$1
+  shift
+fi
 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DCMAKE_CXX_COMPILER=clang++ -DTW_FUZZ=ON -DTW_TESTS=OFF -DTW_BENCH=OFF >/dev/null
 cmake --build build/fuzz -j "$(nproc)"
+mkdir -p build/fuzz/findings
 
 run_one() {
-  local src=$1 secs=$2 name corpus work rc=0
+  local src=$1 secs=$2 runs=$3 name corpus work rc=0 execs start took
   name=$(basename "$src" .cpp)
   corpus=fuzz/corpus/$name
   work=$(mktemp -d)
   [ -d "$corpus" ] && cp -r "$corpus"/. "$work"/
-  build/fuzz/fuzz/"$name" -max_total_time="$secs" -timeout=10 -rss_limit_mb=2048 \
-      -print_final_stats=0 "$work" >"$work.log" 2>&1 || rc=$?
+  start=$(date +%s)
+  build/fuzz/fuzz/"$name" -max_total_time="$secs" -runs="$runs" -timeout=10 \
+      -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix=build/fuzz/findings/"$name"- \
+      "$work" >"$work.log" 2>&1 || rc=$?
+  took=$(( $(date +%s) - start ))
+  execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work.log" | tail -1)
   if [ "$rc" -ne 0 ]; then
-    echo "== fuzz $name FAILED"; tail -50 "$work.log"
+    echo "== fuzz $name FAILED after ${execs:-?} executions"; tail -50 "$work.log"
   else
-    echo "== fuzz $name (${secs}s) ok"
+    line="== fuzz $name ok: ${execs:-?} executions in ${took}s ($(( ${execs:-0} / (took > 0 ? took : 1) ))/s)"
+    echo "$line"
+    [ -n "${FUZZ_LOG:-}" ] && echo "$line" >>"$FUZZ_LOG"
   fi
   rm -rf "$work" "$work.log"
   return "$rc"
 }
 export -f run_one
 
-par=$(( $(nproc) / 2 )); [ "$par" -lt 1 ] && par=1
-ls fuzz/*.cpp | xargs -P "$par" -I{} bash -c 'run_one "$1" "$2"' _ {} "$secs"
+par=${FUZZ_JOBS:-$(( $(nproc) / 2 ))}; [ "$par" -lt 1 ] && par=1
+if [ $# -gt 0 ]; then
+  printf 'fuzz/%s.cpp\n' "$@"
+else
+  ls fuzz/*.cpp
+fi | xargs -P "$par" -I{} bash -c 'run_one "$1" "$2" "$3"' _ {} "$secs" "$runs"

@@ -31,7 +31,10 @@ bool zuStripOrigin(const std::string& origin, std::string& text) {
   } else {
     cut = zuFindSuffixNoCase(text, end, origin);
   }
-  if (cut == end) return false;
+  // An empty label before the origin ("a.b..example.com.") would leave a
+  // name that reads as absolute, and the next write would keep it so: such a
+  // name stays whole.
+  if (cut == end || (cut > 0 && text[cut - 1] == '.')) return false;
   text.resize(cut);
   return true;
 }

@@ -15,7 +15,7 @@
 // rdata, when it starts on a label boundary: "www.example.com." loses
 // ".example.com.", a text equal to the origin becomes empty, a last field equal
 // to the origin becomes an empty field (the TAB stays), and "myexample.com."
-// is kept. True when the text was cut; an empty origin changes nothing.
+// and "a..example.com." (an empty label before the origin) are kept. True when the text was cut; an empty origin changes nothing.
 bool zuStripOrigin(const std::string& origin, std::string& text);
 
 // Strips the origin from the domain-name fields of the type's rdata. True when

@@ -8,6 +8,7 @@
 #include <cryptopp/aes.h>
 #include <cryptopp/modes.h>
 
+#include <array>
 #include <cstddef>
 #include <span>
 
@@ -38,7 +39,17 @@ class zuSessionCipher {
   void decrypt(u8* data, size_t n);
 
  private:
+  static constexpr size_t kBlock = 16;
+  static constexpr size_t kBatch = 4096;  // whole blocks decrypted at once
+
+  void decryptByte(u8& byte);
+
   CryptoPP::AES::Encryption aes_;  // CFB runs the block cipher forwards both ways
   CryptoPP::CFB_Mode_ExternalCipher::Encryption encryptor_;
-  CryptoPP::CFB_Mode_ExternalCipher::Decryption decryptor_;
+  // Incoming stream: the previous ciphertext block, then room for a batch of
+  // ciphertext; the keystream and ciphertext of a block begun but not ended.
+  std::array<u8, kBlock + kBatch> incoming_{};
+  std::array<u8, kBlock> keystream_{};
+  std::array<u8, kBlock> partial_{};
+  size_t used_ = 0;  // bytes of the begun block
 };

@@ -28,6 +28,10 @@ TEST(zuStripOrigin, CutsOnlyAtALabelBoundary) {
       {"example.com.", "10|mail.example.com.", "10|mail"},
       {"example.com.", "10|example.com.", "10|"},  // the TAB stays
       {"example.com.", "10|xexample.com.", "10|xexample.com."},
+      // An empty label before the origin: cut, it would read as absolute.
+      {"example.com.", "mail.example.com..example.com.", "mail.example.com..example.com."},
+      {"example.com.", "10|a..example.com.", "10|a..example.com."},
+      {".", "www..", "www.."},
       {"example.com.", "", ""},
       {"", "www.example.com.", "www.example.com."},
       // Literal comparison: a relative origin strips relative names.
