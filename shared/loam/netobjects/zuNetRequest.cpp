@@ -13,22 +13,21 @@ zuNetRequest::~zuNetRequest() = default;
 bool zuNetRequest::isRequest() const { return true; }
 
 void zuNetRequest::setState(u32 state) {
-  if (!isEndState(state)) {
-    std::lock_guard<std::mutex> hold(completionLock_);
-    state_ = state;
-    return;
-  }
   {
     std::lock_guard<std::mutex> hold(completionLock_);
     state_ = state;
   }
+  if (!isEndState(state)) return;
   onFinished();
+  // Read before the event is set: a waiter may destroy the request then.
+  const CompletionCallback callback = callback_;
   {
+    // Set under the lock, which wait takes before it returns, so the lock
+    // is released before the waiter can let the request go.
     std::lock_guard<std::mutex> hold(completionLock_);
     if (completion_) completion_->set();
   }
-  // The callback may delete the object: nothing touches it afterwards.
-  if (CompletionCallback callback = callback_) callback(this);
+  if (callback) callback(this);
 }
 
 u16 zuNetRequest::receiveData(const u8* data, u32 length, bool last) {

@@ -41,7 +41,10 @@ class zuNetRequest : public zuNetObject {
   // Created on first use; set at once when the request has already ended.
   zuSingleEvent* completionEvent();
   // Waits without a time limit for the end, or until stopEvent (when not
-  // null) is set; true when the request is in an end state.
+  // null) is set; true when the request is in an end state. Once it has
+  // returned true the handler no longer touches the request (unless a
+  // completion callback is set), so the request may be destroyed; a caller
+  // that waits on completionEvent itself calls wait afterwards for that.
   bool wait(zuEvent* stopEvent = nullptr);
 
   void setProgress(zuProgress* progress) { progress_ = progress; }
