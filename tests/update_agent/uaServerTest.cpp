@@ -17,6 +17,8 @@
 #include "loam/netobjects/zuNetObjectErrors.h"
 #include "loam/netobjects/zuNetObjectHandler.h"
 #include "loam/netobjects/zuNetObjectTypes.h"
+#include "loam/netobjects/zuNetReqConnect.h"
+#include "loam/netobjects/zuNetReqUpgrade.h"
 #include "loam/platform/zuPlatformRoot.h"
 #include "loam/threads/zuExec.h"
 #include "loam/threads/zuLog.h"
@@ -221,6 +223,41 @@ TEST_F(AgentTest, ProgramCommandActions) {
       EXPECT_EQ(line, expected) << out.str();
     }
   }
+}
+
+// The library's own client against the running agent.
+TEST_F(AgentTest, LibraryClientConnectsAndIsRefusedTheLibrarysUpgradeForm) {
+  TestAgent server(programFolder_.path());
+  AgentRun run(server, {"-D", dataFolder_.path()});
+  const u16 port = run.waitListening();
+  ASSERT_NE(port, 0);
+
+  zuConnectReply reply;
+  auto handler = zuNetObjectHandler::connect(kLoopback, port, "agent", nullptr, 256, nullptr,
+                                             &reply, true);
+  ASSERT_TRUE(handler);
+  EXPECT_EQ(reply.protocolValue, 256);
+  EXPECT_TRUE(reply.firstFlag);
+  EXPECT_EQ(reply.firstConstant, 8u);
+  EXPECT_EQ(reply.osText, zuGetOSDescription());
+  EXPECT_EQ(reply.secondConstant, 2u);
+  EXPECT_EQ(reply.versionText, "6.2");
+  EXPECT_FALSE(reply.lastFlag);
+
+  const std::string file = dataFolder_.path() + "/pkg.bin";
+  writeText(file, "package");
+  zuNetReqUpgrade upgrade(file, "argument", "signature", 1);
+  upgrade.start(handler.get());
+  ASSERT_FALSE(zuThread::waitForObjects(kWait, upgrade.completionEvent()));
+  EXPECT_TRUE(upgrade.wait());
+  EXPECT_EQ(upgrade.getState(), zuNetObject::kStateFailed);
+  EXPECT_EQ(upgrade.getErrorCode(), zuErrUnsupportedType);
+  EXPECT_EQ(upgrade.errorMessage().toString(),
+            "Request of type \"3\" is not supported. The server and the client might be "
+            "incompatible.");
+  handler->stop();
+  handler->wait();
+  EXPECT_EQ(run.stop(), 0u);
 }
 
 }  // namespace
