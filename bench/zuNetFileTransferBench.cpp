@@ -110,7 +110,7 @@ void BM_WriteFile64MiB(benchmark::State& state) {
       break;
     }
   }
-  state.SetBytesProcessed(static_cast<i64>(state.iterations() * kFileSize));
+  state.SetBytesProcessed(state.iterations() * static_cast<i64>(kFileSize));
 }
 BENCHMARK(BM_WriteFile64MiB)->ArgName("compress")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)
     ->UseRealTime();
@@ -137,7 +137,7 @@ void BM_ReadFile64MiB(benchmark::State& state) {
       break;
     }
   }
-  state.SetBytesProcessed(static_cast<i64>(state.iterations() * kFileSize));
+  state.SetBytesProcessed(state.iterations() * static_cast<i64>(kFileSize));
 }
 BENCHMARK(BM_ReadFile64MiB)->ArgName("compress")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)
     ->UseRealTime();
