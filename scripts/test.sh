@@ -20,5 +20,13 @@ cmake -S . -B build/clang -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build build/clang -j "$jobs"
 (cd build/clang && ctest --output-on-failure -j "$jobs" --timeout 300)
 
+# The network layers, the service host and the agent under ThreadSanitizer: only
+# those three test programs are built, to keep the run short.
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTW_TSAN=ON -DTW_BENCH=OFF >/dev/null
+cmake --build build/tsan -j "$jobs" --target test_loam_netobjects test_loam_service \
+      test_update_agent
+(cd build/tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+   ctest --output-on-failure -j "$jobs" --timeout 600 -E '_NOT_BUILT$')
+
 # Fuzz harnesses: clang build, short bounded runs over their seed corpora.
 bash scripts/fuzz.sh 20

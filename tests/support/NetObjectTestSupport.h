@@ -33,6 +33,8 @@ class ReplyRequest : public zuNetObject {
   }
   u8 getType() const override { return type_; }
   bool isRequest() const override { return true; }
+  // Tests check replies larger than the default bound.
+  std::size_t maxGatheredBytes() const override { return 1u << 20; }
   u16 processData(zuNetReader& reader, u32 length) override {
     reply.assign(reinterpret_cast<const char*>(reader.getCurrent()), length);
     setSendState(kStateDone);

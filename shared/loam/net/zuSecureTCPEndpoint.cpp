@@ -103,7 +103,7 @@ u16 zuSecureTCPEndpoint::listen(u16 port, const zuIPAddress& bindAddress) {
   return zuTCPEndpoint::listen(port, bindAddress);
 }
 
-std::unique_ptr<zuNetEndpoint> zuSecureTCPEndpoint::accept() {
+std::unique_ptr<zuNetEndpoint> zuSecureTCPEndpoint::acceptWithoutHandshake() {
   for (;;) {
     std::unique_ptr<zuNetEndpoint> next = zuTCPEndpoint::accept();
     if (next == nullptr) return nullptr;
@@ -113,8 +113,17 @@ std::unique_ptr<zuNetEndpoint> zuSecureTCPEndpoint::accept() {
     secure->cryptor_.publicKey = cryptor_.publicKey;
     secure->cryptor_.keySize = cryptor_.keySize;
     secure->handshakeTimeout_ = handshakeTimeout_;
+    return next;
+  }
+}
+
+std::unique_ptr<zuNetEndpoint> zuSecureTCPEndpoint::accept() {
+  for (;;) {
+    std::unique_ptr<zuNetEndpoint> next = acceptWithoutHandshake();
+    if (next == nullptr) return nullptr;
     // The handshake runs here, on the accepting thread; a silent peer holds
     // the next accept back for at most the handshake time.
+    auto* secure = static_cast<zuSecureTCPEndpoint*>(next.get());
     if (secure->serverHandshake() == 0) return next;
     secure->close();
   }

@@ -64,6 +64,10 @@ class zuSecureTCPEndpoint : public zuTCPEndpoint {
   // The next connection whose server handshake succeeds; connections whose
   // handshake fails are dropped and the wait goes on. Null as the TCP accept.
   std::unique_ptr<zuNetEndpoint> accept() override;
+  // The next connection, with this listener's keys and handshake time, but
+  // before its handshake: the caller runs checkKeysAndHandshake on the
+  // connection's own thread, so a slow peer holds up only itself.
+  std::unique_ptr<zuNetEndpoint> acceptWithoutHandshake();
   // Closes and forgets the session, so the endpoint can connect afresh.
   u16 close() override;
   // The server handshake on a connection that already exists (key pair as

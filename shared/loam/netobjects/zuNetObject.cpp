@@ -22,7 +22,7 @@ zuNetObject::zuNetObject() {
 
 zuNetObject::~zuNetObject() = default;
 
-bool zuNetObject::isSucceeded() const { return state_ == kStateDone && getErrorCode() == 0; }
+bool zuNetObject::isSucceeded() const { return getState() == kStateDone && getErrorCode() == 0; }
 
 const char* zuNetObject::getTypeName() const { return "NetObject"; }
 
@@ -33,7 +33,7 @@ bool zuNetObject::requiresAuthority() const { return true; }
 void zuNetObject::setHandler(zuNetObjectHandlerInterface* handler) { handler_ = handler; }
 
 void zuNetObject::setState(u32 state) {
-  state_ = state;
+  state_.store(state, std::memory_order_release);
   if (!isEndState(state)) return;
   onFinished();
   // The callback may delete the object: nothing touches it afterwards.

@@ -4,6 +4,7 @@
 // message id, files it by its send state, cuts its outgoing data into chunks
 // and hands it the incoming chunks; the object only produces and consumes
 // bytes.
+#include <atomic>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -93,7 +94,8 @@ class zuNetObject {
   static bool isEndState(u32 state) {
     return state == kStateDone || state == kStateCancelled || state == kStateFailed;
   }
-  u32 getState() const { return state_; }
+  // Other threads read it (cancelRequest, queueObject, a waiting client).
+  u32 getState() const { return state_.load(std::memory_order_acquire); }
   u32 getSendState() const { return sendState_; }
   zuNetObjectHandlerInterface* getHandler() const { return handler_; }
   u32 getReceivedCount() const { return receivedCount_; }
@@ -134,7 +136,7 @@ class zuNetObject {
   std::vector<u8> received_;
   zuDynamicNetWriter outgoing_;
   u16 id_ = 0;
-  u32 state_ = kStateIdle;
+  std::atomic<u32> state_{kStateIdle};
   u32 sendState_ = kStateIdle;
   CompletionCallback callback_ = nullptr;
   u32 receivedCount_ = 0;

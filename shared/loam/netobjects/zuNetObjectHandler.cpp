@@ -9,6 +9,7 @@
 #include "loam/base/zuException.h"
 #include "loam/base/zuMessageTexts.h"
 #include "loam/net/zuNetStatus.h"
+#include "loam/net/zuSecureTCPEndpoint.h"
 #include "loam/netobjects/zuNetMessageHeader.h"
 #include "loam/netobjects/zuNetObjectErrors.h"
 #include "loam/netobjects/zuNetObjectTypes.h"
@@ -74,6 +75,7 @@ class StopEventSwap {
 zuNetObjectHandler::zuNetObjectHandler(zuThread* parent, std::unique_ptr<zuNetEndpoint> endpoint,
                                        bool compress)
     : zuThread(parent), packetLayer_(std::move(endpoint), compress) {
+  packetLayer_.setSendTimeout(inactivityLimit_);
   if (zuNetEndpoint* e = packetLayer_.endpoint()) {
     peerAddress_ = e->peerAddress();
     peerPort_ = e->peerPort();
@@ -128,6 +130,30 @@ void zuNetObjectHandler::rejectConnection() {
     }
   }
   packetLayer_.close();
+}
+
+void zuNetObjectHandler::setHandshakeOnStart(bool reject) {
+  handshakeOnStart_ = true;
+  rejectOnStart_ = reject;
+}
+
+bool zuNetObjectHandler::runHandshake() {
+  zuNetEndpoint* const endpoint = packetLayer_.endpoint();
+  if (endpoint == nullptr) return false;
+  u16 status = 0;
+  {
+    // A stop of this thread ends a handshake that is still waiting.
+    StopEventSwap swap(endpoint, stopEvent(), stopEvent());
+    status = endpoint->checkKeysAndHandshake();
+  }
+  if (status != 0) {
+    zuLog::logf(4, "%s: the secure handshake failed with %u.", connectionText().c_str(),
+                u32{status});
+    return false;
+  }
+  if (const auto* secure = dynamic_cast<const zuSecureTCPEndpoint*>(endpoint))
+    packetLayer_.setCompress(secure->compressionAgreed());
+  return true;
 }
 
 // ---- calls from any thread ----
@@ -185,6 +211,35 @@ void zuNetObjectHandler::queueObject(zuNetObject* object) {
   wakeEvent_.set();
 }
 
+namespace {
+
+std::atomic<u32> g_workers{0};
+
+// One more than the count, unless that would pass limit.
+bool takeOne(std::atomic<u32>& count, u32 limit) {
+  u32 now = count.load(std::memory_order_relaxed);
+  do {
+    if (now >= limit) return false;
+  } while (!count.compare_exchange_weak(now, now + 1, std::memory_order_acq_rel));
+  return true;
+}
+
+}  // namespace
+
+bool zuNetObjectHandler::acquireWorker() {
+  if (!takeOne(workers_, kMaxWorkersPerConnection)) return false;
+  if (takeOne(g_workers, kMaxWorkers)) return true;
+  workers_.fetch_sub(1, std::memory_order_acq_rel);
+  return false;
+}
+
+void zuNetObjectHandler::releaseWorker() {
+  workers_.fetch_sub(1, std::memory_order_acq_rel);
+  g_workers.fetch_sub(1, std::memory_order_acq_rel);
+}
+
+u32 zuNetObjectHandler::workerCount() { return g_workers.load(std::memory_order_acquire); }
+
 // ---- errors ----
 
 void zuNetObjectHandler::exceptionToError(const std::exception& e, zuErrorMessage& error) {
@@ -230,8 +285,19 @@ void zuNetObjectHandler::handleException(const std::exception& e) {
 // ---- the thread ----
 
 void zuNetObjectHandler::run() {
+  if (handshakeOnStart_ && !runHandshake()) return;
+  if (rejectOnStart_) {
+    rejectConnection();
+    return;
+  }
   zuMultiEvent events(&wakeEvent_, stopEvent());
   zuSingleEvent* const stop = stopEvent();
+  receiveStop_ = &events;
+  struct Forget {
+    zuEvent*& slot;
+    ~Forget() { slot = nullptr; }
+  } forget{receiveStop_};
+  if (zuNetEndpoint* endpoint = packetLayer_.endpoint()) endpoint->setStopEvent(stop);
   while (!stop->isSet()) {
     processQueues();
     if (stop->isSet()) break;
@@ -252,10 +318,7 @@ void zuNetObjectHandler::run() {
         if (!waitingList_.empty()) wait = std::min(wait, waitingList_.front()->timeToNextAction());
       }
     }
-    {
-      StopEventSwap swap(packetLayer_.endpoint(), &events, stop);
-      receive(wait);
-    }
+    receive(wait);
     if (packetLayer_.receiveTimer().elapsed() >= inactivityLimit_)
       throw zuException(zuErrHandlerNotRunning, kHandlerNotRunningText);
   }
@@ -284,7 +347,10 @@ void zuNetObjectHandler::cleanup() {
   for (auto* map : {&requests, &responses}) {
     for (auto& [id, object] : *map) {
       object->setId(0);
-      if (last.code() != 0 && object->getErrorCode() == 0) object->errorMessage() = last;
+      // Only requests take the connection's error: a response may have a
+      // worker that writes its own, and nobody reads it any more.
+      if (object->isRequest() && last.code() != 0 && object->getErrorCode() == 0)
+        object->errorMessage() = last;
       object->setState(zuNetObject::kStateCancelled);
     }
   }
@@ -435,7 +501,12 @@ void zuNetObjectHandler::sendPending() {
 
 void zuNetObjectHandler::receive(u32 wait) {
   u32 length = 0;
-  const u16 status = packetLayer_.receive(packet_, length, wait);
+  u16 status = 0;
+  {
+    zuEvent* const stop = stopEvent();
+    StopEventSwap swap(packetLayer_.endpoint(), receiveStop_ ? receiveStop_ : stop, stop);
+    status = packetLayer_.receive(packet_, length, wait);
+  }
   if (status == zuErrStopped || status == zuErrTimeout || status == zuErrNoData) return;
   if (status != 0) {
     zuErrorMessage error(status, kNetworkErrorText, 'e', std::to_string(u32{status}));
@@ -514,15 +585,19 @@ void zuNetObjectHandler::handleIncoming(u32 length) {
       return;
     }
     if (header.error != 0) {
-      if (bodyLength != 0) {
-        zuNetReader reader(body, bodyLength);
-        try {
-          reader.getErrorMessage(object->errorMessage());
-        } catch (const std::out_of_range&) {
-          // A garbled message: the header's code still fails the exchange.
+      // The peer's error belongs to our request. A response keeps its own:
+      // its worker may be writing it right now.
+      if (!request) {
+        if (bodyLength != 0) {
+          zuNetReader reader(body, bodyLength);
+          try {
+            reader.getErrorMessage(object->errorMessage());
+          } catch (const std::out_of_range&) {
+            // A garbled message: the header's code still fails the exchange.
+          }
         }
+        object->setErrorCode(header.error);
       }
-      object->setErrorCode(header.error);
       setObjectState(object, zuNetObject::kStateFailed);
       return;
     }

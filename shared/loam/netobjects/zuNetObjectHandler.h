@@ -12,6 +12,7 @@
 // thread never holds the lock while it waits, while an object handles data,
 // or while an object's completion runs (a response's completion may join a
 // worker that is itself waiting for the lock in queueObject).
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <list>
@@ -52,6 +53,9 @@ class zuNetObjectHandler : public zuThread, public zuNetObjectHandlerInterface {
   // Responses open at once on one connection; the next request is refused
   // with 772.
   static constexpr u32 kMaxOpenExchanges = 32;
+  // Response workers at once, on one connection and in the whole process.
+  static constexpr u32 kMaxWorkersPerConnection = 4;
+  static constexpr u32 kMaxWorkers = 16;
 
   // Takes ownership of the endpoint. compress: compress outgoing packets.
   zuNetObjectHandler(zuThread* parent, std::unique_ptr<zuNetEndpoint> endpoint, bool compress);
@@ -70,13 +74,24 @@ class zuNetObjectHandler : public zuThread, public zuNetObjectHandlerInterface {
   // Run on the handler's thread when it ends; returns the previous one.
   EndCallback setEndCallback(EndCallback callback);
   void setKeepAliveInterval(u32 ms) { keepAliveInterval_ = ms; }
-  void setInactivityLimit(u32 ms) { inactivityLimit_ = ms; }
+  // Also bounds each packet send: a peer that stops reading loses its
+  // connection.
+  void setInactivityLimit(u32 ms) {
+    inactivityLimit_ = ms;
+    packetLayer_.setSendTimeout(ms);
+  }
   u32 keepAliveInterval() const { return keepAliveInterval_; }
   u32 inactivityLimit() const { return inactivityLimit_; }
 
   // For a handler that is not started (too many connections): a type-5
   // message with 1030, then the connection is closed.
   void rejectConnection();
+  // Set before the start, for a connection accepted without its secure
+  // handshake: the thread runs the server handshake first (under its own
+  // stop event) and takes the compression it settles; a failed handshake
+  // ends the thread quietly. With reject, the thread then only rejects the
+  // connection (rejectConnection) and ends.
+  void setHandshakeOnStart(bool reject);
   bool isConnected() const;
 
   // Any thread. Registers the request under a new id and queues it; 773
@@ -90,6 +105,11 @@ class zuNetObjectHandler : public zuThread, public zuNetObjectHandlerInterface {
   virtual void setLoggedIn(bool loggedIn) { loggedIn_ = loggedIn; }
   // Any thread. Ignores null, ended and unregistered objects.
   void queueObject(zuNetObject* object) override;
+  // Any thread. Within both worker bounds above.
+  bool acquireWorker() override;
+  void releaseWorker() override;
+  // Workers running now, on all connections.
+  static u32 workerCount();
 
   // The message of a caught exception, put into error unless error already
   // has a zuException's code.
@@ -137,6 +157,9 @@ class zuNetObjectHandler : public zuThread, public zuNetObjectHandlerInterface {
   void unlist(zuNetObject* object);
   void rebuildConnectionText();
   void handleIncoming(u32 length);
+  // The server handshake of a connection accepted without it; false when
+  // it failed.
+  bool runHandshake();
 
   std::string name_;
   zuIPAddress peerAddress_;
@@ -146,6 +169,13 @@ class zuNetObjectHandler : public zuThread, public zuNetObjectHandlerInterface {
   u32 keepAliveInterval_ = kKeepAliveInterval;
   u32 inactivityLimit_ = kInactivityLimit;
   EndCallback endCallback_;
+  // What ends a wait for incoming packets: new work or a stop. Only that
+  // wait uses it; sends run under the stop event alone, so a wake never
+  // cuts a frame short.
+  zuEvent* receiveStop_ = nullptr;
+  std::atomic<u32> workers_{0};
+  bool handshakeOnStart_ = false;
+  bool rejectOnStart_ = false;
 
  public:
   // ---- the client's side: opening a connection ----

@@ -15,4 +15,8 @@ class zuNetObjectHandlerInterface {
   virtual void queueObject(zuNetObject* object) = 0;
   // The handler's name, ":", the peer's address text and "(port)".
   virtual std::string connectionText() const = 0;
+  // A place for one more response worker on this connection; false when
+  // none is left. Each true is matched by one releaseWorker. Any thread.
+  virtual bool acquireWorker() { return true; }
+  virtual void releaseWorker() {}
 };

@@ -120,7 +120,8 @@ u16 zuNetPacketLayer::send(zuNetBuffer& buffer, u32 length) {
   if (!endpoint_) return zuErrNetwork;
   if (length > buffer.capacity() || length > 0xFFFFFFFFu - zuNetBuffer::kFrameOverhead)
     return zuErrFailed;
-  endpoint_->setTimeout(zuNetEndpoint::kNoTimeout);
+  if (sendBroken_) return zuErrNetwork;
+  endpoint_->setTimeout(sendTimeout_);
   sendTimer_.start();
 
   u8* const payload = buffer.payload();
@@ -150,6 +151,7 @@ u16 zuNetPacketLayer::send(zuNetBuffer& buffer, u32 length) {
   payload[size] = kTrailer;
   u16 status = endpoint_->write(buffer.data(), size + zuNetBuffer::kFrameOverhead);
   if (status == 0) status = endpoint_->flush();
+  if (status != 0) sendBroken_ = true;
   return status;
 }
 

@@ -40,8 +40,13 @@ class zuNetPacketLayer {
   // Sends the length payload bytes at buffer.payload() as one frame. The
   // frame head and trailer are written around the payload in the buffer, and
   // a compressed payload replaces the original there. 515 when length
-  // exceeds the buffer's capacity.
+  // exceeds the buffer's capacity. A send that fails part way leaves a torn
+  // frame on the wire (and a cipher stream ahead of it): every later send
+  // then fails with 516.
   u16 send(zuNetBuffer& buffer, u32 length);
+  // The endpoint's time-out for each send; none at construction.
+  void setSendTimeout(u32 ms) { sendTimeout_ = ms; }
+  u32 sendTimeout() const { return sendTimeout_; }
   // Receives one packet's payload into buffer.payload(), growing the buffer
   // as needed, and sets length. wait is in milliseconds, 0xFFFFFFFF without
   // limit. 257, 258 and 513 keep the progress; other failures break the
@@ -51,6 +56,9 @@ class zuNetPacketLayer {
   u16 close();
 
   zuNetEndpoint* endpoint() const { return endpoint_.get(); }
+  // For a connection whose compression is settled after the layer is made.
+  void setCompress(bool compress) { compress_ = compress; }
+  bool compress() const { return compress_; }
   // Restarted whenever bytes arrive.
   const zuTimer& receiveTimer() const { return receiveTimer_; }
   // Restarted at every send.
@@ -76,6 +84,8 @@ class zuNetPacketLayer {
   zuTimer receiveTimer_;
   zuTimer sendTimer_;
   bool compress_;
+  u32 sendTimeout_ = 0xFFFFFFFFu;
+  bool sendBroken_ = false;
   // Scratch for compression and decompression, kept between calls.
   std::vector<u8> scratch_;
 };

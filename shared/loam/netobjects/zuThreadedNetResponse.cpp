@@ -2,7 +2,9 @@
 
 #include <new>
 
+#include "loam/base/zuMessage.h"
 #include "loam/base/zuMessageTexts.h"
+#include "loam/netobjects/zuNetObjectHandlerInterface.h"
 #include "loam/netobjects/zuResponseThread.h"
 
 zuThreadedNetResponse::zuThreadedNetResponse() = default;
@@ -37,15 +39,32 @@ u16 zuThreadedNetResponse::receiveData(const u8* data, u32 length, bool last) {
     filed_ = handler_ == nullptr;
     ended_ = false;
   }
+  // Workers are bounded per connection and per process: a peer that sends
+  // requests faster than they end must not multiply threads.
+  if (handler_ != nullptr) {
+    if (!handler_->acquireWorker()) {
+      setError(kzuCodeMemoryExhausted, kzuMemoryExhaustedText);
+      logMessage(4, zuMessage("no place for another worker."));
+      return kzuCodeMemoryExhausted;
+    }
+    holdsWorker_ = true;
+  }
   // Stored before the start: the work may ask for its stop event at once.
   thread_ = std::make_unique<zuResponseThread>(*this);
   try {
     thread_->start();
   } catch (...) {
     thread_.reset();
+    releaseWorker();
     throw;
   }
   return 0;
+}
+
+void zuThreadedNetResponse::releaseWorker() {
+  if (!holdsWorker_) return;
+  holdsWorker_ = false;
+  handler_->releaseWorker();
 }
 
 void zuThreadedNetResponse::setState(u32 state) {
@@ -89,6 +108,9 @@ void zuThreadedNetResponse::runWork(zuResponseThread&) {
 }
 
 void zuThreadedNetResponse::onThreadExit(zuResponseThread& thread) {
+  // Before the reply goes: a peer that waits for it may send the next
+  // request at once.
+  releaseWorker();
   std::lock_guard<std::mutex> hold(handoff_);
   if (ended_) return;
   const zuErrorMessage escaped = thread.lastError();

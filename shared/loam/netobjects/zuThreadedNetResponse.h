@@ -29,7 +29,8 @@ class zuThreadedNetResponse : public zuNetResponse {
 
   // Gathers the chunks; on the last one starts the worker over all of them
   // and leaves the response to it (send state 0). std::bad_alloc when the
-  // worker cannot be made.
+  // worker cannot be made; 259 with the memory text, and no worker, when
+  // the handler has no place for one more.
   u16 receiveData(const u8* data, u32 length, bool last) override;
   // Keeps the worker in step with the handler (see above).
   void setState(u32 state) override;
@@ -65,4 +66,7 @@ class zuThreadedNetResponse : public zuNetResponse {
   bool filed_ = false;
   // The exchange is over: the worker must not hand the response back.
   bool ended_ = false;
+  // The handler's worker place, held from the start until the work ends.
+  bool holdsWorker_ = false;
+  void releaseWorker();
 };

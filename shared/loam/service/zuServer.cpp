@@ -11,6 +11,7 @@
 #include "loam/net/zuRSACryptor.h"
 #include "loam/net/zuSecureTCPEndpoint.h"
 #include "loam/netobjects/zuNetObjectErrors.h"
+#include "loam/platform/zuPlatformResourceError.h"
 #include "loam/platform/zuPlatformRoot.h"
 #include "loam/threads/zuLog.h"
 #include "loam/threads/zuOSInfo.h"
@@ -182,10 +183,20 @@ void zuServer::main() {
   if (isStopRequested()) return;
 
   for (;;) {
-    std::unique_ptr<zuNetEndpoint> accepted = listener.accept();
+    // The handshake runs on the connection's own thread: a peer that stays
+    // silent must not hold up the next accept.
+    std::unique_ptr<zuNetEndpoint> accepted = listener.acceptWithoutHandshake();
     if (!accepted) {
       if (isStopRequested()) return;
-      throw zuException(zuErrFailed, kEndpointFailedText);
+      const u32 error = listener.lastError();
+      if (!zuPlatform::isResourceExhausted(error))
+        throw zuException(zuErrFailed, kEndpointFailedText);
+      // Out of descriptors or memory: the connection waits in the backlog
+      // until handlers end and give theirs back.
+      zuLog::logf(0, "Unable to accept a connection (system error %u); trying again.", error);
+      reapHandlers();
+      if (!zuThread::waitForObjects(kAcceptRetryMs, stopEvent())) return;
+      continue;
     }
     const std::string peer = accepted->peerAddress().toString();
     reapHandlers();
@@ -193,18 +204,36 @@ void zuServer::main() {
     zuLog::log(3, zuMessage("Connection request from [$d]. Currently $i connection(s) open.", 'd',
                             peer, 'i', zuUIntToString(open)));
     if (open < maxConnections_) {
-      const auto* secure = dynamic_cast<const zuSecureTCPEndpoint*>(accepted.get());
-      const bool compress = secure != nullptr && secure->compressionAgreed();
-      std::unique_ptr<zuNetObjectHandler> handler = createHandler(std::move(accepted), compress);
+      std::unique_ptr<zuNetObjectHandler> handler =
+          createHandler(std::move(accepted), compressionOffer_ != 0);
+      handler->setHandshakeOnStart(false);
       zuLog::log(4, zuMessage("Starting net handler for [$d].", 'd', peer));
       handler->setFactories(factories_);
-      handler->start();
-      addHandler(std::move(handler));
+      if (startHandler(*handler, peer)) addHandler(std::move(handler));
     } else {
       zuLog::log(0, zuMessage("Connection request from [$d] rejected.", 'd', peer));
-      zuNetObjectHandler(zuThread::currentThread(), std::move(accepted), true).rejectConnection();
+      // The refusal needs the handshake too, so it also runs on a thread of
+      // its own; past a bound the connection is only closed.
+      if (rejecters_.size() < kMaxRejecting) {
+        auto rejecter = std::make_unique<zuNetObjectHandler>(zuThread::currentThread(),
+                                                             std::move(accepted), true);
+        rejecter->setHandshakeOnStart(true);
+        if (startHandler(*rejecter, peer)) rejecters_.push_back(std::move(rejecter));
+      }
     }
     if (isStopRequested()) return;
+  }
+}
+
+bool zuServer::startHandler(zuNetObjectHandler& handler, const std::string& peer) {
+  try {
+    handler.start();
+    return true;
+  } catch (const std::exception&) {
+    // No thread for this connection: it is dropped, the server goes on.
+    zuLog::log(0,
+               zuMessage("Unable to start a net handler for [$d]; connection dropped.", 'd', peer));
+    return false;
   }
 }
 
@@ -218,9 +247,11 @@ void zuServer::cleanup() {
 // --- handler list ----------------------------------------------------------
 
 void zuServer::reapHandlers() {
-  std::erase_if(handlers_, [](const std::unique_ptr<zuNetObjectHandler>& handler) {
+  const auto ended = [](const std::unique_ptr<zuNetObjectHandler>& handler) {
     return handler->state() == zuThread::kStateEnded;
-  });
+  };
+  std::erase_if(handlers_, ended);
+  std::erase_if(rejecters_, ended);
 }
 
 void zuServer::addHandler(std::unique_ptr<zuNetObjectHandler> handler) {
@@ -228,14 +259,24 @@ void zuServer::addHandler(std::unique_ptr<zuNetObjectHandler> handler) {
 }
 
 void zuServer::stopHandlers() {
-  for (std::unique_ptr<zuNetObjectHandler>& handler : handlers_) {
-    if (handler->state() != zuThread::kStateEnded) {
-      handler->stop(0);
-      handler->wait();
-    }
-    handler.reset();
+  for (auto* list : {&handlers_, &rejecters_}) {
+    for (std::unique_ptr<zuNetObjectHandler>& handler : *list) handler->stop(0);
   }
-  handlers_.clear();
+  for (auto* list : {&handlers_, &rejecters_}) {
+    for (std::unique_ptr<zuNetObjectHandler>& handler : *list) {
+      if (handler->state() != zuThread::kStateEnded &&
+          zuThread::waitForObjects(stopWaitMs_, handler->finishedEvent())) {
+        // Deleting it would free what its thread still uses; the process
+        // ends soon, so it is let go instead.
+        zuLog::log(0, zuMessage("Net handler for [$d] did not stop; abandoned.", 'd',
+                                handler->peerAddress().toString()));
+        (void)handler.release();
+        continue;
+      }
+      handler.reset();
+    }
+    list->clear();
+  }
 }
 
 // --- preferences -----------------------------------------------------------

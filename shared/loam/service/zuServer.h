@@ -33,6 +33,14 @@ class zuServer : public zuNTService {
   static constexpr const char* kProductFolder = "Update Agent";
   static constexpr const char* kArgumentsEntry = "Arguments";
   static constexpr const char* kUpgradableEntry = "Upgradable";
+  // Refusals (connection limit reached) being answered at once; past it a
+  // connection is closed unanswered.
+  static constexpr u32 kMaxRejecting = 16;
+  // How long an accept that ran out of descriptors or memory waits before
+  // it tries again.
+  static constexpr u32 kAcceptRetryMs = 100;
+  // How long stopHandlers waits for each handler before it abandons it.
+  static constexpr u32 kStopWaitMs = 30000;
 
   // Both values are ignored: port 4152 and at most 100 connections apply.
   explicit zuServer(u16 port = kDefaultPort, u32 maxConnections = kMaxConnections);
@@ -61,7 +69,8 @@ class zuServer : public zuNTService {
   void reapHandlers();
   u32 connectionCount() const { return static_cast<u32>(handlers_.size()); }
   void addHandler(std::unique_ptr<zuNetObjectHandler> handler);
-  // Stops and waits for every handler still running, deletes all of them.
+  // Stops every handler still running and waits for each a bounded time;
+  // deletes those that ended, abandons (logs and leaks) the others.
   void stopHandlers();
   // Chooses the data folder (creating the default one) and names the
   // preference file in it. Throws zuException 1538 or 1546.
@@ -82,12 +91,15 @@ class zuServer : public zuNTService {
   void setPort(u16 port) { port_ = port; }
   void setBindAddress(const zuIPAddress& address) { bindAddress_ = address; }
   void setMaxConnections(u32 limit) { maxConnections_ = limit; }
+  void setStopWait(u32 ms) { stopWaitMs_ = ms; }
 
  protected:
   // The handler for an accepted connection, not started yet. A seam for
   // tests that watch handlers end.
   virtual std::unique_ptr<zuNetObjectHandler> createHandler(std::unique_ptr<zuNetEndpoint> endpoint,
                                                             bool compress);
+  // Starts a handler's thread; false (logged) when no thread could be had.
+  bool startHandler(zuNetObjectHandler& handler, const std::string& peer);
 
   u8 listening_ = 0;
   u8 compressionOffer_ = 1;
@@ -100,4 +112,7 @@ class zuServer : public zuNTService {
   std::unique_ptr<zuNetEndpoint> listeningEndpoint_;
   zuNetResponseFactoryMap factories_;
   std::vector<std::unique_ptr<zuNetObjectHandler>> handlers_;
+  // Threads that answer connections past the limit with 1030.
+  std::vector<std::unique_ptr<zuNetObjectHandler>> rejecters_;
+  u32 stopWaitMs_ = kStopWaitMs;
 };

@@ -10,6 +10,7 @@
 #include "loam/base/zuException.h"
 #include "loam/base/zuMessageTexts.h"
 #include "loam/platform/zuInitOrder.h"
+#include "loam/platform/zuPlatformEvent.h"
 #include "loam/platform/zuPlatformInitTrace.h"
 #include "loam/platform/zuPlatformRandom.h"
 #include "loam/platform/zuPlatformWait.h"
@@ -244,7 +245,10 @@ bool zuThread::waitForObjects(u32 ms, zuEvent* events) {
   if (events->isSet()) return false;
   std::vector<zuPlatform::Handle> handles;
   events->collectHandles(handles);
-  return zuPlatform::waitForAny(handles, ms) == zuPlatform::kWaitTimeout;
+  const i32 result = zuPlatform::waitForAny(handles, ms);
+  if (result >= 0 && static_cast<std::size_t>(result) < handles.size())
+    zuPlatform::eventAcquired(handles[static_cast<std::size_t>(result)]);
+  return result == zuPlatform::kWaitTimeout;
 }
 
 u16 zuThread::pollSockets(std::vector<PollEntry>& entries, u32 ms) {

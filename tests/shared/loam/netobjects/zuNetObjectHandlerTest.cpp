@@ -11,6 +11,7 @@
 
 #include "loam/base/zuException.h"
 #include "loam/base/zuMessageTexts.h"
+#include "loam/net/zuNetStatus.h"
 #include "loam/net/zuScriptedEndpoint.h"
 #include "loam/net/zuTCPEndpoint.h"
 #include "loam/netobjects/zuNetMessageHeader.h"
@@ -46,6 +47,11 @@ std::string serialised(const zuErrorMessage& message) {
 class TestHandler : public zuNetObjectHandler {
  public:
   using zuNetObjectHandler::zuNetObjectHandler;
+  // The thread makes virtual calls: it must end before this part goes.
+  ~TestHandler() override {
+    stop();
+    wait();
+  }
   void setNextId(u32 id) { nextId_ = id; }
 };
 
@@ -436,6 +442,74 @@ TEST_F(zuNetObjectHandlerTest, OpenExchangesPerConnectionAreBounded) {
   }
   EXPECT_EQ(probe.createCount.load(), 32);
   EXPECT_EQ(probe.deleteCount.load(), 0);
+}
+
+TEST_F(zuNetObjectHandlerTest, PeerThatStopsReadingLosesItsConnection) {
+  Probe probe;
+  probe.limit = 1u << 20;
+  auto a = std::make_unique<zuTCPEndpoint>(nullptr, kWait);
+  auto b = std::make_unique<zuTCPEndpoint>(nullptr, 1000);
+  ASSERT_TRUE(zuConnectEndpointPair(*a, *b));
+  TestHandler handler(nullptr, std::move(a), false);
+  handler.setInactivityLimit(500);
+  handler.setFactories(echoFactories(probe));
+  handler.start();
+
+  // Requests whose echoes are never read, until the handler, stuck on a
+  // full connection, stops taking more.
+  zuNetPacketLayer peer(std::move(b), false);
+  zuNetBuffer buffer(30006);
+  const std::string body = pattern(30000, 7);
+  u16 status = 0;
+  for (u32 i = 0; i < 10000 && status == 0; ++i) {
+    zuNetMessageHeader header;
+    header.id = static_cast<u16>(i % 30000 + 1);
+    header.type = kEcho;
+    header.flags = 11;
+    header.write(buffer.payload());
+    std::copy(body.begin(), body.end(), buffer.payload() + 6);
+    status = peer.send(buffer, 30006);
+  }
+  // Either this end filled up too, or the handler gave up first.
+  EXPECT_TRUE(status == zuErrTimeout || status == zuErrConnectionBroken) << status;
+  ASSERT_TRUE(ended(handler));
+  // Ended by its send's time limit, not by a silent peer.
+  EXPECT_EQ(handler.lastError().code(), zuErrTimeout);
+}
+
+TEST_F(zuNetObjectHandlerTest, RepliesMadeWhileReceivingAreSentUnderTheStopEventAlone) {
+  // Records the stop event that each send runs under: a wake from another
+  // thread must not be able to cut a frame short.
+  struct Recording : zuScriptedEndpoint {
+    u16 sendRaw(const void* data, u32 count) override {
+      stopEvents.push_back(stopEvent());
+      return zuScriptedEndpoint::sendRaw(data, count);
+    }
+    std::vector<zuEvent*> stopEvents;
+  };
+  const auto packet = [](u16 id, u8 type, u8 flags, const std::string& body) {
+    std::string p(1, '<');
+    const u32 n = static_cast<u32>(6 + body.size());
+    for (int shift = 24; shift >= 0; shift -= 8) p += static_cast<char>((n >> shift) & 0xFF);
+    p += static_cast<char>(id >> 8);
+    p += static_cast<char>(id & 0xFF);
+    p += static_cast<char>(type);
+    p += static_cast<char>(flags);
+    p += std::string(2, '\0') + body + ">";
+    return p;
+  };
+  auto owned = std::make_unique<Recording>();
+  Recording& endpoint = *owned;
+  endpoint.addBytes(packet(0, 0, 9, ""));       // keep-alive to answer
+  endpoint.addBytes(packet(3, 9, 11, "x"));     // unsupported type: error reply
+  endpoint.addBytes(packet(4, kEcho, 13, ""));  // a cancel to acknowledge
+  Probe probe;
+  TestHandler handler(nullptr, std::move(owned), false);
+  handler.setFactories(echoFactories(probe));
+  handler.start();
+  ASSERT_TRUE(ended(handler));
+  ASSERT_GE(endpoint.stopEvents.size(), 2u);
+  for (zuEvent* e : endpoint.stopEvents) EXPECT_EQ(e, handler.stopEvent());
 }
 
 TEST_F(zuNetObjectHandlerTest, KeepAlivesAreAnsweredOnlyWhenAsked) {

@@ -150,6 +150,10 @@ TEST_F(zuNetPacketLayerTest, SendFailuresAndBadArguments) {
   zuNetBuffer buffer(10);
   EXPECT_EQ(sender.layer->send(buffer, 10), zuErrConnectionBroken);
   EXPECT_EQ(sender.layer->send(buffer, 11), zuErrFailed);
+  // The failed frame may be torn on the wire: nothing more goes after it.
+  sender.endpoint->setSendStatus(0);
+  EXPECT_EQ(sender.layer->send(buffer, 1), zuErrNetwork);
+  EXPECT_EQ(sender.endpoint->sent(), "");
 
   zuNetPacketLayer none(nullptr, true);
   u32 length = 0;

@@ -9,9 +9,15 @@
 #include <vector>
 
 #include "loam/base/zuException.h"
+#include "loam/base/zuMessageTexts.h"
+#include "loam/net/zuTCPEndpoint.h"
+#include "loam/netobjects/zuNetBuffer.h"
+#include "loam/netobjects/zuNetMessageHeader.h"
 #include "loam/netobjects/zuNetObjectErrors.h"
 #include "loam/netobjects/zuNetObjectHandler.h"
+#include "loam/netobjects/zuNetPacketLayer.h"
 #include "loam/netobjects/zuNetResponse.h"
+#include "loam/netobjects/zuNetWriter.h"
 #include "loam/netobjects/zuResponseThread.h"
 #include "loam/netobjects/zuThreadedNetResponse.h"
 #include "loam/platform/zuPlatformTime.h"
@@ -39,12 +45,14 @@ struct Probe {
   std::atomic<zuThread*> handlerThread{nullptr};
   // What the work saw of its own thread.
   std::atomic<bool> onResponseThread{false};
+  std::mutex textLock;
   std::string workThreadText;
   zuSingleEvent workStarted;
   zuSingleEvent workEnded;
   zuSingleEvent deleted;
   std::atomic<bool> endedBeforeDelete{false};
   std::atomic<int> workCount{0};
+  std::atomic<u16> errorAtDelete{0};
 };
 
 // Answers with its request reversed.
@@ -75,16 +83,22 @@ class WorkResponse : public zuThreadedNetResponse {
   ~WorkResponse() override {
     stopWork();
     probe_.endedBeforeDelete = probe_.workEnded.isSet();
+    probe_.errorAtDelete = getErrorCode();
     probe_.deleted.set();
   }
   u8 getType() const override { return kType; }
   const char* getName() const override { return "Work"; }
   bool requiresAuthority() const override { return false; }
+  // Room for the several-chunk request below.
+  std::size_t maxGatheredBytes() const override { return 1u << 20; }
   u16 run(zuNetReader& reader) override {
     zuThread* self = zuThread::currentThread();
     probe_.workThread = self;
     probe_.onResponseThread = self != nullptr && self == responseThread();
-    if (self) probe_.workThreadText = self->text();
+    if (self) {
+      std::lock_guard<std::mutex> hold(probe_.textLock);
+      probe_.workThreadText = self->text();
+    }
     ++probe_.workCount;
     probe_.workStarted.set();
     struct Ended {
@@ -109,6 +123,12 @@ class WorkResponse : public zuThreadedNetResponse {
       case 'w':
         zuThread::waitForObjects(0xFFFFFFFF, getStopEvent());
         return isStopRequested() ? 0 : 1;
+      case 'e':
+        // Keeps writing its own error until stopped.
+        do {
+          setError(1500, "Busy $n.", 'n', rest);
+        } while (zuThread::waitForObjects(1, getStopEvent()));
+        return 0;
       default:
         return 0;
     }
@@ -223,6 +243,48 @@ TEST_F(zuNetResponseTest, CancelMidWorkJoinsTheWorker) {
   EXPECT_TRUE(ErrorLines::lines().empty());
 }
 
+TEST_F(zuNetResponseTest, PeerErrorForARunningWorkEndsItWithoutTouchingItsError) {
+  auto a = std::make_unique<zuTCPEndpoint>(nullptr, kWait);
+  auto b = std::make_unique<zuTCPEndpoint>(nullptr, kWait);
+  ASSERT_TRUE(zuConnectEndpointPair(*a, *b));
+  zuNetObjectHandler server(nullptr, std::move(a), false);
+  zuNetResponseFactoryMap factories;
+  factories[kType] = [this](u8) { return std::make_unique<WorkResponse>(probe_); };
+  server.setFactories(factories);
+  server.start();
+  zuNetPacketLayer peer(std::move(b), false);
+  zuNetBuffer buffer(1000);
+  const auto send = [&](u8 type, u8 flags, u16 error, const std::string& body) {
+    zuNetMessageHeader header;
+    header.id = 9;
+    header.type = type;
+    header.flags = flags;
+    header.error = error;
+    header.write(buffer.payload());
+    std::copy(body.begin(), body.end(), buffer.payload() + 6);
+    ASSERT_EQ(peer.send(buffer, static_cast<u32>(6 + body.size())), 0);
+  };
+
+  send(kType, 11, 0, "eX");
+  ASSERT_TRUE(waitFor(probe_.workStarted));
+  // The peer fails its own request while the work writes its error.
+  zuErrorMessage theirs(1234, "Theirs.");
+  std::vector<u8> bytes(200);
+  zuNetWriter writer(bytes.data(), static_cast<u32>(bytes.size()));
+  writer.putErrorMessage(theirs);
+  send(kType, 9, 1234, std::string(reinterpret_cast<const char*>(bytes.data()), writer.size()));
+  ASSERT_TRUE(waitFor(probe_.deleted));
+  EXPECT_TRUE(probe_.endedBeforeDelete.load());
+  EXPECT_EQ(probe_.errorAtDelete.load(), 1500);
+  // Nothing was answered and the connection goes on.
+  send(0, 9, 0, "");
+  u32 length = 0;
+  ASSERT_EQ(peer.receive(buffer, length, kWait), 0);
+  zuNetMessageHeader answer;
+  answer.read(buffer.payload(), length);
+  EXPECT_EQ(answer.type, 0);
+}
+
 TEST_F(zuNetResponseTest, HandlerEndingMidWorkJoinsTheWorker) {
   connect<WorkResponse>();
   send("w");
@@ -230,6 +292,56 @@ TEST_F(zuNetResponseTest, HandlerEndingMidWorkJoinsTheWorker) {
   server_.reset();
   EXPECT_TRUE(probe_.deleted.isSet());
   EXPECT_TRUE(probe_.endedBeforeDelete.load());
+}
+
+TEST(zuNetResponseWorkers, WorkersAreBoundedPerConnectionAndInTheProcess) {
+  Probe probe;
+  // Requests outlive the handlers, which touch them as they end.
+  std::list<ReplyRequest> requests;
+  std::vector<HandlerPair> links;
+  zuNetResponseFactoryMap factories;
+  factories[kType] = [&probe](u8) { return std::make_unique<WorkResponse>(probe); };
+  for (int i = 0; i < 5; ++i) {
+    HandlerPair& link = links.emplace_back(connectHandlerPair());
+    ASSERT_TRUE(link.server);
+    link.server->setFactories(factories);
+    link.server->start();
+    link.client->start();
+  }
+  const auto send = [&](std::size_t link, const std::string& payload) -> ReplyRequest& {
+    ReplyRequest& r = requests.emplace_back(kType, payload);
+    sendOn(*links[link].client, r);
+    return r;
+  };
+
+  // Four connections with four waiting workers each fill the process.
+  std::vector<ReplyRequest*> waiting;
+  for (std::size_t link = 0; link < 4; ++link)
+    for (int k = 0; k < 4; ++k) waiting.push_back(&send(link, "w"));
+  ASSERT_TRUE(tw::test::eventually([&] { return probe.workCount.load() == 16; }));
+  EXPECT_EQ(zuNetObjectHandler::workerCount(), 16u);
+
+  // One more on a full connection, and one on a fresh connection.
+  for (std::size_t link : {std::size_t{0}, std::size_t{4}}) {
+    SCOPED_TRACE(link);
+    ReplyRequest& refused = send(link, "u");
+    ASSERT_TRUE(waitFor(refused.done));
+    EXPECT_EQ(refused.getErrorCode(), kzuCodeMemoryExhausted);
+    EXPECT_EQ(refused.errorMessage().toString(), kzuMemoryExhaustedText);
+  }
+  EXPECT_EQ(probe.workCount.load(), 16);
+
+  // A worker that ends gives its place back.
+  links[1].client->cancelRequest(waiting[4]);
+  ASSERT_TRUE(waitFor(waiting[4]->done));
+  ASSERT_TRUE(tw::test::eventually([] { return zuNetObjectHandler::workerCount() == 15; }));
+  ReplyRequest& served = send(4, "uok");
+  ASSERT_TRUE(waitFor(served.done));
+  EXPECT_TRUE(served.isSucceeded());
+  EXPECT_EQ(served.reply, "OK");
+
+  links.clear();
+  EXPECT_EQ(zuNetObjectHandler::workerCount(), 0u);
 }
 
 class Paced : public zuNetResponse {

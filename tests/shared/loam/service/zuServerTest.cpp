@@ -60,6 +60,8 @@ class EchoResponse : public zuNetObject {
   u8 getType() const override { return kEcho; }
   bool isRequest() const override { return false; }
   bool requiresAuthority() const override { return false; }
+  // The test echoes a message larger than the default bound.
+  std::size_t maxGatheredBytes() const override { return 1u << 20; }
   u16 processData(zuNetReader& reader, u32 length) override {
     if (hold_) {
       setSendState(kStateIdle);
@@ -284,6 +286,41 @@ TEST_F(ServerTest, ConnectionsPastTheLimitGetTooManyConnectionsAndEndedOnesAreRe
 
   EXPECT_EQ(run.stop(), 0u);
   EXPECT_EQ(server.handlers.destroyed.load(), 3);
+}
+
+TEST_F(ServerTest, PeersThatStallTheirHandshakeHoldUpOnlyThemselves) {
+  TestServer server;
+  ServerRun run(server, {"-D", scratch_.path()});
+  const u16 port = run.waitListening();
+  ASSERT_NE(port, 0);
+
+  // Twenty peers that send nothing and twenty that stop after the header.
+  const u8 header[] = {'Z', 'U', 'S', 'L', 1, 0, 1, 1, 0, 0};
+  std::vector<std::unique_ptr<zuTCPEndpoint>> stalled;
+  for (int i = 0; i < 40; ++i) {
+    auto& peer = stalled.emplace_back(std::make_unique<zuTCPEndpoint>(nullptr, kWait));
+    ASSERT_EQ(peer->connect(kLoopback4, port), 0);
+    if (i % 2 == 1) {
+      ASSERT_EQ(peer->write(header, sizeof header), 0);
+      ASSERT_EQ(peer->flush(), 0);
+    }
+  }
+  // Each counts as open from its accept.
+  ASSERT_NE(waitForLine("Starting net handler for [127.0.0.1].", 40), "");
+
+  Client client(kLoopback4, port);
+  ASSERT_EQ(client.status, 0);
+  EXPECT_EQ(client.echo("through"), "through");
+  EXPECT_TRUE(hasLine(3, connectionLine("127.0.0.1", 40)));
+  // Served while every stalled handshake still waits: the silent peers have
+  // been sent nothing, the others the server's header, and none was closed.
+  for (std::size_t i = 0; i < stalled.size(); ++i) {
+    u8 byte = 0;
+    u32 n = 1;
+    stalled[i]->setTimeout(0);
+    EXPECT_EQ(stalled[i]->readSome(&byte, &n), i % 2 == 0 ? zuErrTimeout : 0) << i;
+  }
+  EXPECT_EQ(run.stop(), 0u);
 }
 
 TEST_F(ServerTest, ListenFailureEndsTheRunWithEndpointError) {
