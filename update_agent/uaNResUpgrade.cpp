@@ -11,6 +11,7 @@
 #include "loam/base/zuMessage.h"
 #include "loam/base/zuPath.h"
 #include "loam/base/zuString.h"
+#include "loam/netobjects/zuErrnoText.h"
 #include "loam/netobjects/zuNetObjectErrors.h"
 #include "loam/netobjects/zuNetObjectTypes.h"
 #include "loam/service/zuServiceManager.h"
@@ -21,8 +22,6 @@
 #include "update_agent/uaVerifyUpgradeFile.h"
 
 namespace {
-
-constexpr u16 kCodeFileWrite = 1541;
 
 std::mutex& verifierLock() {
   static std::mutex lock;
@@ -41,12 +40,6 @@ bool verifyFile(const std::string& path, const std::string& signature) {
     verifier = verifierSlot();
   }
   return verifier ? verifier(path, signature) : uaVerifyUpgradeFile(path, signature);
-}
-
-std::string errnoText(int error) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(error));
-  return text;
 }
 
 }  // namespace
@@ -156,7 +149,7 @@ u16 uaNResUpgrade::run(zuNetReader& reader) {
               static_cast<unsigned long>(size), receivedPath_.c_str());
 
   if (!verifyFile(receivedPath_, signature))
-    return fail(kCodeFileWrite, "Error updating file \"$f\". Verification failed.", 'f',
+    return fail(zuErrFileWrite, "Error updating file \"$f\". Verification failed.", 'f',
                 receivedPath_);
 
   zuEvent* stop = getStopEvent();
@@ -183,7 +176,7 @@ u16 uaNResUpgrade::storeFile(zuNetReader& reader, u8 kind, const std::string& fi
     placeholderPath_ = zuGetTempFileName(tempFolder);
     if (placeholderPath_.empty()) {
       // No unique name could be had: nothing to store the file under.
-      setFileOpenError(zuAppendPath(tempFolder, fileName), errnoText(errno));
+      setFileOpenError(zuAppendPath(tempFolder, fileName), zuErrnoText(errno));
       logError(errorMessage());
       return zuErrFileOpen;
     }
@@ -195,7 +188,7 @@ u16 uaNResUpgrade::storeFile(zuNetReader& reader, u8 kind, const std::string& fi
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"),
                                                        &std::fclose);
   if (!file) {
-    setFileOpenError(path, errnoText(errno));
+    setFileOpenError(path, zuErrnoText(errno));
     logError(errorMessage());
     return zuErrFileOpen;
   }
@@ -206,7 +199,7 @@ u16 uaNResUpgrade::storeFile(zuNetReader& reader, u8 kind, const std::string& fi
   }
   const bool written = size == 0 || std::fwrite(reader.getCurrent(), 1, size, file.get()) == size;
   const bool closed = std::fclose(file.release()) == 0;
-  if (!written || !closed) return fail(kCodeFileWrite, "Error writing to file \"$f\".", 'f', path);
+  if (!written || !closed) return fail(zuErrFileWrite, kzuFileWriteErrorText, 'f', path);
   return 0;
 }
 

@@ -5,11 +5,11 @@
 #include "loam/base/zuException.h"
 #include "loam/base/zuFile.h"
 #include "loam/base/zuPath.h"
+#include "loam/netobjects/zuErrnoText.h"
 #include "loam/netobjects/zuNetFilePath.h"
 #include "loam/netobjects/zuNetObjectErrors.h"
 #include "loam/netobjects/zuNetObjectTypes.h"
 #include "loam/netobjects/zuNetReader.h"
-#include "loam/netobjects/zuNetStreamChunk.h"
 #include "loam/platform/zuPlatformFile.h"
 #include "loam/platform/zuPlatformOutputFile.h"
 

@@ -1,6 +1,5 @@
 #include "loam/netobjects/zuNetStreamChunk.h"
 
-#include <cstdio>
 #include <istream>
 #include <ostream>
 
@@ -29,10 +28,4 @@ bool zuWriteStreamChunk(std::ostream* stream, const u8* data, u32 length) {
   if (stream == nullptr || length == 0) return stream == nullptr || stream->good();
   stream->write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(length));
   return stream->good();
-}
-
-std::string zuErrnoText(int error) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(error));
-  return text;
 }

@@ -16,5 +16,3 @@ u32 zuReadStreamChunk(std::istream* stream, u8* buffer, u32 maximum, bool& last,
 // Writes the bytes to the stream (nothing without a stream or bytes); false
 // when the stream failed.
 bool zuWriteStreamChunk(std::ostream* stream, const u8* data, u32 length);
-// "0x" and the C run-time error number in upper-case hexadecimal.
-std::string zuErrnoText(int error);
