@@ -40,6 +40,24 @@ bool zuPutPropertyEntries(zuNetWriter& writer, const zuProperties& list, u32& in
   return true;
 }
 
+u32 zuPutPropertyChunk(u8* buffer, u32 room, u32 chunkSize, const zuProperties* list, u32& index,
+                       u32 count, bool& countSent, bool& last) {
+  zuNetWriter writer(buffer, room);
+  bool done = true;
+  try {
+    if (!countSent) {
+      writer.putUInt32(count);
+      countSent = true;
+    }
+    if (list) done = zuPutPropertyEntries(writer, *list, index, count, chunkSize);
+  } catch (const std::out_of_range&) {
+    // Not even the count fitted after the chunk's head: it goes next time.
+    done = false;
+  }
+  last = done && countSent;
+  return writer.size();
+}
+
 u32 zuGetPropertyEntries(zuNetReader& reader, zuProperties& list) {
   u32 n = 0;
   while (reader.bytesLeft() != 0) {

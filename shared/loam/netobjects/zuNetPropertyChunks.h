@@ -15,6 +15,12 @@ class zuProperties;
 // count.
 bool zuPutPropertyEntries(zuNetWriter& writer, const zuProperties& list, u32& index, u32 count,
                           u32 chunkSize);
+// Fills room bytes at buffer, the part of a chunk after what else it holds:
+// the count the first time (countSent tells), then whole entries as above.
+// Returns the bytes written; last is set once the count and every entry are
+// out.
+u32 zuPutPropertyChunk(u8* buffer, u32 room, u32 chunkSize, const zuProperties* list, u32& index,
+                       u32 count, bool& countSent, bool& last);
 // Reads (name, value) pairs until the reader is used up and sets each by
 // name; returns how many. A pair cut off by the end throws std::out_of_range;
 // the pairs before it stay set.

@@ -1,10 +1,7 @@
 #include "loam/netobjects/zuNetReqPropertiesToNet.h"
 
-#include <stdexcept>
-
 #include "loam/base/zuProperties.h"
 #include "loam/netobjects/zuNetPropertyChunks.h"
-#include "loam/netobjects/zuNetWriter.h"
 #include "loam/threads/zuProgress.h"
 
 zuNetReqPropertiesToNet::zuNetReqPropertiesToNet() = default;
@@ -22,20 +19,8 @@ u32 zuNetReqPropertiesToNet::sendData(u8* buffer, u32 maximum, u16& error, bool&
   u32 n = zuNetObject::sendData(buffer, maximum, error, headDone);
   last = false;
   if (headDone) {
-    zuNetWriter writer(buffer + n, maximum - n);
-    bool done = true;
-    try {
-      if (!countSent_) {
-        writer.putUInt32(count_);
-        countSent_ = true;
-      }
-      if (properties_) done = zuPutPropertyEntries(writer, *properties_, index_, count_, maximum);
-    } catch (const std::out_of_range&) {
-      // Not even the count fitted after the head: it goes next time.
-      done = false;
-    }
-    n += writer.size();
-    last = done && countSent_;
+    n += zuPutPropertyChunk(buffer + n, maximum - n, maximum, properties_, index_, count_,
+                            countSent_, last);
     if (progress_) progress_->setPosition(index_);
   }
   if (last && properties_) properties_->setModified(false);
