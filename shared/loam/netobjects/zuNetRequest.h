@@ -52,8 +52,9 @@ class zuNetRequest : public zuNetObject {
   zuNetObjectHandler* requestHandler() const { return requestHandler_; }
 
  protected:
-  // Streaming replies are not gathered; these types raise the bound.
-  static constexpr std::size_t kStreamingLimit = 0xFFFFFFFFu;
+  // Streaming replies are not gathered; these types raise the bound to a
+  // file below 4 GiB and a small head.
+  static constexpr std::size_t kStreamingLimit = (std::size_t{1} << 32) + 8192;
 
   zuProgress* progress_ = nullptr;
 
