@@ -1,8 +1,8 @@
 #include "update_agent/uaNResUpgrade.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -14,6 +14,8 @@
 #include "loam/netobjects/zuErrnoText.h"
 #include "loam/netobjects/zuNetObjectErrors.h"
 #include "loam/netobjects/zuNetObjectTypes.h"
+#include "loam/platform/zuPlatformHandle.h"
+#include "loam/platform/zuPlatformPrivateFile.h"
 #include "loam/service/zuServiceManager.h"
 #include "loam/threads/zuExec.h"
 #include "loam/threads/zuLog.h"
@@ -42,7 +44,16 @@ bool verifyFile(const std::string& path, const std::string& signature) {
   return verifier ? verifier(path, signature) : uaVerifyUpgradeFile(path, signature);
 }
 
+bool isHexDigitOrHyphen(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f') || c == '-';
+}
+
 }  // namespace
+
+bool uaNResUpgrade::isProductCode(const std::string& text) {
+  if (text.size() < 3 || text.front() != '{' || text.back() != '}') return false;
+  return std::all_of(text.begin() + 1, text.end() - 1, isHexDigitOrHyphen);
+}
 
 uaNResUpgrade::Verifier uaNResUpgrade::setVerifier(Verifier verifier) {
   std::lock_guard<std::mutex> hold(verifierLock());
@@ -57,7 +68,6 @@ uaNResUpgrade::~uaNResUpgrade() {
   // The work reads the paths below; it must be over before they go.
   stopWork();
   if (!receivedPath_.empty()) zuDeleteFile(receivedPath_);
-  if (!placeholderPath_.empty()) zuDeleteFile(placeholderPath_);
   if (!workFolder_.empty()) zuRemoveDirectoryTree(workFolder_);
 }
 
@@ -143,6 +153,14 @@ u16 uaNResUpgrade::run(zuNetReader& reader) {
     return zuErrUnexpectedData;
   }
 
+  // The signature covers the file alone: an argument that reaches the
+  // installer's command line may only name a product.
+  if (kind == kKindInstaller && !argument.empty() && !isProductCode(argument)) {
+    setUnexpectedDataError();
+    logError(errorMessage());
+    return zuErrUnexpectedData;
+  }
+
   const u16 stored = storeFile(reader, kind, fileName, size);
   if (stored != 0) return stored;
   zuLog::logf(5, "uaUpgradeThread: Upgrading <%s:%lu> to <%s>", fileName.c_str(),
@@ -167,38 +185,42 @@ u16 uaNResUpgrade::run(zuNetReader& reader) {
 
 u16 uaNResUpgrade::storeFile(zuNetReader& reader, u8 kind, const std::string& fileName, u32 size) {
   const std::string tempFolder = zuGetTempPath();
-  std::string path;
-  if (kind == kKindProgram) {
-    path = zuAppendPath(tempFolder, fileName);
-    if (zuFileExists(path)) path.clear();
+  // A folder of its own: whatever others have put in the shared temporary
+  // folder (a link under the same name, a folder) cannot redirect the file.
+  std::string folder;
+  if (const u32 error = zuPlatform::createPrivateFolder(tempFolder, kFolderPrefix, folder)) {
+    setFileOpenError(zuAppendPath(tempFolder, fileName), zuErrnoText(static_cast<int>(error)));
+    logError(errorMessage());
+    return zuErrFileOpen;
   }
-  if (path.empty()) {
-    placeholderPath_ = zuGetTempFileName(tempFolder);
-    if (placeholderPath_.empty()) {
-      // No unique name could be had: nothing to store the file under.
-      setFileOpenError(zuAppendPath(tempFolder, fileName), zuErrnoText(errno));
-      logError(errorMessage());
-      return zuErrFileOpen;
-    }
-    path = placeholderPath_ + fileName;
-  }
+  workFolder_ = folder;
+  const std::string path = zuAppendPath(folder, fileName);
   receivedPath_ = path;
 
+  // Every kind but the installer package is run as a program.
   errno = 0;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"),
-                                                       &std::fclose);
-  if (!file) {
+  const zuPlatform::Handle file = zuPlatform::createNewFile(path, kind != kKindInstaller);
+  if (!zuPlatform::isValidHandle(file)) {
     setFileOpenError(path, zuErrnoText(errno));
     logError(errorMessage());
     return zuErrFileOpen;
   }
+  struct Closer {
+    zuPlatform::Handle handle;
+    bool close() {
+      const bool closed = zuPlatform::closeHandle(handle);
+      handle = zuPlatform::kInvalidHandle;
+      return closed;
+    }
+    ~Closer() { zuPlatform::closeHandle(handle); }
+  } closer{file};
   if (reader.bytesLeft() != size) {
     setUnexpectedDataError();
     logError(errorMessage());
     return zuErrUnexpectedData;
   }
-  const bool written = size == 0 || std::fwrite(reader.getCurrent(), 1, size, file.get()) == size;
-  const bool closed = std::fclose(file.release()) == 0;
+  const bool written = zuPlatform::writeAll(file, reader.getCurrent(), size);
+  const bool closed = closer.close();
   if (!written || !closed) return fail(zuErrFileWrite, kzuFileWriteErrorText, 'f', path);
   return 0;
 }
@@ -268,16 +290,12 @@ u16 uaNResUpgrade::startSelfUpgrade(const std::string& executable) {
   // Left for the script; without one nothing would ever remove it.
   if (started) {
     receivedPath_.clear();
-    placeholderPath_.clear();
+    workFolder_.clear();
   }
   return 0;
 }
 
 void uaNResUpgrade::runProgram(const std::string& argument, zuEvent* stop) {
-  // Written as plain data; it has to be executable to run.
-  std::error_code ignored;
-  std::filesystem::permissions(receivedPath_, std::filesystem::perms::owner_exec,
-                               std::filesystem::perm_options::add, ignored);
   zuExec exec;
   if (!exec.runAndWait(zuQuote(receivedPath_), argument, stop) || exec.status() != 0)
     zuLog::logf(0, "Execution of \"%s\" \"%s\" failed with exit code %lu.", receivedPath_.c_str(),

@@ -26,6 +26,8 @@ class uaNResUpgrade : public zuThreadedNetResponse {
   static constexpr u32 kServiceStopPauseMs = 5000;
   static constexpr const char* kAgentServiceName = "Tarnwell Update Agent";
   static constexpr const char* kUpgradeScript = "doUpgrade.bat";
+  // The private folder that each request's file is stored in begins so.
+  static constexpr const char* kFolderPrefix = "ua-upgrade-";
 
   // Checks a stored file against the request's signature text.
   using Verifier = std::function<bool(const std::string& path, const std::string& signature)>;
@@ -33,6 +35,10 @@ class uaNResUpgrade : public zuThreadedNetResponse {
   // built-in key's); returns the previous one. Lets tests sign with keys of
   // their own.
   static Verifier setVerifier(Verifier verifier);
+
+  // "{", one or more hex digits and hyphens, "}": all that an installer
+  // package's argument may be.
+  static bool isProductCode(const std::string& text);
 
   uaNResUpgrade();
   // Stops the work, then deletes the received file (unless the self-update
@@ -82,6 +88,4 @@ class uaNResUpgrade : public zuThreadedNetResponse {
 
   std::string receivedPath_;
   std::string workFolder_;
-  // The empty file that reserved the unique name; removed with the received file.
-  std::string placeholderPath_;
 };

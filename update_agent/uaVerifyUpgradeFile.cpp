@@ -1,5 +1,6 @@
 #include "update_agent/uaVerifyUpgradeFile.h"
 
+#include <cryptopp/base64.h>
 #include <cryptopp/files.h>
 #include <cryptopp/filters.h>
 #include <cryptopp/hex.h>
@@ -8,6 +9,9 @@
 
 #include <fstream>
 #include <optional>
+
+// UA_UPGRADE_KEY_HEX and UA_UPGRADE_KEY_BASE64, made by the build.
+#include "uaUpgradeKeyBuild.h"
 
 namespace {
 
@@ -32,22 +36,26 @@ std::optional<std::string> decodeHex(const std::string& text) {
 }  // namespace
 
 const std::string& uaUpgradePublicKeyText() {
-  // The publisher's upgrade key (2048-bit modulus, exponent 17). Its private
-  // half never ships with the agent.
-  static const std::string text =
-      "30820120300D06092A864886F70D01010105000382010D00308201080282010100E1BA378FA9150A6E662045"
-      "9DB07CC8B1AB3E98BB0AE1E0C06D056E08F8FC1527AA178C8044C90C8D10D628A436C8EE7625905824399AB7"
-      "4F8623B4785C64ADD6A250336755B02857A8A6DD619D2339A1928A70D853A7A100F8AEBC8D0D3FDF6E60E258"
-      "9E50DAC677A1657C01AFD229C663298258CCB1F34BFA4B8FD115D189428E5B10FD009D46D68E269347DA6731"
-      "E36EC3405BAA51460DCF57A6F8B484E64FFC7C91EDB181F42CC489BBABF901141A9BA3AD065B959E35442222"
-      "87A53C7344B49C94DD7898D9512C83374C5333CB30B54EFACB89E29D9D034FD845C03D74F1B30B4B26E8860E"
-      "E2A2361F51E7AB943F9EA5CEA63898DCB6E81ED36652271B41020111";
+  // The publisher's key, given to the build (UA_UPGRADE_PUBLIC_KEY); a PEM
+  // key's base64 body becomes the same hex DER text. Empty without one.
+  static const std::string text = [] {
+    std::string hex = UA_UPGRADE_KEY_HEX;
+    const std::string base64 = UA_UPGRADE_KEY_BASE64;
+    if (hex.empty() && !base64.empty()) {
+      CryptoPP::StringSource(
+          base64, true,
+          new CryptoPP::Base64Decoder(new CryptoPP::HexEncoder(new CryptoPP::StringSink(hex))));
+    }
+    return hex;
+  }();
   return text;
 }
 
 bool uaVerifyUpgradeFileWithKey(const std::string& publicKeyText, const std::string& filePath,
                                 const std::string& signatureText) noexcept {
   try {
+    // No key, no upgrade.
+    if (publicKeyText.empty()) return false;
     const std::optional<std::string> keyBytes = decodeHex(publicKeyText);
     if (!keyBytes) return false;
     CryptoPP::StringSource keySource(*keyBytes, true);

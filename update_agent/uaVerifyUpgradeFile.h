@@ -5,7 +5,7 @@
 
 // True only when signatureText (hexadecimal, two digits per byte) is a valid
 // RSASSA-PKCS1-v1_5 / SHA-1 signature of the file's bytes under the built-in
-// upgrade key. False in every other case; never throws.
+// upgrade key (false for every file when the build has none). False in every other case; never throws.
 bool uaVerifyUpgradeFile(const std::string& filePath, const std::string& signatureText) noexcept;
 
 // The same check under another public key, given as the hexadecimal text of a
@@ -13,5 +13,7 @@ bool uaVerifyUpgradeFile(const std::string& filePath, const std::string& signatu
 bool uaVerifyUpgradeFileWithKey(const std::string& publicKeyText, const std::string& filePath,
                                 const std::string& signatureText) noexcept;
 
-// The built-in upgrade public key as upper-case hexadecimal DER text.
+// The upgrade public key the build was given (UA_UPGRADE_PUBLIC_KEY) as
+// upper-case hexadecimal DER text; empty when it was given none, and then
+// every upgrade is refused.
 const std::string& uaUpgradePublicKeyText();

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -147,6 +148,13 @@ class UpgradeTest : public tw::test::PlatformRootTest {
   tw::test::ScopedEnv path_{"PATH", bin_ + ":/usr/bin:/bin"};
 };
 
+// A folder that the upgrade made for one file: in the temporary folder,
+// entered by us alone.
+void expectPrivateFolder(const fs::path& folder) {
+  EXPECT_EQ(folder.filename().string().rfind(uaNResUpgrade::kFolderPrefix, 0), 0u) << folder;
+  EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all) << folder;
+}
+
 // A program that writes its arguments, one a line, to out.
 std::string recordingProgram(const std::string& out) {
   return "#!/bin/sh\nprintf '%s\\n' \"$@\" > " + shellQuote(out) + "\n";
@@ -180,13 +188,17 @@ TEST_F(UpgradeTest, RefusedRequestsSetLogAndReturnTheirCode) {
        "Error updating file \"a.msi\". File is to large.", false},
       {"one byte short", payload(2, "a.msi", "", sig, n + 1, bytes), 772, unexpected, true},
       {"one byte over", payload(2, "a.msi", "", sig, n - 1, bytes), 772, unexpected, true},
-      {"bad signature", payload(2, "a.msi", "{P}", other, n, bytes), 1541,
+      {"bad signature", payload(2, "a.msi", "{0A-1}", other, n, bytes), 1541,
        "Error updating file \"%p\". Verification failed.", true},
       {"signature not hex", payload(2, "a.msi", "", "xyz", n, bytes), 1541,
        "Error updating file \"%p\". Verification failed.", true},
       {"name with a folder", payload(0, "../a.exe", "", sig, n, bytes), 772, unexpected, false},
       {"name with a separator", payload(3, "a\\b.exe", "", sig, n, bytes), 772, unexpected, false},
       {"empty name", payload(3, "", "", sig, n, bytes), 772, unexpected, false},
+      {"installer switches", payload(2, "a.msi", "{0A} /i other.msi", sig, n, bytes), 772,
+       unexpected, false},
+      {"installer argument not a code", payload(2, "a.msi", "PRODUCT", sig, n, bytes), 772,
+       unexpected, false},
       {"unknown service", payload(1, "svc.exe", "No Such Service", sig, n, bytes), 288,
        "Unable to locate service \"No Such Service\".", true},
   };
@@ -209,6 +221,24 @@ TEST_F(UpgradeTest, RefusedRequestsSetLogAndReturnTheirCode) {
     EXPECT_TRUE(filesIn(temp_.path()).empty());
     EXPECT_FALSE(fs::exists(record("msiexec")));
   }
+}
+
+TEST(uaNResUpgradeNames, ProductCodes) {
+  const std::pair<const char*, bool> cases[] = {
+      {"{6F9619FF-8B86-D011-B42D-00C04FC964FF}", true},
+      {"{abc-0}", true},
+      {"{-}", true},
+      {"{}", false},
+      {"{X}", false},
+      {"{AB} /qn", false},
+      {"{AB}{CD}", false},
+      {"{AB", false},
+      {"AB}", false},
+      {"{A B}", false},
+      {"{AB}\"", false},
+  };
+  for (const auto& [text, code] : cases)
+    EXPECT_EQ(uaNResUpgrade::isProductCode(text), code) << text;
 }
 
 TEST_F(UpgradeTest, PayloadCutShortThrowsOutOfRange) {
@@ -275,7 +305,7 @@ TEST_F(UpgradeTest, InstallerRemovesTheProductFirstAndInstallsEvenWhenThatFails)
   struct Case {
     std::string argument;
     u32 runs;
-  } cases[] = {{"", 1}, {"{PRODUCT-1}", 2}};
+  } cases[] = {{"", 1}, {"{6F9619FF-8B86-D011-B42D-00C04FC964FF}", 2}};
   for (const Case& k : cases) {
     SCOPED_TRACE(k.argument);
     fs::remove(record("msiexec"));
@@ -286,11 +316,10 @@ TEST_F(UpgradeTest, InstallerRemovesTheProductFirstAndInstallsEvenWhenThatFails)
       EXPECT_EQ(runOn(response, signedPayload(2, "setup.msi", k.argument, bytes)), 0);
       path = response.receivedFilePath();
       EXPECT_EQ(readFileBytes(path), bytes);
-      // The unique form: a "tmp" name with the request's name appended.
-      const std::string name = fs::path(path).filename().string();
-      EXPECT_EQ(name.rfind("tmp", 0), 0u) << name;
-      EXPECT_NE(name, "setup.msi");
-      EXPECT_EQ(name.substr(name.size() - 9), "setup.msi");
+      // Its own name in a folder of its own; read and written by us alone.
+      EXPECT_EQ(fs::path(path).filename(), "setup.msi");
+      expectPrivateFolder(fs::path(path).parent_path());
+      EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
     }
     std::vector<std::string> expected;
     std::vector<std::string> logged;
@@ -308,23 +337,65 @@ TEST_F(UpgradeTest, InstallerRemovesTheProductFirstAndInstallsEvenWhenThatFails)
   }
 }
 
-TEST_F(UpgradeTest, ProgramRunsWithItsArgumentsUnderItsOwnNameThenTheUniqueForm) {
+TEST_F(UpgradeTest, ProgramRunsWithItsArgumentsUnderItsOwnNameInAFolderOfItsOwn) {
   const std::string out = work_.file("program-args");
   const std::string program = recordingProgram(out);
   const std::string data = signedPayload(0, "update.exe", "one \"two three\"", program);
-  uaNResUpgrade first;
-  EXPECT_EQ(runOn(first, data), 0);
-  EXPECT_EQ(first.receivedFilePath(), tempDir() + "update.exe");
-  EXPECT_EQ(linesOf(out), (std::vector<std::string>{"one", "two three"}));
   {
-    // The name is taken while the first file is there.
+    uaNResUpgrade first;
+    EXPECT_EQ(runOn(first, data), 0);
+    const fs::path path = first.receivedFilePath();
+    EXPECT_EQ(path.filename(), "update.exe");
+    expectPrivateFolder(path.parent_path());
+    EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_all);
+    EXPECT_EQ(linesOf(out), (std::vector<std::string>{"one", "two three"}));
+    // The same name again while the first file is there: a folder of its own.
     uaNResUpgrade second;
     EXPECT_EQ(runOn(second, data), 0);
+    EXPECT_EQ(fs::path(second.receivedFilePath()).filename(), "update.exe");
     EXPECT_NE(second.receivedFilePath(), first.receivedFilePath());
-    EXPECT_EQ(fs::path(second.receivedFilePath()).filename().string().rfind("tmp", 0), 0u);
   }
-  EXPECT_EQ(filesIn(temp_.path()), std::vector<std::string>{"update.exe"});
+  // Each folder went with its response.
+  EXPECT_TRUE(filesIn(temp_.path()).empty());
   EXPECT_TRUE(ErrorLines::lines().empty());
+}
+
+TEST_F(UpgradeTest, NamesPlantedInTheTemporaryFolderRedirectNothing) {
+  const std::string target = work_.file("planted-target");
+  const std::string name = temp_.file("update.exe");
+  struct Case {
+    const char* what;
+    std::function<void()> plant;
+  } cases[] = {
+      {"dangling link", [&] { fs::create_symlink(target, name); }},
+      {"link to a file",
+       [&] {
+         writeFileBytes(target, "theirs");
+         fs::create_symlink(target, name);
+       }},
+      {"folder", [&] { fs::create_directory(name); }},
+  };
+  const std::string bytes = "#!/bin/sh\nexit 0\n";
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    k.plant();
+    const bool targetExisted = fs::exists(target);
+    {
+      uaNResUpgrade response;
+      EXPECT_EQ(runOn(response, signedPayload(0, "update.exe", "", bytes)), 0);
+      EXPECT_EQ(readFileBytes(response.receivedFilePath()), bytes);
+      EXPECT_EQ(fs::path(response.receivedFilePath()).parent_path().parent_path(),
+                fs::path(temp_.path()));
+    }
+    // The planted name and what it points at are as they were.
+    EXPECT_EQ(fs::exists(target), targetExisted);
+    if (targetExisted) {
+      EXPECT_EQ(readFileBytes(target), "theirs");
+    }
+    EXPECT_EQ(filesIn(temp_.path()), std::vector<std::string>{"update.exe"});
+    fs::remove(name);
+    fs::remove(target);
+  }
 }
 
 TEST_F(UpgradeTest, OtherKindsRunTheProgramAndOnlyLogItsFailure) {
@@ -356,8 +427,8 @@ TEST_F(UpgradeTest, AgentServiceInAnyCaseHandsTheFileToTheUpgradeScript) {
   EXPECT_EQ(std::vector<std::string>(args.begin(), args.begin() + 3),
             (std::vector<std::string>{"/K", "doUpgrade.bat", agent}));
   path = args[3];
-  // The script gets the file; the response leaves it.
-  EXPECT_EQ(fs::path(path).parent_path().string() + "/", tempDir());
+  // The script gets the file; the response leaves it and its folder.
+  EXPECT_EQ(fs::path(path).parent_path().parent_path().string() + "/", tempDir());
   EXPECT_EQ(readFileBytes(path), "new");
   EXPECT_TRUE(ErrorLines::lines().empty());
 }

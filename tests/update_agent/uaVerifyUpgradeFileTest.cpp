@@ -5,6 +5,8 @@
 #include <cryptopp/osrng.h>
 #include <cryptopp/rsa.h>
 
+#include <cctype>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -200,8 +202,45 @@ TEST_F(UpgradeSignatureTest, PublicEntryUsesBuiltInKey) {
   EXPECT_FALSE(uaVerifyUpgradeFile(filePath_, good));
 }
 
-TEST(UpgradePublicKey, IsUpperCaseHexOfA2048BitRsaKey) {
+// The hex DER text of a public key file as the build takes it (PEM or hex).
+std::string keyFileText(const std::string& file, const tw::test::ScratchDir& dir) {
+  const std::string content = readFileBytes(file);
+  if (content.find("-----BEGIN PUBLIC KEY-----") == std::string::npos) {
+    std::string hex;
+    for (char c : content)
+      if (!std::isspace(static_cast<unsigned char>(c)))
+        hex += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return hex;
+  }
+  const std::string der = dir.file("key.der");
+  EXPECT_EQ(runTool("openssl pkey -pubin -in " + shellQuote(file) + " -outform DER -out " +
+                    shellQuote(der)),
+            0);
+  return toHex(readFileBytes(der));
+}
+
+TEST(UpgradePublicKey, IsTheKeyTheBuildWasGivenOrNone) {
+  if (!tw::test::haveTool("openssl")) GTEST_FAIL() << "openssl is needed to check the key";
+  tw::test::ScratchDir dir;
   const std::string& text = uaUpgradePublicKeyText();
+  EXPECT_EQ(&uaUpgradePublicKeyText(), &text) << "built once";
+  // A file signed with the tests' own private key.
+  const std::string file = dir.file("upgrade.msi");
+  writeFileBytes(file, "package bytes");
+  const std::string sig = dir.file("upgrade.sig");
+  ASSERT_EQ(runTool("openssl dgst -sha1 -sign " + shellQuote(TW_TEST_UPGRADE_PRIVATE_KEY) +
+                    " -out " + shellQuote(sig) + " " + shellQuote(file)),
+            0);
+  const std::string signature = toHex(readFileBytes(sig));
+
+  const std::string keyFile = TW_UPGRADE_PUBLIC_KEY_FILE;
+  if (keyFile.empty()) {
+    // Built without a key: no upgrade can ever verify.
+    EXPECT_EQ(text, "");
+    EXPECT_FALSE(uaVerifyUpgradeFile(file, signature));
+    return;
+  }
+  EXPECT_EQ(text, keyFileText(keyFile, dir));
   ASSERT_EQ(text.size(), 584u);
   for (char c : text) {
     ASSERT_TRUE((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')) << "digit '" << c << "'";
@@ -212,12 +251,39 @@ TEST(UpgradePublicKey, IsUpperCaseHexOfA2048BitRsaKey) {
   EXPECT_EQ(key.GetModulus().BitCount(), 2048u);
   CryptoPP::AutoSeededRandomPool random;
   EXPECT_TRUE(key.Validate(random, 3));
-  // Canonical DER: encoding it again gives the same text.
-  std::string der;
-  CryptoPP::StringSink sink(der);
-  key.DEREncode(sink);
-  EXPECT_EQ(toHex(der), text);
-  EXPECT_EQ(&uaUpgradePublicKeyText(), &text) << "built once";
+  // Verifies exactly when the build was given the tests' own public key.
+  const bool testKey = text == keyFileText(TW_TEST_UPGRADE_PUBLIC_KEY, dir);
+  EXPECT_EQ(uaVerifyUpgradeFile(file, signature), testKey);
+}
+
+TEST(UpgradeKeyScript, MakesAPairAndSignsForTheAgent) {
+  if (!tw::test::haveTool("openssl")) GTEST_FAIL() << "openssl is needed by the script";
+  tw::test::ScratchDir dir;
+  const std::string script = std::string(TW_SOURCE_DIR) + "/scripts/upgrade-key.sh";
+  const std::string keys = dir.file("keys");
+  ASSERT_EQ(runTool("bash " + shellQuote(script) + " new " + shellQuote(keys) + " >/dev/null"), 0);
+  const std::string privateKey = keys + "/upgrade-private.pem";
+  EXPECT_EQ(std::filesystem::status(privateKey).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  // A second run never replaces the pair.
+  EXPECT_NE(runTool("bash " + shellQuote(script) + " new " + shellQuote(keys) + " 2>/dev/null"), 0);
+  const std::string text = keyFileText(keys + "/upgrade-public.pem", dir);
+  EXPECT_EQ(text.size(), 584u);
+
+  const std::string file = dir.file("upgrade.msi");
+  writeFileBytes(file, "package bytes");
+  const std::string out = dir.file("signature.txt");
+  ASSERT_EQ(runTool("bash " + shellQuote(script) + " sign " + shellQuote(privateKey) + " " +
+                    shellQuote(file) + " > " + shellQuote(out)),
+            0);
+  std::string signature = readFileBytes(out);
+  ASSERT_FALSE(signature.empty());
+  EXPECT_EQ(signature.back(), '\n');
+  signature.pop_back();
+  EXPECT_EQ(signature.size(), 512u);
+  EXPECT_TRUE(uaVerifyUpgradeFileWithKey(text, file, signature));
+  writeFileBytes(file, "package bytes!");
+  EXPECT_FALSE(uaVerifyUpgradeFileWithKey(text, file, signature));
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ std::string zuAppendPath(const std::string& dir, const std::string& name) {
   if (dir.empty()) return name;
   if (name.empty()) return dir;
   std::string out = dir;
-  if (!zuIsPathSeparator(dir.back()) && !zuIsPathSeparator(name.front())) out += '\\';
+  if (!zuIsPathSeparator(dir.back()) && !zuIsPathSeparator(name.front())) out += '/';
   out += name;
   return out;
 }

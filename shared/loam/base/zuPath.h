@@ -1,7 +1,8 @@
 #pragma once
 // Path strings taken apart and put together without touching the file system.
-// Both '\' and '/' count as separators when a path is read; '\' is the one
-// written when a separator is added. Nothing is normalised: no case folding,
+// Both '\' and '/' count as separators when a path is read; '/' is the one
+// written when a separator is added (the system's own, so that paths made
+// here work as they are in every call that takes a path). Nothing is normalised: no case folding,
 // no collapsing of ".." or of repeated separators.
 #include <string>
 
@@ -11,7 +12,7 @@ bool zuIsPathSeparator(char c);
 // "\x", "/x", "C:\x" and "C:/x" are absolute; "", "C:", "C:x" and "1:\x" are not.
 bool zuIsAbsolutePath(const std::string& path);
 
-// dir + name with a '\' between them only when neither side brings a separator;
+// dir + name with a '/' between them only when neither side brings a separator;
 // an empty side gives the other unchanged.
 std::string zuAppendPath(const std::string& dir, const std::string& name);
 

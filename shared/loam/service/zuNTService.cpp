@@ -30,6 +30,9 @@ bool isLevelDigit(const std::string& value) {
   return !value.empty() && value[0] >= '0' && value[0] <= '5';
 }
 
+// A log level is one digit, 0 to 5: "-ll5x" is as wrong as "-ll9".
+bool isLevel(const std::string& value) { return value.size() == 1 && isLevelDigit(value); }
+
 void logIncorrectArgument(const char* option) {
   zuLog::log(0, zuMessage("Incorrect argument for option \"$a\".", 'a', std::string(option)));
 }
@@ -231,7 +234,7 @@ bool zuNTService::parseArguments(std::vector<zuOption>& options) {
     const char second = text.size() >= 3 ? lowerAscii(text[2]) : '\0';
     std::string value;
     if (first == 'l' && second == 'l') {
-      if (!findOption(3, options, i, value) || !isLevelDigit(value)) {
+      if (!findOption(3, options, i, value) || !isLevel(value)) {
         logIncorrectArgument("ll");
         markFailed();
         return false;
@@ -271,8 +274,13 @@ void zuNTService::serviceMain(u32 argc, char** argv) {
     status_.currentState = zp::kServiceStartPending;
     status_.controlsAccepted = zp::kServiceAcceptStop;
   }
-  statusHandle_ = zp::registerServiceCtrlHandler(name_.c_str(), controlHandler);
-  if (statusHandle_ == zp::kServiceStatusHandleNone) {
+  const auto handle = zp::registerServiceCtrlHandler(name_.c_str(), controlHandler);
+  {
+    // The control handler's thread reports status through it.
+    std::lock_guard<std::mutex> hold(statusLock_);
+    statusHandle_ = handle;
+  }
+  if (handle == zp::kServiceStatusHandleNone) {
     reportEvent(zp::kEventLogErrorType, 0, kzuEventHandlerNotInstalled);
     return;
   }

@@ -34,6 +34,9 @@ bool isLevelDigit(const std::string& value) {
   return !value.empty() && value[0] >= '0' && value[0] <= '5';
 }
 
+// A log level is one digit, 0 to 5: "-ll5x" is as wrong as "-ll9".
+bool isLevel(const std::string& value) { return value.size() == 1 && isLevelDigit(value); }
+
 void logIncorrectArgument(const char* option) {
   zuLog::log(0, zuMessage("Incorrect argument for option \"$a\".", 'a', std::string(option)));
 }
@@ -193,7 +196,7 @@ bool zuProcess::parseArguments(std::vector<zuOption>& options) {
         return false;
       case 'l':
         if (third == 'l') {
-          if (!findOption(3, options, i, value) || !isLevelDigit(value)) {
+          if (!findOption(3, options, i, value) || !isLevel(value)) {
             logIncorrectArgument("ll");
             markFailed();
             return false;

@@ -533,16 +533,16 @@ TEST_F(FindFilesTest, OrderAndJoins) {
   zuFindFiles(root_ + "/Sub", "*.txt", found, true);
   const std::vector<std::string> expected = {
       "kept",
-      root_ + "/Sub\\d.txt",
-      root_ + "/Sub\\Deeper\\e.TXT",
+      root_ + "/Sub/d.txt",
+      root_ + "/Sub/Deeper/e.TXT",
   };
   EXPECT_EQ(found, expected);
 
   found.clear();
   zuFindFiles(root_, "*.txt", found, false);
   const std::vector<std::string> top = {
-      root_ + "\\.hidden.txt", root_ + "\\a.txt",        root_ + "\\B.TXT",
-      root_ + "\\c.Txt",       root_ + "\\dangling.txt", root_ + "\\link.txt",
+      root_ + "/.hidden.txt", root_ + "/a.txt",        root_ + "/B.TXT",
+      root_ + "/c.Txt",       root_ + "/dangling.txt", root_ + "/link.txt",
   };
   EXPECT_EQ(found, top);  // sorted by name without regard to case
 }

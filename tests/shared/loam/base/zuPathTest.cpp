@@ -58,15 +58,15 @@ TEST(zuPath, AppendPath) {
       {"", "", ""},
       {"", "x", "x"},
       {"dir", "", "dir"},
-      {"dir", "x", "dir\\x"},
+      {"dir", "x", "dir/x"},
       {"dir\\", "x", "dir\\x"},
       {"dir/", "x", "dir/x"},
       {"dir", "\\x", "dir\\x"},
       {"dir", "/x", "dir/x"},
       {"dir\\", "\\x", "dir\\\\x"},  // two separators meeting are both kept
       {"dir/", "/x", "dir//x"},
-      {"C:", "x", "C:\\x"},
-      {"/tmp", "a/b", "/tmp\\a/b"},
+      {"C:", "x", "C:/x"},
+      {"/tmp", "a/b", "/tmp/a/b"},
   };
   for (const auto& c : cases)
     EXPECT_EQ(zuAppendPath(c.dir, c.name), c.joined) << c.dir << " + " << c.name;

@@ -378,6 +378,7 @@ TEST(NTServiceParse, LoggingOptions) {
       {{"-LL", "4"}, true, {true, true}, 4, ""},
       {{"-ld3", "-DL5"}, true, {true, true}, level, ""},
       {{"-ll7"}, false, {true}, level, "Incorrect argument for option \"ll\"."},
+      {{"-ll5x"}, false, {true}, level, "Incorrect argument for option \"ll\"."},
       {{"-ll", "-x"}, false, {true, false}, level, "Incorrect argument for option \"ll\"."},
       {{"-ldx"}, false, {true}, level, "Incorrect argument for option \"dl\"."},
       {{"-dl"}, false, {true}, level, "Incorrect argument for option \"dl\"."},

@@ -261,6 +261,7 @@ TEST_F(Process, BaseOptions) {
       {{"-Ll", "5"}, 0, true, {}, 5, console, nullptr},
       {{"-ll", "7"}, 1, false, {"Incorrect argument for option \"ll\"."}, 3, console, nullptr},
       {{"-ll"}, 1, false, {"Incorrect argument for option \"ll\"."}, 3, console, nullptr},
+      {{"-ll5x"}, 1, false, {"Incorrect argument for option \"ll\"."}, 3, console, nullptr},
       {{"-ll", "-x"}, 1, false, {"Incorrect argument for option \"ll\"."}, 3, console, nullptr},
       {{"-ld", "9"}, 1, false, {"Incorrect argument for option \"dl\"."}, 3, console, nullptr},
       {{"-ld", "4"}, 0, true, {}, 3, console, nullptr},
