@@ -2,7 +2,11 @@
 // and over the secure layer.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <list>
 #include <memory>
 #include <sstream>
@@ -308,6 +312,43 @@ TEST_P(RequestTest, NamesOutsideTheRootAreRefused) {
   get.prepare("folder", &out, false);
   ASSERT_TRUE(run(get));
   EXPECT_EQ(get.getErrorCode(), zuErrFileOpen);
+}
+
+TEST_P(RequestTest, OnlyRegularFilesBelow4GiBAreRead) {
+  // Sparse: no disk space is taken.
+  { std::ofstream create(path("huge"), std::ios::binary); }
+  fs::resize_file(path("huge"), std::uintmax_t{1} << 32);
+  // Opening a pipe for reading would wait for a writer for ever.
+  ASSERT_EQ(::mkfifo(path("pipe").c_str(), 0600), 0);
+  for (const char* name : {"huge", "pipe"}) {
+    SCOPED_TRACE(name);
+    std::ostringstream out;
+    zuNetReqReadFile get;
+    ASSERT_TRUE(get.prepare(name, &out, false));
+    ASSERT_TRUE(run(get));
+    EXPECT_EQ(get.getErrorCode(), zuErrFileOpen);
+  }
+  fs::resize_file(path("huge"), (std::uintmax_t{1} << 32) - 1);
+  zuNetReqReadFile sized;
+  // The largest size is sent; a target that refuses its first bytes ends the
+  // transfer right after the head.
+  struct Probe : std::streambuf {
+    int_type overflow(int_type) override { return traits_type::eof(); }
+  } refuse;
+  std::ostream refusing(&refuse);
+  ASSERT_TRUE(sized.prepare("huge", &refusing, false));
+  ASSERT_TRUE(run(sized));
+  EXPECT_EQ(sized.fileSize(), 0xFFFFFFFFu);
+  EXPECT_EQ(sized.getErrorCode(), zuErrFileWrite);
+}
+
+TEST_P(RequestTest, PropertyListPastTheServersBoundIsRefused) {
+  zuProperties mine = numberedList(30000, 40);
+  PutList put;
+  put.setProperties(&mine);
+  ASSERT_TRUE(run(put));
+  EXPECT_EQ(put.getErrorCode(), zuErrUnexpectedData);
+  EXPECT_LT(serverList_.count(), 30000u);
 }
 
 TEST_P(RequestTest, UnwritableTargetGivesTheErrorNumberInHex) {
