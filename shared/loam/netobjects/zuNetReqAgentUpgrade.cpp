@@ -1,33 +1,23 @@
 #include "loam/netobjects/zuNetReqAgentUpgrade.h"
 
-#include "loam/base/zuErrorMessage.h"
-#include "loam/base/zuException.h"
-#include "loam/base/zuPath.h"
-#include "loam/netobjects/zuNetObjectErrors.h"
 #include "loam/netobjects/zuNetObjectTypes.h"
-#include "loam/threads/zuLog.h"
 
 zuNetReqAgentUpgrade::zuNetReqAgentUpgrade(const std::string& filePath, u8 kind,
                                            const std::string& argument,
-                                           const std::string& signature)
-    : file_(filePath, std::ios::in | std::ios::binary) {
+                                           const std::string& signature) {
+  openSourceFile(file_, filePath);
   std::streamoff size = -1;
-  if (file_.is_open() && file_.seekg(0, std::ios::end)) {
+  if (file_.seekg(0, std::ios::end)) {
     size = file_.tellg();
     file_.seekg(0);
   }
   // The size travels as u32.
-  if (size < 0 || size > static_cast<std::streamoff>(0xFFFFFFFFu) || !file_.good()) {
-    const zuErrorMessage error(zuErrFileRead, kzuFileReadErrorText, 'f', filePath);
-    zuLog::log(0, error);
-    throw zuException(error);
-  }
+  if (size < 0 || size > static_cast<std::streamoff>(0xFFFFFFFFu) || !file_.good())
+    sourceFileFailed(filePath);
   fileSize_ = static_cast<u32>(size);
-  std::string folder, name;
-  zuSplitPath(filePath, folder, name);
   zuNetWriter& out = outgoing();
   out.putUInt8(kind);
-  out.putString(name);
+  out.putString(fileNameOf(filePath));
   out.putString(argument);
   out.putString(signature);
   out.putUInt32(fileSize_);

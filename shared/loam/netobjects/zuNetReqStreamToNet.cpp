@@ -1,6 +1,11 @@
 #include "loam/netobjects/zuNetReqStreamToNet.h"
 
+#include "loam/base/zuErrorMessage.h"
+#include "loam/base/zuException.h"
+#include "loam/base/zuPath.h"
+#include "loam/netobjects/zuNetObjectErrors.h"
 #include "loam/netobjects/zuNetStreamChunk.h"
+#include "loam/threads/zuLog.h"
 
 zuNetReqStreamToNet::zuNetReqStreamToNet() = default;
 
@@ -14,4 +19,21 @@ u32 zuNetReqStreamToNet::sendData(u8* buffer, u32 maximum, u16& error, bool& las
   if (headDone) n += zuReadStreamChunk(input_, buffer + n, maximum - n, last, sourceName_);
   setSendState(last ? kStateIdle : kStateQueued);
   return n;
+}
+
+void zuNetReqStreamToNet::openSourceFile(std::ifstream& file, const std::string& path) {
+  file.open(path, std::ios::in | std::ios::binary);
+  if (!file.is_open()) sourceFileFailed(path);
+}
+
+void zuNetReqStreamToNet::sourceFileFailed(const std::string& path) {
+  const zuErrorMessage error(zuErrFileRead, kzuFileReadErrorText, 'f', path);
+  zuLog::log(0, error);
+  throw zuException(error);
+}
+
+std::string zuNetReqStreamToNet::fileNameOf(const std::string& path) {
+  std::string folder, name;
+  zuSplitPath(path, folder, name);
+  return name;
 }

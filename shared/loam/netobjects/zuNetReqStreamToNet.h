@@ -2,6 +2,7 @@
 // A request that sends the writer's content and then an input stream's bytes
 // to the stream's end. The reply is the base's. The type byte comes from a
 // subclass. The stream is not owned.
+#include <fstream>
 #include <istream>
 #include <string>
 
@@ -26,6 +27,14 @@ class zuNetReqStreamToNet : public zuNetRequest {
   const std::string& sourceName() const { return sourceName_; }
 
  protected:
+  // Opens the file as raw bytes; when it does not open, 1540 "Error reading
+  // from file "$f"." is logged at level 0 and thrown.
+  static void openSourceFile(std::ifstream& file, const std::string& path);
+  // Logs 1540 for the path at level 0 and throws it.
+  [[noreturn]] static void sourceFileFailed(const std::string& path);
+  // The part of the path after its last separator or ':'.
+  static std::string fileNameOf(const std::string& path);
+
   std::istream* input_ = nullptr;
   std::string sourceName_;
 };

@@ -1,24 +1,12 @@
 #include "loam/netobjects/zuNetReqUpgrade.h"
 
-#include "loam/base/zuErrorMessage.h"
-#include "loam/base/zuException.h"
-#include "loam/base/zuPath.h"
-#include "loam/netobjects/zuNetObjectErrors.h"
 #include "loam/netobjects/zuNetObjectTypes.h"
-#include "loam/threads/zuLog.h"
 
 zuNetReqUpgrade::zuNetReqUpgrade(const std::string& filePath, const std::string& text1,
-                                 const std::string& text2, u32 value)
-    : file_(filePath, std::ios::in | std::ios::binary) {
-  if (!file_.is_open()) {
-    const zuErrorMessage error(zuErrFileRead, kzuFileReadErrorText, 'f', filePath);
-    zuLog::log(0, error);
-    throw zuException(error);
-  }
-  std::string folder, name;
-  zuSplitPath(filePath, folder, name);
+                                 const std::string& text2, u32 value) {
+  openSourceFile(file_, filePath);
   zuNetWriter& out = outgoing();
-  out.putString(name);
+  out.putString(fileNameOf(filePath));
   out.putString(text1);
   out.putString(text2);
   out.putUInt32(value);
