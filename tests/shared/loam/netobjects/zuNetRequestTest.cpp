@@ -173,6 +173,13 @@ std::string bytesOfSize(std::size_t n) {
   return s;
 }
 
+// The request ended failed with this code and text.
+void expectFailed(const zuNetRequest& r, u16 code, const std::string& text) {
+  EXPECT_EQ(r.getState(), zuNetObject::kStateFailed);
+  EXPECT_EQ(r.getErrorCode(), code);
+  EXPECT_EQ(r.errorMessage().toString(), text);
+}
+
 // ---- the fixture: one connection, plain or secure --------------------------------
 
 enum class Link { kPlain, kSecure };
@@ -356,10 +363,8 @@ TEST_P(RequestTest, UnwritableTargetGivesTheErrorNumberInHex) {
   zuNetReqWriteFile put;
   ASSERT_TRUE(put.prepare("missing/f", &in, false));
   ASSERT_TRUE(run(put));
-  EXPECT_EQ(put.getState(), zuNetObject::kStateFailed);
-  EXPECT_EQ(put.getErrorCode(), zuErrFileOpen);
   // ENOENT
-  EXPECT_EQ(put.errorMessage().toString(), "Error opening file \"missing/f\" error: 0x2.");
+  expectFailed(put, zuErrFileOpen, "Error opening file \"missing/f\" error: 0x2.");
   ASSERT_EQ(ErrorLines::lines().size(), 1u);
   EXPECT_EQ(ErrorLines::lines()[0], "WriteFile: Error opening file \"missing/f\" error: 0x2.");
 }
@@ -371,9 +376,7 @@ TEST_P(RequestTest, ReadErrorOfTheUploadFailsItAndLeavesTheTarget) {
   zuNetReqWriteFile put;
   ASSERT_TRUE(put.prepare("f", &in, false));
   ASSERT_TRUE(run(put));
-  EXPECT_EQ(put.getState(), zuNetObject::kStateFailed);
-  EXPECT_EQ(put.getErrorCode(), zuErrFileRead);
-  EXPECT_EQ(put.errorMessage().toString(), "Error reading from file \"f\".");
+  expectFailed(put, zuErrFileRead, "Error reading from file \"f\".");
   // The server drops its temporary file once it hears of the failure.
   EXPECT_TRUE(tw::test::eventually(
       [&] { return tw::test::folderNames(root_) == std::vector<std::string>{"f"}; }));
@@ -387,9 +390,7 @@ TEST_P(RequestTest, WriteErrorOfTheDownloadFailsIt) {
   zuNetReqReadFile get;
   ASSERT_TRUE(get.prepare("f", &out, false));
   ASSERT_TRUE(run(get));
-  EXPECT_EQ(get.getState(), zuNetObject::kStateFailed);
-  EXPECT_EQ(get.getErrorCode(), zuErrFileWrite);
-  EXPECT_EQ(get.errorMessage().toString(), "Error writing to file \"f\".");
+  expectFailed(get, zuErrFileWrite, "Error writing to file \"f\".");
 }
 
 TEST_P(RequestTest, DiskErrorOfTheServerIsReportedNotSuccess) {
@@ -471,9 +472,7 @@ TEST_P(RequestTest, EntryLargerThanAChunkFailsInsteadOfSpinning) {
   PutList put;
   put.setProperties(&mine);
   ASSERT_TRUE(run(put));
-  EXPECT_EQ(put.getState(), zuNetObject::kStateFailed);
-  EXPECT_EQ(put.getErrorCode(), 515);
-  EXPECT_EQ(put.errorMessage().toString(), "The entry \"huge\" is too large to be sent.");
+  expectFailed(put, 515, "The entry \"huge\" is too large to be sent.");
 
   serverList_ = mine;
   zuProperties got;
