@@ -25,7 +25,8 @@ cmake --build build/clang -j "$jobs"
 
 # The network layers, the service host and the agent under ThreadSanitizer: only
 # those three test programs are built, to keep the run short.
-cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTW_TSAN=ON -DTW_BENCH=OFF >/dev/null
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTW_TSAN=ON -DTW_BENCH=OFF \
+      -DUA_UPGRADE_PUBLIC_KEY=tests/update_agent/keys/upgrade-test-public.pem >/dev/null
 cmake --build build/tsan -j "$jobs" --target test_loam_netobjects test_loam_service \
       test_update_agent
 (cd build/tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
