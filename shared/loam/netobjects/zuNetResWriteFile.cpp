@@ -1,6 +1,8 @@
 #include "loam/netobjects/zuNetResWriteFile.h"
 
 #include <cerrno>
+#include <filesystem>
+#include <system_error>
 
 #include "loam/base/zuException.h"
 #include "loam/base/zuFile.h"
@@ -67,6 +69,15 @@ u16 zuNetResWriteFile::finishData() {
   // Closed before the rename, so the renamed file is whole.
   setTarget(nullptr);
   file_.reset();
+  // The temporary file is private (0600): the stored file takes the mode of
+  // the file it replaces, or an ordinary file's.
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::file_status old = fs::status(targetPath_, ec);
+  const fs::perms mode = fs::exists(old) ? old.permissions()
+                                         : fs::perms::owner_read | fs::perms::owner_write |
+                                               fs::perms::group_read | fs::perms::others_read;
+  fs::permissions(tempPath_, mode, ec);
   if (!good || !zuMoveFile(tempPath_, targetPath_)) return writeFailed();
   tempPath_.clear();
   return 0;

@@ -273,6 +273,18 @@ TEST_P(RequestTest, FilesMakeTheRoundTripWhole) {
   EXPECT_EQ(tw::test::folderNames(root_), (std::vector<std::string>{"f.bin"}));
 }
 
+TEST_P(RequestTest, StoredFileKeepsTheModeOfTheFileItReplaces) {
+  ASSERT_EQ(writeFile("new", "x"), 0);
+  const auto ordinary = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                        fs::perms::others_read;
+  EXPECT_EQ(fs::status(path("new")).permissions(), ordinary);
+  const auto mode = fs::perms::owner_all | fs::perms::group_read;
+  fs::permissions(path("new"), mode);
+  ASSERT_EQ(writeFile("new", "y"), 0);
+  EXPECT_EQ(fs::status(path("new")).permissions(), mode);
+  EXPECT_EQ(tw::test::readFile(path("new")), "y");
+}
+
 TEST_P(RequestTest, EmptyFileIsItsSizeAlone) {
   tw::test::writeFile(path("empty"), "");
   ReplyRequest& r = raw_.emplace_back(u8{6}, std::string("empty\0\0", 7));
