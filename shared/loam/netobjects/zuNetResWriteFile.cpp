@@ -70,15 +70,16 @@ u16 zuNetResWriteFile::finishData() {
   setTarget(nullptr);
   file_.reset();
   // The temporary file is private (0600): the stored file takes the mode of
-  // the file it replaces, or an ordinary file's.
+  // the file it replaced, or an ordinary file's. Set after the rename, so a
+  // temporary file that stays behind can still be removed.
   namespace fs = std::filesystem;
   std::error_code ec;
   const fs::file_status old = fs::status(targetPath_, ec);
   const fs::perms mode = fs::exists(old) ? old.permissions()
                                          : fs::perms::owner_read | fs::perms::owner_write |
                                                fs::perms::group_read | fs::perms::others_read;
-  fs::permissions(tempPath_, mode, ec);
   if (!good || !zuMoveFile(tempPath_, targetPath_)) return writeFailed();
+  fs::permissions(targetPath_, mode, ec);
   tempPath_.clear();
   return 0;
 }

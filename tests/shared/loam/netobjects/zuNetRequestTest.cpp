@@ -283,6 +283,12 @@ TEST_P(RequestTest, StoredFileKeepsTheModeOfTheFileItReplaces) {
   ASSERT_EQ(writeFile("new", "y"), 0);
   EXPECT_EQ(fs::status(path("new")).permissions(), mode);
   EXPECT_EQ(tw::test::readFile(path("new")), "y");
+  // A read-only file stays as it is.
+  fs::permissions(path("new"), fs::perms::owner_read);
+  EXPECT_EQ(writeFile("new", "z"), zuErrFileWrite);
+  EXPECT_EQ(tw::test::readFile(path("new")), "y");
+  EXPECT_TRUE(tw::test::eventually(
+      [&] { return tw::test::folderNames(root_) == std::vector<std::string>{"new"}; }));
 }
 
 TEST_P(RequestTest, EmptyFileIsItsSizeAlone) {
