@@ -5,6 +5,7 @@
 // test program links the libraries it already uses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -15,7 +16,10 @@
 #include "loam/net/zuIPAddress.h"
 #include "loam/net/zuSecureTCPEndpoint.h"
 #include "loam/net/zuTCPEndpoint.h"
+#include "loam/netobjects/zuNetBuffer.h"
+#include "loam/netobjects/zuNetMessageHeader.h"
 #include "loam/netobjects/zuNetObjectHandler.h"
+#include "loam/netobjects/zuNetPacketLayer.h"
 #include "loam/threads/zuSingleEvent.h"
 #include "loam/threads/zuThread.h"
 #include "support/TestSupport.h"
@@ -53,6 +57,21 @@ class ReplyRequest : public zuNetObject {
  private:
   u8 type_;
 };
+
+// One packet as a peer writes it: the 6-byte message header, then body;
+// the layer's status.
+inline u16 sendPacket(zuNetPacketLayer& layer, zuNetBuffer& buffer, u16 id, u8 type, u8 flags,
+                      u16 error, const std::string& body) {
+  zuNetMessageHeader header;
+  header.id = id;
+  header.type = type;
+  header.flags = flags;
+  header.error = error;
+  buffer.ensureCapacity(static_cast<u32>(6 + body.size()));
+  header.write(buffer.payload());
+  std::copy(body.begin(), body.end(), buffer.payload() + 6);
+  return layer.send(buffer, static_cast<u32>(6 + body.size()));
+}
 
 // Hands the request to the handler that carries it.
 inline void sendOn(zuNetObjectHandler& handler, zuNetObject& request) {

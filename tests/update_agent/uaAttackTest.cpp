@@ -27,6 +27,7 @@
 #include "loam/netobjects/zuNetReader.h"
 #include "loam/threads/zuExec.h"
 #include "support/ExternalTool.h"
+#include "support/NetObjectTestSupport.h"
 #include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -82,14 +83,17 @@ u16 freePort() {
 // One agent process with its own data, temporary and machine folders.
 class AgentProcess {
  public:
-  explicit AgentProcess(std::vector<std::pair<const char*, std::string>> environment = {}) {
+  // fileLimit: the agent's limit on open descriptors (0: as inherited).
+  explicit AgentProcess(std::vector<std::pair<const char*, std::string>> environment = {},
+                        int fileLimit = 0) {
     fs::create_directory(temp());
     fs::create_directory(data());
     env_.emplace_back("ZU_PLATFORM_ROOT", scratch_.file("root"));
     env_.emplace_back("TMPDIR", temp());
     for (const auto& [name, value] : environment) env_.emplace_back(name, value);
     port_ = freePort();
-    const std::string command = "exec " + shellQuote(TW_ATTACK_AGENT) + " -debug -ll5 -D " +
+    const std::string limit = fileLimit > 0 ? "ulimit -n " + std::to_string(fileLimit) + "; " : "";
+    const std::string command = limit + "exec " + shellQuote(TW_ATTACK_AGENT) + " -debug -ll5 -D " +
                                 shellQuote(data()) + " -P " + std::to_string(port_) + " > " +
                                 shellQuote(log()) + " 2>&1";
     started_ = port_ != 0 && exec_.start("/bin/sh", "-c \"" + command + "\"");
@@ -151,15 +155,7 @@ class Peer {
   }
 
   u16 send(u16 id, u8 type, u8 flags, const std::string& body = "", u16 error = 0) {
-    zuNetMessageHeader header;
-    header.id = id;
-    header.type = type;
-    header.flags = flags;
-    header.error = error;
-    buffer_.ensureCapacity(static_cast<u32>(6 + body.size()));
-    header.write(buffer_.payload());
-    std::copy(body.begin(), body.end(), buffer_.payload() + 6);
-    return layer_->send(buffer_, static_cast<u32>(6 + body.size()));
+    return tw::test::sendPacket(*layer_, buffer_, id, type, flags, error, body);
   }
   // The next packet that is not a keep-alive.
   u16 receive(Packet& packet, u32 wait = kWait) {
@@ -384,6 +380,37 @@ TEST_F(AttackTest, PeerThatStopsReadingLosesItsConnectionAndItsSlot) {
   EXPECT_EQ(next.connectExchange(1), 0);
   EXPECT_EQ(agent.stop(), 0);
 }
+
+// UndefinedBehaviorSanitizer probes memory through a pipe of its own; with
+// no descriptor left that probe fails and it reports valid objects as
+// broken, so this run belongs to the builds without it.
+#if !defined(__SANITIZE_ADDRESS__)
+TEST_F(AttackTest, RunningOutOfDescriptorsDropsConnectionsNotTheAgent) {
+  AgentProcess agent({}, 64);
+  ASSERT_TRUE(agent.listening()) << agent.logText();
+  // Far more connections than the agent has descriptors for, until the
+  // system takes no more (its backlog fills once the agent cannot accept).
+  std::vector<std::unique_ptr<zuTCPEndpoint>> crowd;
+  for (int i = 0; i < 80; ++i) {
+    auto peer = std::make_unique<zuTCPEndpoint>(nullptr, 2000);
+    if (peer->connect(kLoopback, agent.port()) != 0) break;
+    crowd.push_back(std::move(peer));
+  }
+  figure("connections_opened_against_64_descriptors", static_cast<long long>(crowd.size()));
+  ASSERT_TRUE(eventually([&] {
+    return agent.logText().find("Unable to accept a connection (system error") !=
+               std::string::npos ||
+           agent.logText().find("connection dropped") != std::string::npos;
+  })) << agent.logText();
+  crowd.clear();
+  // Once they are gone, the agent serves again.
+  EXPECT_TRUE(eventually([&] {
+    Peer next(agent.port());
+    return next.status == 0 && next.connectExchange(1) == 0;
+  }));
+  EXPECT_EQ(agent.stop(), 0) << agent.logText();
+}
+#endif
 
 TEST_F(AttackTest, ErrorChunkForARunningUpgrade) {
   AgentProcess agent;

@@ -205,23 +205,42 @@ void zuServer::main() {
                             peer, 'i', zuUIntToString(open)));
     if (open < maxConnections_) {
       std::unique_ptr<zuNetObjectHandler> handler =
-          createHandler(std::move(accepted), compressionOffer_ != 0);
-      handler->setHandshakeOnStart(false);
-      zuLog::log(4, zuMessage("Starting net handler for [$d].", 'd', peer));
-      handler->setFactories(factories_);
-      if (startHandler(*handler, peer)) addHandler(std::move(handler));
+          makeHandler(std::move(accepted), compressionOffer_ != 0, false, peer);
+      if (handler) {
+        zuLog::log(4, zuMessage("Starting net handler for [$d].", 'd', peer));
+        handler->setFactories(factories_);
+        if (startHandler(*handler, peer)) addHandler(std::move(handler));
+      }
     } else {
       zuLog::log(0, zuMessage("Connection request from [$d] rejected.", 'd', peer));
       // The refusal needs the handshake too, so it also runs on a thread of
       // its own; past a bound the connection is only closed.
       if (rejecters_.size() < kMaxRejecting) {
-        auto rejecter = std::make_unique<zuNetObjectHandler>(zuThread::currentThread(),
-                                                             std::move(accepted), true);
-        rejecter->setHandshakeOnStart(true);
-        if (startHandler(*rejecter, peer)) rejecters_.push_back(std::move(rejecter));
+        std::unique_ptr<zuNetObjectHandler> rejecter =
+            makeHandler(std::move(accepted), true, true, peer);
+        if (rejecter && startHandler(*rejecter, peer)) rejecters_.push_back(std::move(rejecter));
       }
     }
     if (isStopRequested()) return;
+  }
+}
+
+std::unique_ptr<zuNetObjectHandler> zuServer::makeHandler(std::unique_ptr<zuNetEndpoint> endpoint,
+                                                          bool compress, bool reject,
+                                                          const std::string& peer) {
+  try {
+    std::unique_ptr<zuNetObjectHandler> handler =
+        reject ? std::make_unique<zuNetObjectHandler>(zuThread::currentThread(),
+                                                      std::move(endpoint), compress)
+               : createHandler(std::move(endpoint), compress);
+    handler->setHandshakeOnStart(reject);
+    return handler;
+  } catch (const std::exception&) {
+    // Out of descriptors for its events, or of memory: only this connection
+    // is lost.
+    zuLog::log(0,
+               zuMessage("Unable to start a net handler for [$d]; connection dropped.", 'd', peer));
+    return nullptr;
   }
 }
 

@@ -98,6 +98,11 @@ class zuServer : public zuNTService {
   // tests that watch handlers end.
   virtual std::unique_ptr<zuNetObjectHandler> createHandler(std::unique_ptr<zuNetEndpoint> endpoint,
                                                             bool compress);
+  // The handler for an accepted connection, its handshake to run on its own
+  // thread (reject: only to refuse it); null (logged) when it cannot be made.
+  std::unique_ptr<zuNetObjectHandler> makeHandler(std::unique_ptr<zuNetEndpoint> endpoint,
+                                                  bool compress, bool reject,
+                                                  const std::string& peer);
   // Starts a handler's thread; false (logged) when no thread could be had.
   bool startHandler(zuNetObjectHandler& handler, const std::string& peer);
 

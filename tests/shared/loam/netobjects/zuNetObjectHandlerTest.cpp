@@ -21,6 +21,7 @@
 #include "loam/netobjects/zuNetReader.h"
 #include "loam/netobjects/zuNetWriter.h"
 #include "loam/threads/zuSingleEvent.h"
+#include "support/NetObjectTestSupport.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -148,15 +149,7 @@ class Peer {
   explicit Peer(std::unique_ptr<zuNetEndpoint> endpoint) : layer_(std::move(endpoint), false) {}
 
   void send(u16 id, u8 type, u8 flags, u16 error = 0, const std::string& body = "") {
-    zuNetMessageHeader header;
-    header.id = id;
-    header.type = type;
-    header.flags = flags;
-    header.error = error;
-    buffer_.ensureCapacity(static_cast<u32>(6 + body.size()));
-    header.write(buffer_.payload());
-    std::copy(body.begin(), body.end(), buffer_.payload() + 6);
-    ASSERT_EQ(layer_.send(buffer_, static_cast<u32>(6 + body.size())), 0);
+    ASSERT_EQ(tw::test::sendPacket(layer_, buffer_, id, type, flags, error, body), 0);
   }
   u16 receive(Packet& packet, u32 wait = kWait) {
     u32 length = 0;
@@ -461,15 +454,9 @@ TEST_F(zuNetObjectHandlerTest, PeerThatStopsReadingLosesItsConnection) {
   zuNetBuffer buffer(30006);
   const std::string body = pattern(30000, 7);
   u16 status = 0;
-  for (u32 i = 0; i < 10000 && status == 0; ++i) {
-    zuNetMessageHeader header;
-    header.id = static_cast<u16>(i % 30000 + 1);
-    header.type = kEcho;
-    header.flags = 11;
-    header.write(buffer.payload());
-    std::copy(body.begin(), body.end(), buffer.payload() + 6);
-    status = peer.send(buffer, 30006);
-  }
+  for (u32 i = 0; i < 10000 && status == 0; ++i)
+    status =
+        tw::test::sendPacket(peer, buffer, static_cast<u16>(i % 30000 + 1), kEcho, 11, 0, body);
   // Either this end filled up too, or the handler gave up first.
   EXPECT_TRUE(status == zuErrTimeout || status == zuErrConnectionBroken) << status;
   ASSERT_TRUE(ended(handler));

@@ -255,14 +255,7 @@ TEST_F(zuNetResponseTest, PeerErrorForARunningWorkEndsItWithoutTouchingItsError)
   zuNetPacketLayer peer(std::move(b), false);
   zuNetBuffer buffer(1000);
   const auto send = [&](u8 type, u8 flags, u16 error, const std::string& body) {
-    zuNetMessageHeader header;
-    header.id = 9;
-    header.type = type;
-    header.flags = flags;
-    header.error = error;
-    header.write(buffer.payload());
-    std::copy(body.begin(), body.end(), buffer.payload() + 6);
-    ASSERT_EQ(peer.send(buffer, static_cast<u32>(6 + body.size())), 0);
+    ASSERT_EQ(tw::test::sendPacket(peer, buffer, 9, type, flags, error, body), 0);
   };
 
   send(kType, 11, 0, "eX");
