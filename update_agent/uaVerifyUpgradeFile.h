@@ -5,7 +5,8 @@
 
 // True only when signatureText (hexadecimal, two digits per byte) is a valid
 // RSASSA-PKCS1-v1_5 / SHA-1 signature of the file's bytes under the built-in
-// upgrade key (false for every file when the build has none). False in every other case; never throws.
+// upgrade key (false for every file when the build has none). False in every other case; never
+// throws.
 bool uaVerifyUpgradeFile(const std::string& filePath, const std::string& signatureText) noexcept;
 
 // The same check under another public key, given as the hexadecimal text of a
