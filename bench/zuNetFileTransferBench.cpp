@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <streambuf>
 #include <string>
@@ -112,7 +112,11 @@ void BM_WriteFile64MiB(benchmark::State& state) {
   }
   state.SetBytesProcessed(state.iterations() * static_cast<i64>(kFileSize));
 }
-BENCHMARK(BM_WriteFile64MiB)->ArgName("compress")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)
+BENCHMARK(BM_WriteFile64MiB)
+    ->ArgName("compress")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
 void BM_ReadFile64MiB(benchmark::State& state) {
@@ -139,7 +143,11 @@ void BM_ReadFile64MiB(benchmark::State& state) {
   }
   state.SetBytesProcessed(state.iterations() * static_cast<i64>(kFileSize));
 }
-BENCHMARK(BM_ReadFile64MiB)->ArgName("compress")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)
+BENCHMARK(BM_ReadFile64MiB)
+    ->ArgName("compress")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
 }  // namespace

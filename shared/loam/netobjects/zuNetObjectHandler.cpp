@@ -722,8 +722,8 @@ std::unique_ptr<zuNetObjectHandler> zuNetObjectHandler::runConnect(
   // does first on every way out.
   zuNetReqConnect request;
   const bool compress = endpoint->compressionAgreed();
-  auto handler =
-      std::make_unique<zuNetObjectHandler>(&zuMainThread::instance(), std::move(endpoint), compress);
+  auto handler = std::make_unique<zuNetObjectHandler>(&zuMainThread::instance(),
+                                                      std::move(endpoint), compress);
   handler->start();
   advance(progress);
 

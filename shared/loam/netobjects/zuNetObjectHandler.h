@@ -199,8 +199,7 @@ class zuNetObjectHandler : public zuThread, public zuNetObjectHandlerInterface {
   // server "$s".".
   static std::unique_ptr<zuNetObjectHandler> connectByName(const std::string& host, u16 port,
                                                            const std::string& serverText,
-                                                           zuEvent* stopEvent,
-                                                           u16 expectedProtocol,
+                                                           zuEvent* stopEvent, u16 expectedProtocol,
                                                            zuProgress* progress,
                                                            zuConnectReply* reply, bool compress);
 

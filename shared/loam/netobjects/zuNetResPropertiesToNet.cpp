@@ -17,8 +17,8 @@ u32 zuNetResPropertiesToNet::sendData(u8* buffer, u32 maximum, u16& error, bool&
   u32 n = zuNetObject::sendData(buffer, maximum, error, headDone);
   last = false;
   if (headDone)
-    n += zuPutPropertyChunk(buffer + n, maximum - n, maximum, properties_, nextIndex_,
-                            entryCount_, countSent_, last);
+    n += zuPutPropertyChunk(buffer + n, maximum - n, maximum, properties_, nextIndex_, entryCount_,
+                            countSent_, last);
   setSendState(last ? kStateDone : kStateQueued);
   return n;
 }

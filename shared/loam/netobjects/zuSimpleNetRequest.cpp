@@ -5,7 +5,8 @@ zuSimpleNetRequest::zuSimpleNetRequest() = default;
 zuSimpleNetRequest::~zuSimpleNetRequest() = default;
 
 u32 zuSimpleNetRequest::sendData(u8* buffer, u32 maximum, u16& error, bool& last) {
-  if (getSendCount() != 1 || maximum == 0) return zuNetRequest::sendData(buffer, maximum, error, last);
+  if (getSendCount() != 1 || maximum == 0)
+    return zuNetRequest::sendData(buffer, maximum, error, last);
   buffer[0] = requestCode_;
   return 1 + zuNetRequest::sendData(buffer + 1, maximum - 1, error, last);
 }

@@ -194,8 +194,8 @@ TEST(zuNetObjectHandlerConnect, FailuresNameTheServer) {
     Server refusing(Server::Mode::kRefuse);
     ASSERT_EQ(refusing.status, 0);
     const zuErrorMessage e = failureOf([&] {
-      return zuNetObjectHandler::connect(kLoopback, refusing.port(), kServer, nullptr, 256,
-                                         nullptr, nullptr, true);
+      return zuNetObjectHandler::connect(kLoopback, refusing.port(), kServer, nullptr, 256, nullptr,
+                                         nullptr, true);
     });
     EXPECT_EQ(e.code(), zuErrTooManyConnections);
     EXPECT_EQ(e.toString(),
@@ -208,8 +208,8 @@ TEST(zuNetObjectHandlerConnect, FailuresNameTheServer) {
     closedPort = gone.port();
   }
   const zuErrorMessage e = failureOf([&] {
-    return zuNetObjectHandler::connect(kLoopback, closedPort, kServer, nullptr, 0, nullptr,
-                                       nullptr, true);
+    return zuNetObjectHandler::connect(kLoopback, closedPort, kServer, nullptr, 0, nullptr, nullptr,
+                                       true);
   });
   EXPECT_EQ(e.code(), 515);
   EXPECT_EQ(e.toString(), "Unable to connect to the server \"test server\".");

@@ -1,7 +1,6 @@
 // Requests of the library against its responses, over a plain loopback pair
 // and over the secure layer.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -305,8 +304,8 @@ TEST_P(RequestTest, ReadFileWithAnExtraByteIsUnexpectedData) {
   ASSERT_TRUE(runRaw(r));
   EXPECT_EQ(r.getErrorCode(), zuErrUnexpectedData);
   EXPECT_EQ(r.errorMessage().toString(), kzuUnexpectedDataText);
-  EXPECT_EQ(ErrorLines::lines(), (std::vector<std::string>{std::string("ReadFile: ") +
-                                                            kzuUnexpectedDataText}));
+  EXPECT_EQ(ErrorLines::lines(),
+            (std::vector<std::string>{std::string("ReadFile: ") + kzuUnexpectedDataText}));
 }
 
 TEST_P(RequestTest, NamesOutsideTheRootAreRefused) {
@@ -314,9 +313,9 @@ TEST_P(RequestTest, NamesOutsideTheRootAreRefused) {
   tw::test::writeFile(outside.file("secret"), "secret");
   fs::create_directory_symlink(outside.path(), path("out"));
   fs::create_symlink(outside.file("secret"), path("link"));
-  const std::vector<std::string> names = {
-      "../x", "a/../../x", "..\\x", "/etc/passwd", "\\x", "C:x", "c:\\x", "out/secret", "link", "",
-      "new\x01"};
+  const std::vector<std::string> names = {"../x", "a/../../x", "..\\x",  "/etc/passwd",
+                                          "\\x",  "C:x",       "c:\\x",  "out/secret",
+                                          "link", "",          "new\x01"};
   for (const std::string& name : names) {
     SCOPED_TRACE(name);
     std::ostringstream out;
@@ -602,7 +601,8 @@ TEST_F(RequestLifeTest, StartOnAHandlerThatIsNotConnected) {
 // ---- the Connect reply ---------------------------------------------------------
 
 TEST(zuNetReqConnect, ReadsTheReplyIntoTheRecord) {
-  const std::string fixed = std::string("\x01\x00\x01\x08", 4) + "OS text" + std::string("\0\x02", 2);
+  const std::string fixed =
+      std::string("\x01\x00\x01\x08", 4) + "OS text" + std::string("\0\x02", 2);
   struct Case {
     const char* name;
     std::string bytes;
@@ -614,8 +614,8 @@ TEST(zuNetReqConnect, ReadsTheReplyIntoTheRecord) {
       {"whole", fixed + "6.2" + std::string("\0\0", 2), 0, "6.2", false},
       {"ends after the second constant", fixed, 0, "", true},
       {"ends after the version", fixed + "7.0" + std::string("\0", 1), 0, "7.0", true},
-      {"cut inside the system text", std::string("\x01\x00\x01\x08OS", 6), zuErrUnexpectedData,
-       "", true},
+      {"cut inside the system text", std::string("\x01\x00\x01\x08OS", 6), zuErrUnexpectedData, "",
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -659,11 +659,11 @@ TEST(zuNetRequestNames, TypesAndNames) {
     bool request;
   };
   for (const Row& r : std::vector<Row>{{connect, 2, "zuNOT_Connect", "Connect", true},
-                                      {read, 6, "zuNOT_ReadFile", "ReadFile", true},
-                                      {write, 7, "zuNOT_WriteFile", "WriteFile", true},
-                                      {upgrade, 3, "zuNOT_Upgrade", "Upgrade", true},
-                                      {readResponse, 6, "zuNOT_ReadFile", "ReadFile", false},
-                                      {writeResponse, 7, "zuNOT_WriteFile", "WriteFile", false}}) {
+                                       {read, 6, "zuNOT_ReadFile", "ReadFile", true},
+                                       {write, 7, "zuNOT_WriteFile", "WriteFile", true},
+                                       {upgrade, 3, "zuNOT_Upgrade", "Upgrade", true},
+                                       {readResponse, 6, "zuNOT_ReadFile", "ReadFile", false},
+                                       {writeResponse, 7, "zuNOT_WriteFile", "WriteFile", false}}) {
     SCOPED_TRACE(r.name);
     EXPECT_EQ(r.object.getType(), r.type);
     EXPECT_STREQ(r.object.getTypeName(), r.typeName);
