@@ -11,6 +11,7 @@
 #include "loam/base/zuMessage.h"
 #include "loam/base/zuPath.h"
 #include "loam/base/zuString.h"
+#include "loam/netobjects/zuErrnoText.h"
 #include "loam/netobjects/zuNetObjectErrors.h"
 #include "loam/netobjects/zuNetObjectTypes.h"
 #include "loam/platform/zuPlatformHandle.h"
@@ -23,8 +24,6 @@
 #include "update_agent/uaVerifyUpgradeFile.h"
 
 namespace {
-
-constexpr u16 kCodeFileWrite = 1541;
 
 std::mutex& verifierLock() {
   static std::mutex lock;
@@ -47,12 +46,6 @@ bool verifyFile(const std::string& path, const std::string& signature) {
 
 bool isHexDigitOrHyphen(char c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f') || c == '-';
-}
-
-std::string errnoText(int error) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(error));
-  return text;
 }
 
 }  // namespace
@@ -174,7 +167,7 @@ u16 uaNResUpgrade::run(zuNetReader& reader) {
               static_cast<unsigned long>(size), receivedPath_.c_str());
 
   if (!verifyFile(receivedPath_, signature))
-    return fail(kCodeFileWrite, "Error updating file \"$f\". Verification failed.", 'f',
+    return fail(zuErrFileWrite, "Error updating file \"$f\". Verification failed.", 'f',
                 receivedPath_);
 
   zuEvent* stop = getStopEvent();
@@ -196,7 +189,7 @@ u16 uaNResUpgrade::storeFile(zuNetReader& reader, u8 kind, const std::string& fi
   // folder (a link under the same name, a folder) cannot redirect the file.
   std::string folder;
   if (const u32 error = zuPlatform::createPrivateFolder(tempFolder, kFolderPrefix, folder)) {
-    setFileOpenError(zuAppendPath(tempFolder, fileName), errnoText(static_cast<int>(error)));
+    setFileOpenError(zuAppendPath(tempFolder, fileName), zuErrnoText(static_cast<int>(error)));
     logError(errorMessage());
     return zuErrFileOpen;
   }
@@ -208,7 +201,7 @@ u16 uaNResUpgrade::storeFile(zuNetReader& reader, u8 kind, const std::string& fi
   errno = 0;
   const zuPlatform::Handle file = zuPlatform::createNewFile(path, kind != kKindInstaller);
   if (!zuPlatform::isValidHandle(file)) {
-    setFileOpenError(path, errnoText(errno));
+    setFileOpenError(path, zuErrnoText(errno));
     logError(errorMessage());
     return zuErrFileOpen;
   }
@@ -228,7 +221,7 @@ u16 uaNResUpgrade::storeFile(zuNetReader& reader, u8 kind, const std::string& fi
   }
   const bool written = zuPlatform::writeAll(file, reader.getCurrent(), size);
   const bool closed = closer.close();
-  if (!written || !closed) return fail(kCodeFileWrite, "Error writing to file \"$f\".", 'f', path);
+  if (!written || !closed) return fail(zuErrFileWrite, kzuFileWriteErrorText, 'f', path);
   return 0;
 }
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "loam/net/zuIPAddress.h"
@@ -92,6 +93,24 @@ inline HandlerPair connectHandlerPair() {
   HandlerPair pair;
   pair.client = std::make_unique<zuNetObjectHandler>(nullptr, std::move(a), false);
   pair.server = std::make_unique<zuNetObjectHandler>(nullptr, std::move(b), false);
+  return pair;
+}
+
+// The same over a secure connection on loopback (the handshake done, both
+// sides compressing when they agreed to).
+inline HandlerPair connectSecureHandlerPair() {
+  zuSecureTCPEndpoint listener(nullptr, kNetWait, true);
+  if (listener.listen(0, zuIPAddress("127.0.0.1")) != 0) return {};
+  std::unique_ptr<zuNetEndpoint> accepted;
+  std::thread accepting([&] { accepted = listener.accept(); });
+  auto client = std::make_unique<zuSecureTCPEndpoint>(nullptr, kNetWait, true);
+  const u16 status = client->connect(zuIPAddress("127.0.0.1"), listener.localPort());
+  accepting.join();
+  if (status != 0 || !accepted) return {};
+  const bool compress = client->compressionAgreed();
+  HandlerPair pair;
+  pair.client = std::make_unique<zuNetObjectHandler>(nullptr, std::move(client), compress);
+  pair.server = std::make_unique<zuNetObjectHandler>(nullptr, std::move(accepted), compress);
   return pair;
 }
 

@@ -17,6 +17,7 @@
 
 #include "loam/base/zuFile.h"
 #include "loam/netobjects/zuNetObjectHandler.h"
+#include "loam/netobjects/zuNetReqAgentUpgrade.h"
 #include "loam/netobjects/zuNetReader.h"
 #include "loam/service/zuServiceManager.h"
 #include "loam/threads/zuLog.h"
@@ -473,6 +474,43 @@ TEST_F(UpgradeTest, RepliesOverAConnection) {
   EXPECT_TRUE(tw::test::eventually([&] { return filesIn(temp_.path()).empty(); }));
   client.stop();
   client.wait();
+}
+
+// The library's request in the agent's form, signed with the test key.
+TEST_F(UpgradeTest, AgentFormRequestOfTheLibraryIsInstalled) {
+  tw::test::HandlerPair pair = tw::test::connectSecureHandlerPair();
+  ASSERT_TRUE(pair.server);
+  zuNetResponseFactoryMap factories;
+  factories[1] = [](u8) { return std::make_unique<uaNResUpgrade>(); };
+  pair.server->setFactories(factories);
+  pair.server->start();
+  pair.client->start();
+
+  // Larger than one chunk, so the file follows its head over several.
+  std::string bytes(70000, 'p');
+  const std::string file = work_.file("product.msi");
+  writeFileBytes(file, bytes);
+  zuNetReqAgentUpgrade good(file, uaNResUpgrade::kKindInstaller, "", sign(bytes));
+  EXPECT_EQ(good.fileSize(), bytes.size());
+  zuNetReqAgentUpgrade bad(file, uaNResUpgrade::kKindInstaller, "", sign("other"));
+  for (zuNetReqAgentUpgrade* r : {&good, &bad}) {
+    r->start(pair.client.get());
+    ASSERT_FALSE(zuThread::waitForObjects(kWait, r->completionEvent()));
+    EXPECT_TRUE(r->wait());
+  }
+  EXPECT_TRUE(good.isSucceeded()) << good.errorMessage().toString();
+  EXPECT_EQ(bad.getErrorCode(), 1541);
+  // The installer ran once, for the good file.
+  const std::vector<std::string> runs = linesOf(record("msiexec"));
+  ASSERT_EQ(runs.size(), 4u);
+  EXPECT_EQ(runs[0], "/qn");
+  EXPECT_EQ(runs[1], "/i");
+  EXPECT_EQ(fs::path(runs[2]).extension(), ".msi");
+  EXPECT_EQ(runs[3], "--");
+  pair.client->stop();
+  pair.client->wait();
+  pair.server->stop();
+  pair.server->wait();
 }
 
 }  // namespace

@@ -17,12 +17,16 @@
 #include "loam/netobjects/zuNetObjectErrors.h"
 #include "loam/netobjects/zuNetObjectHandler.h"
 #include "loam/netobjects/zuNetObjectTypes.h"
+#include "loam/netobjects/zuNetReqAgentUpgrade.h"
+#include "loam/netobjects/zuNetReqConnect.h"
+#include "loam/netobjects/zuNetReqUpgrade.h"
 #include "loam/platform/zuPlatformRoot.h"
 #include "loam/threads/zuExec.h"
 #include "loam/threads/zuLog.h"
 #include "loam/threads/zuMainThread.h"
 #include "loam/threads/zuOSInfo.h"
 #include "loam/threads/zuSingleEvent.h"
+#include "support/ExternalTool.h"
 #include "support/NetObjectTestSupport.h"
 #include "support/ServerTestSupport.h"
 #include "support/TestSupport.h"
@@ -221,6 +225,90 @@ TEST_F(AgentTest, ProgramCommandActions) {
       EXPECT_EQ(line, expected) << out.str();
     }
   }
+}
+
+// The library's own client against the running agent.
+TEST_F(AgentTest, LibraryClientConnectsAndIsRefusedTheLibrarysUpgradeForm) {
+  TestAgent server(programFolder_.path());
+  AgentRun run(server, {"-D", dataFolder_.path()});
+  const u16 port = run.waitListening();
+  ASSERT_NE(port, 0);
+
+  zuConnectReply reply;
+  auto handler = zuNetObjectHandler::connect(kLoopback, port, "agent", nullptr, 256, nullptr,
+                                             &reply, true);
+  ASSERT_TRUE(handler);
+  EXPECT_EQ(reply.protocolValue, 256);
+  EXPECT_TRUE(reply.firstFlag);
+  EXPECT_EQ(reply.firstConstant, 8u);
+  EXPECT_EQ(reply.osText, zuGetOSDescription());
+  EXPECT_EQ(reply.secondConstant, 2u);
+  EXPECT_EQ(reply.versionText, "6.2");
+  EXPECT_FALSE(reply.lastFlag);
+
+  const std::string file = dataFolder_.path() + "/pkg.bin";
+  writeText(file, "package");
+  zuNetReqUpgrade upgrade(file, "argument", "signature", 1);
+  upgrade.start(handler.get());
+  ASSERT_FALSE(zuThread::waitForObjects(kWait, upgrade.completionEvent()));
+  EXPECT_TRUE(upgrade.wait());
+  EXPECT_EQ(upgrade.getState(), zuNetObject::kStateFailed);
+  EXPECT_EQ(upgrade.getErrorCode(), zuErrUnsupportedType);
+  EXPECT_EQ(upgrade.errorMessage().toString(),
+            "Request of type \"3\" is not supported. The server and the client might be "
+            "incompatible.");
+  handler->stop();
+  handler->wait();
+  EXPECT_EQ(run.stop(), 0u);
+}
+
+// The library's request in the agent's form, signed with the tests' own key,
+// against the running agent: installed when the agent was built with that
+// key, refused by any other.
+TEST_F(AgentTest, AgentFormUpgradeOfTheLibraryOverTheRunningAgent) {
+  ASSERT_TRUE(tw::test::haveTool("openssl")) << "openssl signs the upgrade (Debian openssl)";
+  tw::test::ScratchDir temp;
+  tw::test::ScopedEnv tmpdir("TMPDIR", temp.path());
+  const std::string marker = dataFolder_.path() + "/ran";
+  const std::string program = programFolder_.path() + "/setup.sh";
+  writeText(program, "#!/bin/sh\necho ran > " + tw::test::shellQuote(marker) + "\n");
+  const std::string sig = programFolder_.path() + "/setup.sig";
+  ASSERT_EQ(tw::test::runTool("openssl dgst -sha1 -sign " +
+                              tw::test::shellQuote(TW_TEST_UPGRADE_PRIVATE_KEY) + " -out " +
+                              tw::test::shellQuote(sig) + " " + tw::test::shellQuote(program)),
+            0);
+  std::string signature;
+  for (const char c : tw::test::readFileBytes(sig)) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    const auto b = static_cast<unsigned char>(c);
+    signature += kDigits[b >> 4];
+    signature += kDigits[b & 15];
+  }
+  const std::string keyFile = TW_UPGRADE_PUBLIC_KEY_FILE;
+  const bool testKey = !keyFile.empty() && tw::test::readFileBytes(keyFile) ==
+                                               tw::test::readFileBytes(TW_TEST_UPGRADE_PUBLIC_KEY);
+
+  TestAgent server(programFolder_.path());
+  AgentRun run(server, {"-D", dataFolder_.path()});
+  const u16 port = run.waitListening();
+  ASSERT_NE(port, 0);
+  auto handler = zuNetObjectHandler::connect(kLoopback, port, "agent", nullptr, 256, nullptr,
+                                             nullptr, true);
+  ASSERT_TRUE(handler);
+  zuNetReqAgentUpgrade upgrade(program, 0, "", signature);
+  upgrade.start(handler.get());
+  ASSERT_FALSE(zuThread::waitForObjects(kWait, upgrade.completionEvent()));
+  EXPECT_TRUE(upgrade.wait());
+  if (testKey) {
+    EXPECT_TRUE(upgrade.isSucceeded()) << upgrade.errorMessage().toString();
+    EXPECT_EQ(tw::test::readFileBytes(marker), "ran\n");
+  } else {
+    EXPECT_EQ(upgrade.getErrorCode(), 1541);
+    EXPECT_FALSE(zuFileExists(marker));
+  }
+  handler->stop();
+  handler->wait();
+  EXPECT_EQ(run.stop(), 0u);
 }
 
 }  // namespace

@@ -11,6 +11,8 @@ inline constexpr unsigned short zuErrObjectNotRegistered = 774;
 inline constexpr unsigned short zuErrVersionMismatch = 775;
 inline constexpr unsigned short zuErrTooManyConnections = 1030;
 inline constexpr unsigned short zuErrFileOpen = 1538;
+inline constexpr unsigned short zuErrFileRead = 1540;
+inline constexpr unsigned short zuErrFileWrite = 1541;
 
 // Code 772; also what a reader overrun becomes.
 inline constexpr const char* kzuUnexpectedDataText =
@@ -18,3 +20,10 @@ inline constexpr const char* kzuUnexpectedDataText =
     "incompatible.";
 // Code 1538; "f" = file name, "e" = error text.
 inline constexpr const char* kzuFileOpenErrorText = "Error opening file \"$f\" error: $e.";
+// Code 1540 and 1541; "f" = file name.
+inline constexpr const char* kzuFileReadErrorText = "Error reading from file \"$f\".";
+inline constexpr const char* kzuFileWriteErrorText = "Error writing to file \"$f\".";
+// Codes 773 and 774.
+inline constexpr const char* kzuHandlerNotRunningText =
+    "Unable to complete operation. Netobject handler not running.";
+inline constexpr const char* kzuObjectNotRegisteredText = "Object not registered.";

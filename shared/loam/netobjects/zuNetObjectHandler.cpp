@@ -18,6 +18,11 @@
 #include "loam/threads/zuLog.h"
 #include "loam/threads/zuMultiEvent.h"
 #include "loam/threads/zuStMutex.h"
+// For connect and connectByName.
+#include "loam/net/zuSecureTCPEndpoint.h"
+#include "loam/netobjects/zuNetReqConnect.h"
+#include "loam/threads/zuMainThread.h"
+#include "loam/threads/zuProgress.h"
 
 namespace {
 
@@ -655,4 +660,98 @@ void zuNetObjectHandler::createResponse(u16 id, u8 type, zuNetObject*& object) {
   responses_[id] = raw;
   raw->setId(id);
   object = raw;
+}
+
+// ---- the client's side: opening a connection ----
+
+namespace {
+
+constexpr const char* kUnableToConnectText = "Unable to connect to the server \"$s\".";
+constexpr const char* kUnableToLocateText = "Unable to locate the server \"$s\".";
+constexpr const char* kTooManyOpenText =
+    "Unable to connect to the server \"$s\". Too many open connections.";
+constexpr const char* kServerNewerText =
+    "The server is a newer version. Please download a new program from Tarnwell.";
+constexpr const char* kClientNewerText =
+    "The client is a newer version than the server \"$s\". Please download a new program "
+    "from Tarnwell.";
+
+void advance(zuProgress* progress) {
+  if (progress) progress->step();
+}
+
+// Stops the handler's thread and waits for it, so that nothing of the
+// exchange is touched once the caller lets go.
+void stopAndJoin(zuNetObjectHandler& handler) {
+  if (handler.isRunning()) handler.stop();
+  handler.wait();
+}
+
+}  // namespace
+
+std::unique_ptr<zuNetObjectHandler> zuNetObjectHandler::connect(
+    const zuIPAddress& address, u16 port, const std::string& serverText, zuEvent* stopEvent,
+    u16 expectedProtocol, zuProgress* progress, zuConnectReply* reply, bool compress) {
+  auto endpoint = std::make_unique<zuSecureTCPEndpoint>(stopEvent, kConnectTimeout, compress);
+  const u16 status = endpoint->connect(address, port);
+  if (status == zuErrStopped) throw zuException(zuErrStopped, "");
+  if (status != 0 || !endpoint->isOpen())
+    throw zuException(zuErrFailed, kUnableToConnectText, 's', serverText);
+  return runConnect(std::move(endpoint), serverText, stopEvent, expectedProtocol, progress, reply);
+}
+
+std::unique_ptr<zuNetObjectHandler> zuNetObjectHandler::connectByName(
+    const std::string& host, u16 port, const std::string& serverText, zuEvent* stopEvent,
+    u16 expectedProtocol, zuProgress* progress, zuConnectReply* reply, bool compress) {
+  auto endpoint = std::make_unique<zuSecureTCPEndpoint>(stopEvent, kConnectTimeout, compress);
+  const u16 status = endpoint->connectTo(host.c_str(), port);
+  if (status == zuErrStopped) throw zuException(zuErrStopped, "");
+  if (status == zuErrHostLookup)
+    throw zuException(zuErrHostLookup, kUnableToLocateText, 's', serverText);
+  if (status != 0 || !endpoint->isOpen())
+    throw zuException(zuErrFailed, kUnableToConnectText, 's', serverText);
+  return runConnect(std::move(endpoint), serverText, stopEvent, expectedProtocol, progress, reply);
+}
+
+std::unique_ptr<zuNetObjectHandler> zuNetObjectHandler::runConnect(
+    std::unique_ptr<zuSecureTCPEndpoint> endpoint, const std::string& serverText,
+    zuEvent* stopEvent, u16 expectedProtocol, zuProgress* progress, zuConnectReply* reply) {
+  advance(progress);
+  // Declared before the handler: the handler's thread may touch the request
+  // until the handler has been stopped and joined, which its destruction
+  // does first on every way out.
+  zuNetReqConnect request;
+  const bool compress = endpoint->compressionAgreed();
+  auto handler = std::make_unique<zuNetObjectHandler>(&zuMainThread::instance(),
+                                                      std::move(endpoint), compress);
+  handler->start();
+  advance(progress);
+
+  request.setReplyTarget(reply);
+  request.start(handler.get());
+  request.wait(stopEvent);
+  if (stopEvent != nullptr && stopEvent->isSet()) {
+    stopAndJoin(*handler);
+    throw zuException(zuErrStopped, "");
+  }
+  advance(progress);
+
+  if (request.isSucceeded()) {
+    const u16 offered = request.reply().protocolValue;
+    if (expectedProtocol != 0 && expectedProtocol < offered) {
+      stopAndJoin(*handler);
+      throw zuException(zuErrVersionMismatch, kServerNewerText);
+    }
+    if (expectedProtocol != 0 && expectedProtocol > offered) {
+      stopAndJoin(*handler);
+      throw zuException(zuErrVersionMismatch, kClientNewerText, 's', serverText);
+    }
+    advance(progress);
+    return handler;
+  }
+  stopAndJoin(*handler);
+  if (handler->lastError().code() == zuErrTooManyConnections ||
+      request.getErrorCode() == zuErrTooManyConnections)
+    throw zuException(zuErrTooManyConnections, kTooManyOpenText, 's', serverText);
+  throw zuException(zuErrFailed, kUnableToConnectText, 's', serverText);
 }

@@ -32,6 +32,10 @@
 #include "loam/threads/zuSingleEvent.h"
 #include "loam/threads/zuThread.h"
 
+class zuProgress;
+class zuSecureTCPEndpoint;
+struct zuConnectReply;
+
 // Makes a new response for the request type byte it is given, or null.
 using zuNetResponseFactory = std::function<std::unique_ptr<zuNetObject>(u8 type)>;
 using zuNetResponseFactoryMap = std::map<u8, zuNetResponseFactory>;
@@ -172,4 +176,35 @@ class zuNetObjectHandler : public zuThread, public zuNetObjectHandlerInterface {
   std::atomic<u32> workers_{0};
   bool handshakeOnStart_ = false;
   bool rejectOnStart_ = false;
+
+ public:
+  // ---- the client's side: opening a connection ----
+
+  static constexpr u32 kConnectTimeout = 60000;
+
+  // Opens a secure connection (compress: offer compression), starts a
+  // handler on it (the main thread its parent) and runs the Connect exchange
+  // into reply (may be null). With expectedProtocol not 0 the reply's
+  // protocol value must equal it (775 otherwise). Failures throw zuException:
+  // 515 "Unable to connect to the server "$s"." ($s serverText), 1030 when
+  // the server refuses at its connection limit, 257 when stopEvent is set.
+  // On every failure the handler is stopped, joined and deleted before the
+  // exception leaves. progress (may be null) is advanced at each step.
+  static std::unique_ptr<zuNetObjectHandler> connect(const zuIPAddress& address, u16 port,
+                                                     const std::string& serverText,
+                                                     zuEvent* stopEvent, u16 expectedProtocol,
+                                                     zuProgress* progress, zuConnectReply* reply,
+                                                     bool compress);
+  // The same by host name; a failed lookup is 518 "Unable to locate the
+  // server "$s".".
+  static std::unique_ptr<zuNetObjectHandler> connectByName(const std::string& host, u16 port,
+                                                           const std::string& serverText,
+                                                           zuEvent* stopEvent, u16 expectedProtocol,
+                                                           zuProgress* progress,
+                                                           zuConnectReply* reply, bool compress);
+
+ private:
+  static std::unique_ptr<zuNetObjectHandler> runConnect(
+      std::unique_ptr<zuSecureTCPEndpoint> endpoint, const std::string& serverText,
+      zuEvent* stopEvent, u16 expectedProtocol, zuProgress* progress, zuConnectReply* reply);
 };
