@@ -65,6 +65,36 @@ bool scpUpload(zuSSH& ssh, const std::string& path, const std::string& bytes) {
   return ssh.scpPut(path, in);
 }
 
+// The shell runs on a pseudo-terminal "dumb" of 80 x 24.
+void expectShellOnDumbPty(zuSSH& ssh) {
+  ASSERT_EQ(ssh.send("echo \"$TERM $(stty size) $((6*7))\""), 0);
+  std::string seen;
+  for (int i = 0; i < 100 && seen.find("dumb 24 80 42") == std::string::npos; ++i) {
+    std::string line;
+    const u16 s = ssh.receiveString(line, '\n', false);
+    seen += line;
+    if (s != 0) break;
+  }
+  EXPECT_NE(seen.find("dumb 24 80 42"), std::string::npos) << seen;
+}
+
+// scp up and back down around one window and one maximum packet of the
+// client (130048), and across several of sshd's.
+void expectScpBothWaysAtTheEdgeSizes(zuSSH& ssh, const std::string& pathPrefix) {
+  for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{130047}, std::size_t{130048},
+                           std::size_t{130049}, std::size_t{5} << 20}) {
+    SCOPED_TRACE(size);
+    const std::string data = pattern(size, static_cast<unsigned>(size));
+    const std::string path = pathPrefix + std::to_string(size);
+    ASSERT_TRUE(scpUpload(ssh, path, data)) << ssh.status();
+    EXPECT_EQ(tw::test::readFileBytes(path), data);
+    u32 announced = 0xFFFF;
+    const std::string back = scpDownload(ssh, path, &announced);
+    EXPECT_EQ(announced, size);
+    EXPECT_TRUE(back == data) << back.size();
+  }
+}
+
 // Level-0 lines of the log, taken from its listener.
 std::vector<std::string>& levelZeroLines() {
   static std::vector<std::string> lines;
@@ -112,16 +142,7 @@ TEST_F(SshdTest, LoginCommandAndShell) {
   EXPECT_EQ(exec(ssh, "echo exec-ok; echo hidden >&2", &status), "exec-ok\n");
   EXPECT_EQ(status, zuErrConnectionBroken);
 
-  // The shell runs on a pseudo-terminal "dumb" of 80 x 24.
-  ASSERT_EQ(ssh.send("echo \"$TERM $(stty size) $((6*7))\""), 0);
-  std::string seen;
-  for (int i = 0; i < 100 && seen.find("dumb 24 80 42") == std::string::npos; ++i) {
-    std::string line;
-    const u16 s = ssh.receiveString(line, '\n', false);
-    seen += line;
-    if (s != 0) break;
-  }
-  EXPECT_NE(seen.find("dumb 24 80 42"), std::string::npos) << seen;
+  expectShellOnDumbPty(ssh);
   // Nothing more is waiting: no-wait gives 0 at once.
   std::string rest;
   ssh.receiveString(rest, '\n', true);
@@ -182,20 +203,7 @@ TEST_F(SshdTest, HostKeyChecks) {
 TEST_F(SshdTest, ScpBothWaysAtTheEdgeSizes) {
   zuSSH ssh(nullptr);
   ASSERT_TRUE(connect(ssh, sshd_)) << ssh.status();
-  // Around one window and one maximum packet of the client (130048), and
-  // several of sshd's.
-  for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{130047}, std::size_t{130048},
-                           std::size_t{130049}, std::size_t{5} << 20}) {
-    SCOPED_TRACE(size);
-    const std::string data = pattern(size, static_cast<unsigned>(size));
-    const std::string path = remote("up-" + std::to_string(size));
-    ASSERT_TRUE(scpUpload(ssh, path, data)) << ssh.status();
-    EXPECT_EQ(tw::test::readFileBytes(path), data);
-    u32 announced = 0xFFFF;
-    const std::string back = scpDownload(ssh, path, &announced);
-    EXPECT_EQ(announced, size);
-    EXPECT_TRUE(back == data) << back.size();
-  }
+  expectScpBothWaysAtTheEdgeSizes(ssh, remote("up-"));
   // The interactive side still works after all those channels.
   u16 status = 0;
   EXPECT_EQ(exec(ssh, "echo still", &status), "still\n");
@@ -271,7 +279,7 @@ using Combination = std::tuple<const char*, const char*, const char*>;
 
 class SshdAlgorithms : public ::testing::TestWithParam<Combination> {};
 
-TEST_P(SshdAlgorithms, ConnectCommandAndScp) {
+TEST_P(SshdAlgorithms, ConnectCommandShellAndScp) {
   const auto [cipher, mac, hostKey] = GetParam();
   Sshd sshd({std::string("Ciphers ") + cipher, std::string("MACs ") + mac,
              std::string("HostKeyAlgorithms ") + hostKey});
@@ -281,10 +289,9 @@ TEST_P(SshdAlgorithms, ConnectCommandAndScp) {
   ASSERT_TRUE(connect(ssh, sshd)) << ssh.status() << "\n" << sshd.log();
   EXPECT_TRUE(sshd.logShows(std::string("cipher: ") + cipher + " MAC: " + mac));
   EXPECT_EQ(exec(ssh, "echo ok"), "ok\n");
-  const std::string data = pattern(200000, 5);
-  const std::string path = sshdKeys().shared + "/alg-" + cipher + "-" + mac + "-" + hostKey;
-  ASSERT_TRUE(scpUpload(ssh, path, data)) << ssh.status();
-  EXPECT_TRUE(scpDownload(ssh, path) == data);
+  expectShellOnDumbPty(ssh);
+  expectScpBothWaysAtTheEdgeSizes(
+      ssh, sshdKeys().shared + "/alg-" + cipher + "-" + mac + "-" + hostKey + "-");
 }
 
 INSTANTIATE_TEST_SUITE_P(Matrix, SshdAlgorithms,
