@@ -62,6 +62,10 @@ uaNResUpgrade::Verifier uaNResUpgrade::setVerifier(Verifier verifier) {
   return previous;
 }
 
+void uaNResUpgrade::removeStaleFolders() {
+  zuPlatform::removeStalePrivateFolders(zuGetTempPath(), kFolderPrefix);
+}
+
 uaNResUpgrade::uaNResUpgrade() = default;
 
 uaNResUpgrade::~uaNResUpgrade() {

@@ -36,6 +36,10 @@ class uaNResUpgrade : public zuThreadedNetResponse {
   // their own.
   static Verifier setVerifier(Verifier verifier);
 
+  // Removes the private folders that agents killed in the middle of an
+  // upgrade left in the temporary folder.
+  static void removeStaleFolders();
+
   // "{", one or more hex digits and hyphens, "}": all that an installer
   // package's argument may be.
   static bool isProductCode(const std::string& text);

@@ -13,6 +13,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "AgentProcess.h"
 #include "loam/service/zuServiceManager.h"
@@ -126,6 +127,9 @@ TEST(FaultTest, KilledAgentStartsAgainCleanly) {
   }
   agent.kill();
   ASSERT_TRUE(agent.start()) << agent.logText();
+  // The killed agent's private folder went when the new one started.
+  EXPECT_EQ(tw::test::folderNames(agent.temp()), std::vector<std::string>{})
+      << agent.logText();
   Peer next(agent.port());
   ASSERT_EQ(next.status, 0);
   EXPECT_EQ(next.connectExchange(1), 0);
