@@ -192,8 +192,8 @@ u16 uaNResUpgrade::storeFile(zuNetReader& reader, u8 kind, const std::string& fi
   // A folder of its own: whatever others have put in the shared temporary
   // folder (a link under the same name, a folder) cannot redirect the file.
   std::string folder;
-  if (const u32 error = zuPlatform::createPrivateFolder(tempFolder, kFolderPrefix, folder)) {
-    setFileOpenError(zuAppendPath(tempFolder, fileName), zuErrnoText(static_cast<int>(error)));
+  if (const int error = zuPlatform::createPrivateFolder(tempFolder, kFolderPrefix, folder)) {
+    setFileOpenError(zuAppendPath(tempFolder, fileName), zuErrnoText(error));
     logError(errorMessage());
     return zuErrFileOpen;
   }

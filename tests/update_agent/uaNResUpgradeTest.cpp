@@ -250,13 +250,23 @@ TEST_F(UpgradeTest, PayloadCutShortThrowsOutOfRange) {
 }
 
 TEST_F(UpgradeTest, FileThatCannotBeCreatedFailsWith1538) {
-  tw::test::ScopedEnv missing("TMPDIR", temp_.file("missing"));
-  const std::string bytes = "x";
-  uaNResUpgrade response;
-  EXPECT_EQ(runOn(response, signedPayload(0, "a.exe", "", bytes)), 1538);
-  const std::string text = "Error opening file \"" + temp_.file("missing") + "/a.exe\" error: 0x2.";
-  EXPECT_EQ(response.errorMessage().toString(), text);
-  EXPECT_EQ(ErrorLines::lines(), std::vector<std::string>{"Upgrade: " + text});
+  // The number is the C run-time one: ENOENT 2 and ENOTDIR 0x14, where
+  // Windows would say 3 and 267 (0x10B) for both.
+  tw::test::writeFile(temp_.file("plain"), "");
+  const std::pair<std::string, const char*> cases[] = {
+      {temp_.file("missing"), "0x2"},
+      {temp_.file("plain"), "0x14"},
+  };
+  for (const auto& [tempFolder, number] : cases) {
+    tw::test::ScopedEnv tmpdir("TMPDIR", tempFolder);
+    ErrorLines::clear();
+    uaNResUpgrade response;
+    EXPECT_EQ(runOn(response, signedPayload(0, "a.exe", "", "x")), 1538);
+    const std::string text =
+        "Error opening file \"" + tempFolder + "/a.exe\" error: " + number + ".";
+    EXPECT_EQ(response.errorMessage().toString(), text);
+    EXPECT_EQ(ErrorLines::lines(), std::vector<std::string>{"Upgrade: " + text});
+  }
 }
 
 TEST_F(UpgradeTest, LargestFileIsAccepted) {

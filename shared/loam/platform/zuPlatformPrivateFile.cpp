@@ -54,14 +54,14 @@ void removeTreeAt(int parent, const char* name, int depth) {
 
 }  // namespace
 
-u32 createPrivateFolder(const std::string& dir, const std::string& prefix, std::string& out) {
+int createPrivateFolder(const std::string& dir, const std::string& prefix, std::string& out) {
   std::string base = nativePath(dir);
   if (!base.empty() && base.back() != '/') base += '/';
   const std::string pattern = base + prefix + std::to_string(::getpid()) + "-XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   // mkdtemp makes the folder with mode 0700.
-  if (::mkdtemp(name.data()) == nullptr) return static_cast<u32>(errno);
+  if (::mkdtemp(name.data()) == nullptr) return errno;
   out.assign(name.data());
   return 0;
 }

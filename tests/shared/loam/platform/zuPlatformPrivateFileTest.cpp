@@ -26,7 +26,7 @@ pid_t deadProcessId() {
 TEST(zuPlatformPrivateFile, StaleFoldersOfGoneProcessesOnlyAreRemoved) {
   tw::test::ScratchDir scratch;
   std::string own;
-  ASSERT_EQ(zuPlatform::createPrivateFolder(scratch.path(), "ua-upgrade-", own), 0u);
+  ASSERT_EQ(zuPlatform::createPrivateFolder(scratch.path(), "ua-upgrade-", own), 0);
   EXPECT_EQ(fs::path(own).filename().string().rfind("ua-upgrade-" + std::to_string(::getpid()) +
                                                         "-", 0),
             0u);
