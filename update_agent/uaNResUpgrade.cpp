@@ -62,6 +62,10 @@ uaNResUpgrade::Verifier uaNResUpgrade::setVerifier(Verifier verifier) {
   return previous;
 }
 
+void uaNResUpgrade::removeStaleFolders() {
+  zuPlatform::removeStalePrivateFolders(zuGetTempPath(), kFolderPrefix);
+}
+
 uaNResUpgrade::uaNResUpgrade() = default;
 
 uaNResUpgrade::~uaNResUpgrade() {
@@ -101,10 +105,12 @@ uaNResUpgrade::Head uaNResUpgrade::readHead(zuNetReader& reader) {
   return head;
 }
 
-std::optional<uaNResUpgrade::Head> uaNResUpgrade::gatheredHead() const {
+std::optional<uaNResUpgrade::Head> uaNResUpgrade::gatheredHead(std::size_t* headBytes) const {
   zuNetReader reader(received_.data(), static_cast<u32>(received_.size()));
   try {
-    return readHead(reader);
+    Head head = readHead(reader);
+    if (headBytes) *headBytes = received_.size() - reader.bytesLeft();
+    return head;
   } catch (const std::out_of_range&) {
     return std::nullopt;
   }
@@ -130,8 +136,14 @@ u16 uaNResUpgrade::receiveData(const u8* data, u32 length, bool last) {
   const u16 gathered = zuThreadedNetResponse::receiveData(data, length, last);
   if (gathered != 0) return gathered;
   // Only while the head may still be arriving; past it the limit decides.
-  const std::optional<Head> head = gatheredHead();
-  if (head && head->size > kMaxFileSize) return failTooLarge(head->fileName);
+  std::size_t headBytes = 0;
+  const std::optional<Head> head = gatheredHead(&headBytes);
+  if (!head) return 0;
+  if (head->size > kMaxFileSize) return failTooLarge(head->fileName);
+  // Room for the whole request at once, so the buffer does not double its
+  // way up to it (twice the file at the last copy). Never more than the
+  // limit lets gather; pages the peer does not fill are never touched.
+  received_.reserve(std::min(headBytes + head->size, maxGatheredBytes()));
   return 0;
 }
 
@@ -188,8 +200,8 @@ u16 uaNResUpgrade::storeFile(zuNetReader& reader, u8 kind, const std::string& fi
   // A folder of its own: whatever others have put in the shared temporary
   // folder (a link under the same name, a folder) cannot redirect the file.
   std::string folder;
-  if (const u32 error = zuPlatform::createPrivateFolder(tempFolder, kFolderPrefix, folder)) {
-    setFileOpenError(zuAppendPath(tempFolder, fileName), zuErrnoText(static_cast<int>(error)));
+  if (const int error = zuPlatform::createPrivateFolder(tempFolder, kFolderPrefix, folder)) {
+    setFileOpenError(zuAppendPath(tempFolder, fileName), zuErrnoText(error));
     logError(errorMessage());
     return zuErrFileOpen;
   }

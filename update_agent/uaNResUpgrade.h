@@ -36,6 +36,10 @@ class uaNResUpgrade : public zuThreadedNetResponse {
   // their own.
   static Verifier setVerifier(Verifier verifier);
 
+  // Removes the private folders that agents killed in the middle of an
+  // upgrade left in the temporary folder.
+  static void removeStaleFolders();
+
   // "{", one or more hex digits and hyphens, "}": all that an installer
   // package's argument may be.
   static bool isProductCode(const std::string& text);
@@ -75,7 +79,8 @@ class uaNResUpgrade : public zuThreadedNetResponse {
     u32 size = 0;
   };
   static Head readHead(zuNetReader& reader);
-  std::optional<Head> gatheredHead() const;
+  // The head, once all of it has arrived; headBytes, when given, its length.
+  std::optional<Head> gatheredHead(std::size_t* headBytes = nullptr) const;
   u16 failTooLarge(const std::string& fileName);
   // Sets the error, logs it and returns the code.
   u16 fail(u16 code, const char* text);

@@ -31,6 +31,7 @@ void uaServer::initialize() {
     setDataPath(folder);
 
   zuServer::initialize();
+  uaNResUpgrade::removeStaleFolders();
 
   factories_[zuNOT_Connect] = &uaServer::createNResConnect;
   factories_[zuNOT_Login] = &uaServer::createNResUpgrade;

@@ -7,8 +7,11 @@
 #include <cryptopp/rsa.h>
 #include <cryptopp/sha.h>
 
-#include <fstream>
+#include <istream>
+#include <memory>
 #include <optional>
+
+#include "loam/platform/zuPlatformOutputFile.h"
 
 // UA_UPGRADE_KEY_HEX and UA_UPGRADE_KEY_BASE64, made by the build.
 #include "uaUpgradeKeyBuild.h"
@@ -69,7 +72,8 @@ bool uaVerifyUpgradeFileWithKey(const std::string& publicKeyText, const std::str
 
     // The stream would stop at an embedded NUL and check some other file.
     if (filePath.find('\0') != std::string::npos) return false;
-    std::ifstream file(filePath, std::ios::in | std::ios::binary);
+    const std::unique_ptr<std::istream> opened = zuPlatform::openInputFile(filePath);
+    std::istream& file = *opened;
     if (!file) return false;
 
     CryptoPP::byte result[2] = {0, 0};

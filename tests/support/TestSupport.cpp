@@ -50,6 +50,24 @@ std::string readFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+long openFlagsOf(const std::string& path) {
+  namespace fs = std::filesystem;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    if (fs::read_symlink(entry.path(), ec) != fs::path(path)) continue;
+    std::ifstream info("/proc/self/fdinfo/" + entry.path().filename().string());
+    std::string key;
+    while (info >> key) {
+      if (key == "flags:") {
+        std::string octal;
+        info >> octal;
+        return std::stol(octal, nullptr, 8);
+      }
+    }
+  }
+  return -1;
+}
+
 std::vector<std::string> folderNames(const std::string& dir) {
   std::vector<std::string> out;
   for (const auto& e : std::filesystem::directory_iterator(dir))

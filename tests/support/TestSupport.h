@@ -66,6 +66,10 @@ std::string readFile(const std::string& path);
 // The names of the entries in dir, sorted.
 std::vector<std::string> folderNames(const std::string& dir);
 
+// The open flags (O_CLOEXEC among them) of this process's descriptor for
+// path, from /proc/self/fdinfo; -1 when none is open.
+long openFlagsOf(const std::string& path);
+
 // Lowers the file-size limit for one scope, so writes past it fail (EFBIG)
 // as they would on a full disk; the signal that comes with it is ignored.
 class ScopedFileSizeLimit {

@@ -250,13 +250,23 @@ TEST_F(UpgradeTest, PayloadCutShortThrowsOutOfRange) {
 }
 
 TEST_F(UpgradeTest, FileThatCannotBeCreatedFailsWith1538) {
-  tw::test::ScopedEnv missing("TMPDIR", temp_.file("missing"));
-  const std::string bytes = "x";
-  uaNResUpgrade response;
-  EXPECT_EQ(runOn(response, signedPayload(0, "a.exe", "", bytes)), 1538);
-  const std::string text = "Error opening file \"" + temp_.file("missing") + "/a.exe\" error: 0x2.";
-  EXPECT_EQ(response.errorMessage().toString(), text);
-  EXPECT_EQ(ErrorLines::lines(), std::vector<std::string>{"Upgrade: " + text});
+  // The number is the C run-time one: ENOENT 2 and ENOTDIR 0x14, where
+  // Windows would say 3 and 267 (0x10B) for both.
+  tw::test::writeFile(temp_.file("plain"), "");
+  const std::pair<std::string, const char*> cases[] = {
+      {temp_.file("missing"), "0x2"},
+      {temp_.file("plain"), "0x14"},
+  };
+  for (const auto& [tempFolder, number] : cases) {
+    tw::test::ScopedEnv tmpdir("TMPDIR", tempFolder);
+    ErrorLines::clear();
+    uaNResUpgrade response;
+    EXPECT_EQ(runOn(response, signedPayload(0, "a.exe", "", "x")), 1538);
+    const std::string text =
+        "Error opening file \"" + tempFolder + "/a.exe\" error: " + number + ".";
+    EXPECT_EQ(response.errorMessage().toString(), text);
+    EXPECT_EQ(ErrorLines::lines(), std::vector<std::string>{"Upgrade: " + text});
+  }
 }
 
 TEST_F(UpgradeTest, LargestFileIsAccepted) {
@@ -298,6 +308,43 @@ TEST_F(UpgradeTest, TooLargeFileIsRefusedWhileItsChunksArrive) {
     EXPECT_EQ(response.errorMessage().toString(), k.text);
   }
   EXPECT_TRUE(filesIn(temp_.path()).empty());
+}
+
+TEST_F(UpgradeTest, BufferIsReservedOnceForTheSizeTheHeadGives) {
+  const std::string head = payload(2, "big.msi", "", "00", 100000, "");
+  const std::string longHead = payload(2, "big.msi", std::string(100000, 'a'), "00",
+                                       uaNResUpgrade::kMaxFileSize, "");
+  struct Case {
+    const char* what;
+    std::vector<std::string> chunks;  // the head, then bytes of the file
+    std::size_t reserved;
+  } cases[] = {
+      {"head in one chunk", {head + "abc", std::string(50000, 'x'), std::string(49997, 'y')},
+       head.size() + 100000},
+      {"head in pieces", {head.substr(0, 5), head.substr(5) + "abc", std::string(9997, 'x')},
+       head.size() + 100000},
+      // The limit bounds what a size field can make it reserve.
+      {"largest size after a long head", {longHead, std::string(1000, 'x')},
+       uaNResUpgrade::kMaxFileSize + 65536},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    uaNResUpgrade response;
+    const u8* buffer = nullptr;
+    for (const std::string& chunk : k.chunks) {
+      bool dropped = false;
+      ASSERT_EQ(response.deliverChunk(reinterpret_cast<const u8*>(chunk.data()),
+                                      static_cast<u32>(chunk.size()), false, dropped),
+                0);
+      if (response.receivedData().size() < head.size()) continue;
+      // Reserved when the head is whole, and the data never moves after.
+      EXPECT_EQ(response.receivedData().capacity(), k.reserved);
+      if (buffer) {
+        EXPECT_EQ(response.receivedData().data(), buffer);
+      }
+      buffer = response.receivedData().data();
+    }
+  }
 }
 
 TEST_F(UpgradeTest, InstallerRemovesTheProductFirstAndInstallsEvenWhenThatFails) {

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
+#include <istream>
+#include <memory>
 
 #include "loam/base/zuErrorMessage.h"
 #include "loam/base/zuException.h"
 #include "loam/base/zuString.h"
 #include "loam/dns/zuMasterFileErrors.h"
+#include "loam/platform/zuPlatformOutputFile.h"
 
 namespace {
 constexpr std::size_t kBlockSize = 64 * 1024;
@@ -41,8 +43,8 @@ void zuCustomStreamLexer::setStream(std::unique_ptr<std::istream> stream, const 
 }
 
 bool zuCustomStreamLexer::openFile(const std::string& name) {
-  auto file = std::make_unique<std::ifstream>(name, std::ios::in | std::ios::binary);
-  const bool open = file->is_open();
+  std::unique_ptr<std::istream> file = zuPlatform::openInputFile(name);
+  const bool open = !file->fail();
   setStream(std::move(file), name);
   return open;
 }

@@ -5,14 +5,14 @@
 zuNetReqAgentUpgrade::zuNetReqAgentUpgrade(const std::string& filePath, u8 kind,
                                            const std::string& argument,
                                            const std::string& signature) {
-  openSourceFile(file_, filePath);
+  file_ = openSourceFile(filePath);
   std::streamoff size = -1;
-  if (file_.seekg(0, std::ios::end)) {
-    size = file_.tellg();
-    file_.seekg(0);
+  if (file_->seekg(0, std::ios::end)) {
+    size = file_->tellg();
+    file_->seekg(0);
   }
   // The size travels as u32.
-  if (size < 0 || size > static_cast<std::streamoff>(0xFFFFFFFFu) || !file_.good())
+  if (size < 0 || size > static_cast<std::streamoff>(0xFFFFFFFFu) || !file_->good())
     sourceFileFailed(filePath);
   fileSize_ = static_cast<u32>(size);
   zuNetWriter& out = outgoing();
@@ -21,7 +21,7 @@ zuNetReqAgentUpgrade::zuNetReqAgentUpgrade(const std::string& filePath, u8 kind,
   out.putString(argument);
   out.putString(signature);
   out.putUInt32(fileSize_);
-  setInputStream(&file_);
+  setInputStream(file_.get());
   setSourceName(filePath);
 }
 
@@ -34,7 +34,7 @@ const char* zuNetReqAgentUpgrade::getTypeName() const { return "zuNOT_Login"; }
 const char* zuNetReqAgentUpgrade::getName() const { return "Upgrade"; }
 
 void zuNetReqAgentUpgrade::start(zuNetObjectHandler* handler) {
-  file_.clear();
-  file_.seekg(0);
+  file_->clear();
+  file_->seekg(0);
   zuNetReqStreamToNet::start(handler);
 }

@@ -2,7 +2,8 @@
 // The agent's form of the upgrade request (type 1, as the agent serves it):
 // the installation kind, the file's name without its folder, the argument,
 // the signature as hex text, the file's size (u32), then the file's bytes.
-#include <fstream>
+#include <istream>
+#include <memory>
 #include <string>
 
 #include "loam/netobjects/zuNetReqStreamToNet.h"
@@ -26,6 +27,6 @@ class zuNetReqAgentUpgrade : public zuNetReqStreamToNet {
   u32 fileSize() const { return fileSize_; }
 
  private:
-  std::ifstream file_;
+  std::unique_ptr<std::istream> file_;
   u32 fileSize_ = 0;
 };

@@ -5,6 +5,7 @@
 #include "loam/base/zuPath.h"
 #include "loam/netobjects/zuNetObjectErrors.h"
 #include "loam/netobjects/zuNetStreamChunk.h"
+#include "loam/platform/zuPlatformOutputFile.h"
 #include "loam/threads/zuLog.h"
 
 zuNetReqStreamToNet::zuNetReqStreamToNet() = default;
@@ -21,9 +22,10 @@ u32 zuNetReqStreamToNet::sendData(u8* buffer, u32 maximum, u16& error, bool& las
   return n;
 }
 
-void zuNetReqStreamToNet::openSourceFile(std::ifstream& file, const std::string& path) {
-  file.open(path, std::ios::in | std::ios::binary);
-  if (!file.is_open()) sourceFileFailed(path);
+std::unique_ptr<std::istream> zuNetReqStreamToNet::openSourceFile(const std::string& path) {
+  std::unique_ptr<std::istream> file = zuPlatform::openInputFile(path);
+  if (file->fail()) sourceFileFailed(path);
+  return file;
 }
 
 void zuNetReqStreamToNet::sourceFileFailed(const std::string& path) {

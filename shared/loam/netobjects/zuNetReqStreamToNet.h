@@ -2,8 +2,8 @@
 // A request that sends the writer's content and then an input stream's bytes
 // to the stream's end. The reply is the base's. The type byte comes from a
 // subclass. The stream is not owned.
-#include <fstream>
 #include <istream>
+#include <memory>
 #include <string>
 
 #include "loam/netobjects/zuNetRequest.h"
@@ -29,7 +29,7 @@ class zuNetReqStreamToNet : public zuNetRequest {
  protected:
   // Opens the file as raw bytes; when it does not open, 1540 "Error reading
   // from file "$f"." is logged at level 0 and thrown.
-  static void openSourceFile(std::ifstream& file, const std::string& path);
+  static std::unique_ptr<std::istream> openSourceFile(const std::string& path);
   // Logs 1540 for the path at level 0 and throws it.
   [[noreturn]] static void sourceFileFailed(const std::string& path);
   // The part of the path after its last separator or ':'.

@@ -2,7 +2,8 @@
 // The library's own upgrade request (type 3): the file's name without its
 // folder, two texts, a value, then the file's bytes. The agent does not
 // serve this type (it answers 771); zuNetReqAgentUpgrade is the agent's form.
-#include <fstream>
+#include <istream>
+#include <memory>
 #include <string>
 
 #include "loam/netobjects/zuNetReqStreamToNet.h"
@@ -23,5 +24,5 @@ class zuNetReqUpgrade : public zuNetReqStreamToNet {
   void start(zuNetObjectHandler* handler) override;
 
  private:
-  std::ifstream file_;
+  std::unique_ptr<std::istream> file_;
 };

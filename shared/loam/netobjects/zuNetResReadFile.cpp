@@ -6,6 +6,7 @@
 #include "loam/netobjects/zuNetFilePath.h"
 #include "loam/netobjects/zuNetObjectErrors.h"
 #include "loam/netobjects/zuNetObjectTypes.h"
+#include "loam/platform/zuPlatformOutputFile.h"
 
 namespace {
 
@@ -48,16 +49,16 @@ u16 zuNetResReadFile::processData(zuNetReader& reader, u32) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) return openFailed();
   // Text mode and binary are the same bytes here.
-  file_.open(path, std::ios::in | std::ios::binary);
-  if (!file_.is_open()) return openFailed();
+  file_ = zuPlatform::openInputFile(path);
+  if (file_->fail()) return openFailed();
 
-  file_.seekg(0, std::ios::end);
-  const std::streamoff size = file_.tellg();
-  file_.seekg(0, std::ios::beg);
-  if (size < 0 || static_cast<u64>(size) > kMaxFileSize || !file_.good()) return openFailed();
+  file_->seekg(0, std::ios::end);
+  const std::streamoff size = file_->tellg();
+  file_->seekg(0, std::ios::beg);
+  if (size < 0 || static_cast<u64>(size) > kMaxFileSize || !file_->good()) return openFailed();
   fileSize_ = static_cast<u32>(size);
 
-  setSource(&file_);
+  setSource(file_.get());
   setSourceName(fileName_);
   setSourceLimit(fileSize_);
   zuNetWriter& out = outgoing();

@@ -3,7 +3,8 @@
 // folder. Request: file name (NUL-terminated) and text-mode flag (bool).
 // Reply: the file's size (u32), then its bytes. Only regular files below
 // 4 GiB are sent. Served only to a logged-in peer.
-#include <fstream>
+#include <istream>
+#include <memory>
 #include <string>
 
 #include "loam/netobjects/zuNetResStreamToNet.h"
@@ -38,5 +39,5 @@ class zuNetResReadFile : public zuNetResStreamToNet {
   std::string fileName_;
   u8 textMode_ = 0;
   u32 fileSize_ = 0;
-  std::ifstream file_;
+  std::unique_ptr<std::istream> file_;
 };

@@ -116,7 +116,8 @@ u32 readFile(const std::string& path, std::string& out);
 // Replaces the file's contents so that a crash or a refused write at any point
 // leaves either the old file whole or the new one: the bytes go to a new
 // temporary file beside the target, which is flushed to disk and then renamed
-// over it (and the folder flushed). The temporary file is removed on failure.
+// over it (and the folder flushed). The temporary file is removed on failure,
+// and those that writers killed mid-write left beside it on the next write.
 // A link is followed, so the link stays and its target is replaced. An
 // existing target keeps its mode; a read-only one (owner write bit clear) or
 // a folder is refused with kFileErrorAccessDenied, as writing it in place

@@ -8,12 +8,12 @@
 namespace zuPlatform {
 namespace {
 
-// An ostream over a descriptor it owns; the filebuf closes it.
-class DescriptorStream : public std::ostream {
+// A stream over a descriptor it owns; the filebuf closes it.
+template <typename Stream, std::ios::openmode kMode>
+class DescriptorStream : public Stream {
  public:
-  explicit DescriptorStream(int fd)
-      : std::ostream(nullptr), m_buf(fd, std::ios::out | std::ios::binary) {
-    rdbuf(&m_buf);
+  explicit DescriptorStream(int fd) : Stream(nullptr), m_buf(fd, kMode | std::ios::binary) {
+    this->rdbuf(&m_buf);
   }
 
  private:
@@ -29,7 +29,17 @@ std::unique_ptr<std::ostream> openOutputFile(const std::string& name) {
     closed->setstate(std::ios::failbit);
     return closed;
   }
-  return std::make_unique<DescriptorStream>(fd);
+  return std::make_unique<DescriptorStream<std::ostream, std::ios::out>>(fd);
+}
+
+std::unique_ptr<std::istream> openInputFile(const std::string& name) {
+  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    auto closed = std::make_unique<std::ifstream>();
+    closed->setstate(std::ios::failbit);
+    return closed;
+  }
+  return std::make_unique<DescriptorStream<std::istream, std::ios::in>>(fd);
 }
 
 }  // namespace zuPlatform

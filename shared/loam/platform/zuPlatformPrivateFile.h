@@ -10,9 +10,16 @@
 
 namespace zuPlatform {
 
-// Makes a new folder in dir, named prefix and six random characters, that
-// only this user may enter (0700); out is its path. 0 or the errno value.
-u32 createPrivateFolder(const std::string& dir, const std::string& prefix, std::string& out);
+// Makes a new folder in dir, named prefix, this process's id, "-" and six
+// random characters, that only this user may enter (0700); out is its path.
+// 0 or the errno value (a C run-time number, not a Windows one, as the file
+// errors that report it name it so).
+int createPrivateFolder(const std::string& dir, const std::string& prefix, std::string& out);
+
+// Removes, with what they hold, the folders in dir that createPrivateFolder
+// made with prefix for processes that are gone (killed before they could
+// remove them). Links, others' folders and those of live processes stay.
+void removeStalePrivateFolders(const std::string& dir, const std::string& prefix);
 
 // Creates path for writing (mode 0600, 0700 when executable); the path
 // must not exist. kInvalidHandle on failure, with errno set.

@@ -1,5 +1,6 @@
 #include "internal/zuPlatformStore.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <limits>
@@ -31,6 +33,60 @@ bool isPlainNameByte(char c) {
 bool isUpperHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
 
 std::atomic<u64> g_tempCounter{0};
+
+std::string folderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string(".")
+         : slash == 0               ? std::string("/")
+                                    : path.substr(0, slash);
+}
+
+// The writer's pid when entry is one of replaceFile's temporary files for a
+// file called name ("<name>.tmp.<pid>.<n>"), else 0.
+pid_t tempFileWriter(std::string_view entry, std::string_view name) {
+  if (!entry.starts_with(name) || !entry.substr(name.size()).starts_with(".tmp.")) return 0;
+  entry.remove_prefix(name.size() + 5);
+  const auto digits = [](std::string_view text) {
+    return !text.empty() && text.size() <= 20 &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  const size_t dot = entry.find('.');
+  if (dot == std::string_view::npos || !digits(entry.substr(0, dot)) ||
+      !digits(entry.substr(dot + 1)))
+    return 0;
+  pid_t pid = 0;
+  const auto [end, ec] = std::from_chars(entry.data(), entry.data() + dot, pid);
+  return ec == std::errc() && end == entry.data() + dot && pid > 0 ? pid : 0;
+}
+
+// Removes the temporary files that writers killed in the middle of a
+// replacement of target left beside it. Only a writer whose process is gone
+// is known to be done with its file: the name carries its pid, and the pid
+// is checked rather than the file's age, since a live writer can take any
+// time over a big or slow write. A pid used again by another process keeps
+// the leftover until that one is gone too. Our own pid is skipped: another
+// thread of ours may be writing. Writers of one file share a machine, and so
+// a pid space. Links and anything but regular files are left alone.
+void removeDeadWritersTempFiles(const std::string& target) {
+  const std::string folder = folderOf(target);
+  const std::string name = target.substr(target.rfind('/') + 1);
+  Fd dirFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dirFd.valid()) return;
+  DIR* dir = ::fdopendir(dirFd.get());
+  if (!dir) return;
+  const int fd = dirFd.release();  // closedir closes it
+  const pid_t self = ::getpid();
+  while (const dirent* entry = ::readdir(dir)) {
+    const pid_t pid = tempFileWriter(entry->d_name, name);
+    if (pid == 0 || pid == self) continue;
+    if (::kill(pid, 0) == 0 || errno != ESRCH) continue;
+    struct stat st {};
+    if (::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+      continue;
+    ::unlinkat(fd, entry->d_name, 0);
+  }
+  ::closedir(dir);
+}
 
 }  // namespace
 
@@ -129,6 +185,7 @@ bool writeAll(int fd, std::string_view data) {
 
 ReplaceResult replaceFile(const std::string& target, std::string_view data, mode_t mode,
                           const struct stat* keepOwnerOf, struct stat* written, bool exactMode) {
+  removeDeadWritersTempFiles(target);
   // Unique per process and call, so writers in several processes never share
   // a temporary file; beside the target, so the rename stays on one file system.
   std::string temp;
@@ -168,11 +225,7 @@ int writeFileAtomic(const std::string& path, std::string_view data, mode_t mode)
 void syncFolderOf(const std::string& path) {
   // The rename itself is durable only once the folder is; some file systems
   // cannot sync a folder, and the new contents are safe on disk already.
-  const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? std::string(".")
-                             : slash == 0               ? std::string("/")
-                                                        : path.substr(0, slash);
-  Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  Fd fd(::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (fd.valid()) ::fsync(fd.get());
 }
 

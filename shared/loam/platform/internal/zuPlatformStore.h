@@ -65,7 +65,8 @@ bool isEscapedName(std::string_view text);
 // takes that file's owner where it may; with keepOwnerOf or exactMode it has
 // exactly mode, whatever the umask.
 // written receives the new file's stat. The temporary file never outlives a
-// failure.
+// failure; those of writers killed before they finished (their pid is gone)
+// are removed first.
 struct ReplaceResult {
   int error = 0;          // 0 or errno
   bool creating = false;  // the temporary file could not be made

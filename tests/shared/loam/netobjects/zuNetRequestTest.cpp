@@ -21,6 +21,7 @@
 #include "loam/netobjects/zuNetReqNetToProperties.h"
 #include "loam/netobjects/zuNetReqPropertiesToNet.h"
 #include "loam/netobjects/zuNetReqReadFile.h"
+#include "loam/netobjects/zuNetReqAgentUpgrade.h"
 #include "loam/netobjects/zuNetReqUpgrade.h"
 #include "loam/netobjects/zuNetReqWriteFile.h"
 #include "loam/netobjects/zuNetResNetToProperties.h"
@@ -703,6 +704,21 @@ TEST(zuNetReqUpgrade, PayloadAndAFileThatDoesNotOpen) {
   zuLog::removeListener(&ErrorLines::capture);
   EXPECT_EQ(ErrorLines::lines(),
             (std::vector<std::string>{"Error reading from file \"" + missing + "\"."}));
+}
+
+TEST(zuNetReqUpgrade, SourceFileIsNotInheritedByChildren) {
+  tw::test::ScratchDir dir;
+  const std::string path = dir.file("pkg.bin");
+  tw::test::writeFile(path, "bytes");
+  {
+    zuNetReqUpgrade upgrade(path, "one", "two", 1);
+    EXPECT_NE(tw::test::openFlagsOf(path) & 02000000, 0) << "O_CLOEXEC";
+  }
+  {
+    zuNetReqAgentUpgrade upgrade(path, 2, "", "");
+    EXPECT_NE(tw::test::openFlagsOf(path) & 02000000, 0) << "O_CLOEXEC";
+  }
+  EXPECT_EQ(tw::test::openFlagsOf(path), -1);  // closed with the request
 }
 
 }  // namespace

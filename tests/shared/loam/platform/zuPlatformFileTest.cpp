@@ -351,4 +351,42 @@ TEST(zuPlatformFile, WriteRefusedHalfwayLeavesTheOldFileWhole) {
   EXPECT_EQ(folderNames(scratch.path()), std::vector<std::string>{"prefs.cfg"});
 }
 
+// A process id that was used and is gone (its child reaped).
+pid_t deadProcessId() {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  int status = 0;
+  EXPECT_EQ(::waitpid(child, &status, 0), child);
+  return child;
+}
+
+TEST(zuPlatformFile, WriteAtomicallyRemovesTemporaryFilesOfDeadWritersOnly) {
+  tw::test::ScratchDir scratch;
+  const std::string path = scratch.file("prefs.cfg");
+  writeFile(path, "old");
+  const std::string dead = std::to_string(deadProcessId());
+  const std::string live = std::to_string(::getppid());
+  const std::string self = std::to_string(::getpid());
+  fs::create_directory(scratch.file("prefs.cfg.tmp." + dead + ".7"));
+  fs::create_symlink("prefs.cfg", scratch.file("prefs.cfg.tmp." + dead + ".8"));
+  const std::pair<std::string, bool> files[] = {
+      {"prefs.cfg.tmp." + dead + ".0", false},  // its writer was killed
+      {"prefs.cfg.tmp." + dead + ".12", false},
+      {"prefs.cfg.tmp." + live + ".0", true},  // its writer may be writing
+      {"prefs.cfg.tmp." + self + ".99", true},
+      {"other.cfg.tmp." + dead + ".0", true},  // another file's
+      {"prefs.cfg.tmp." + dead, true},          // not our pattern
+      {"prefs.cfg.tmp." + dead + ".1x", true},
+      {"prefs.cfg.tmp.x" + dead + ".1", true},
+      {"prefs.cfg.tmp.." + dead, true},
+      {"xprefs.cfg.tmp." + dead + ".0", true},
+  };
+  for (const auto& [name, kept] : files) writeFile(scratch.file(name), "left");
+  ASSERT_EQ(writeFileAtomically(path, "new"), 0u);
+  EXPECT_EQ(tw::test::readFile(path), "new");
+  for (const auto& [name, kept] : files) EXPECT_EQ(fs::exists(scratch.file(name)), kept) << name;
+  EXPECT_TRUE(fs::is_directory(scratch.file("prefs.cfg.tmp." + dead + ".7")));
+  EXPECT_TRUE(fs::is_symlink(scratch.file("prefs.cfg.tmp." + dead + ".8")));
+}
+
 }  // namespace

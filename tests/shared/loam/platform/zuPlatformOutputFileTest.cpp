@@ -1,4 +1,8 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,24 +14,7 @@
 
 namespace {
 
-// The open flags of the descriptor behind path, from /proc/self/fdinfo.
-long openFlagsOf(const std::string& path) {
-  namespace fs = std::filesystem;
-  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
-    std::error_code ec;
-    if (fs::read_symlink(entry.path(), ec) != fs::path(path)) continue;
-    std::ifstream info("/proc/self/fdinfo/" + entry.path().filename().string());
-    std::string key;
-    while (info >> key) {
-      if (key == "flags:") {
-        std::string octal;
-        info >> octal;
-        return std::stol(octal, nullptr, 8);
-      }
-    }
-  }
-  return -1;
-}
+using tw::test::openFlagsOf;
 
 TEST(PlatformOutputFile, OpensCloseOnExecInBinaryMode) {
   tw::test::ScratchDir dir;
@@ -54,6 +41,62 @@ TEST(PlatformOutputFile, FailureGivesAStreamWithNoFile) {
   ASSERT_NE(file, nullptr);
   EXPECT_FALSE(file->is_open());
   EXPECT_TRUE(out->fail());
+}
+
+// The descriptor this process has open for path; -1 when none.
+int descriptorOf(const std::string& path) {
+  namespace fs = std::filesystem;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    if (fs::read_symlink(entry.path(), ec) == fs::path(path))
+      return std::stoi(entry.path().filename().string());
+  }
+  return -1;
+}
+
+// Whether a program started now has descriptor fd open.
+bool childInherits(int fd) {
+  const std::string test = "[ -e /proc/self/fd/" + std::to_string(fd) + " ]";
+  const char* argv[] = {"/bin/sh", "-c", test.c_str(), nullptr};
+  pid_t child = 0;
+  if (::posix_spawn(&child, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+    return true;
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST(PlatformInputFile, ReadsAndSeeksAndIsNotInherited) {
+  tw::test::ScratchDir dir;
+  const std::string path = dir.file("in.bin");
+  tw::test::writeFile(path, std::string("a\0b\r\n", 5));
+  auto in = zuPlatform::openInputFile(path);
+  ASSERT_FALSE(in->fail());
+  ASSERT_TRUE(in->seekg(0, std::ios::end));
+  EXPECT_EQ(in->tellg(), 5);
+  in->seekg(0);
+  std::stringstream text;
+  text << in->rdbuf();
+  EXPECT_EQ(text.str(), std::string("a\0b\r\n", 5));
+  EXPECT_NE(openFlagsOf(path) & 02000000, 0) << "O_CLOEXEC";
+  const int fd = descriptorOf(path);
+  ASSERT_GE(fd, 0);
+  EXPECT_FALSE(childInherits(fd));
+  // The probe itself sees a descriptor that is inherited.
+  const int plain = ::open(path.c_str(), O_RDONLY);
+  ASSERT_GE(plain, 0);
+  EXPECT_TRUE(childInherits(plain));
+  ::close(plain);
+  in.reset();
+  EXPECT_EQ(descriptorOf(path), -1);
+}
+
+TEST(PlatformInputFile, FailureGivesAFailedStream) {
+  tw::test::ScratchDir dir;
+  auto in = zuPlatform::openInputFile(dir.file("missing"));
+  EXPECT_TRUE(in->fail());
+  char c = 0;
+  EXPECT_FALSE(in->get(c));
 }
 
 }  // namespace

@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "loam/platform/zuPlatformPrivateFile.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A process id that was used and is gone (its child reaped).
+pid_t deadProcessId() {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  int status = 0;
+  EXPECT_EQ(::waitpid(child, &status, 0), child);
+  return child;
+}
+
+TEST(zuPlatformPrivateFile, StaleFoldersOfGoneProcessesOnlyAreRemoved) {
+  tw::test::ScratchDir scratch;
+  std::string own;
+  ASSERT_EQ(zuPlatform::createPrivateFolder(scratch.path(), "ua-upgrade-", own), 0);
+  EXPECT_EQ(fs::path(own).filename().string().rfind("ua-upgrade-" + std::to_string(::getpid()) +
+                                                        "-", 0),
+            0u);
+  const std::string dead = std::to_string(deadProcessId());
+  const std::string live = std::to_string(::getppid());
+  tw::test::writeFile(scratch.file("outside"), "kept");
+  auto make = [&](const std::string& name, mode_t mode) {
+    fs::create_directory(scratch.file(name));
+    ::chmod(scratch.file(name).c_str(), mode);
+  };
+  // The killed one's, with a file, a folder and a link out: all goes but
+  // what the link points to.
+  make("ua-upgrade-" + dead + "-abcdef", 0700);
+  tw::test::writeFile(scratch.file("ua-upgrade-" + dead + "-abcdef/install.msi"), "x");
+  fs::create_directory(scratch.file("ua-upgrade-" + dead + "-abcdef/sub"));
+  fs::create_symlink(scratch.file("outside"),
+                     scratch.file("ua-upgrade-" + dead + "-abcdef/sub/link"));
+  const std::vector<std::string> kept = {
+      "ua-upgrade-" + live + "-abcdef",  // a live agent's
+      "ua-upgrade-" + dead + "-open00",  // open to others: not one we made
+      "ua-upgrade-" + dead + "-abcdefg",
+      "ua-upgrade--abcdef",
+      "ua-upgrade-abcdef",
+      "other-" + dead + "-abcdef",
+  };
+  for (const std::string& name : kept) make(name, name.ends_with("open00") ? 0755 : 0700);
+  fs::create_directory_symlink(own, scratch.file("ua-upgrade-" + dead + "-linked"));
+
+  zuPlatform::removeStalePrivateFolders(scratch.path(), "ua-upgrade-");
+  EXPECT_FALSE(fs::exists(scratch.file("ua-upgrade-" + dead + "-abcdef")));
+  EXPECT_EQ(tw::test::readFile(scratch.file("outside")), "kept");
+  EXPECT_TRUE(fs::is_directory(own));
+  for (const std::string& name : kept) EXPECT_TRUE(fs::is_directory(scratch.file(name))) << name;
+  EXPECT_TRUE(fs::is_symlink(scratch.file("ua-upgrade-" + dead + "-linked")));
+}
+
+}  // namespace
