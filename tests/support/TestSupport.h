@@ -70,6 +70,9 @@ std::vector<std::string> folderNames(const std::string& dir);
 // path, from /proc/self/fdinfo; -1 when none is open.
 long openFlagsOf(const std::string& path);
 
+// The id of a process that was started and is gone (reaped).
+int goneProcessId();
+
 // Lowers the file-size limit for one scope, so writes past it fail (EFBIG)
 // as they would on a full disk; the signal that comes with it is ignored.
 class ScopedFileSizeLimit {

@@ -351,20 +351,11 @@ TEST(zuPlatformFile, WriteRefusedHalfwayLeavesTheOldFileWhole) {
   EXPECT_EQ(folderNames(scratch.path()), std::vector<std::string>{"prefs.cfg"});
 }
 
-// A process id that was used and is gone (its child reaped).
-pid_t deadProcessId() {
-  const pid_t child = ::fork();
-  if (child == 0) ::_exit(0);
-  int status = 0;
-  EXPECT_EQ(::waitpid(child, &status, 0), child);
-  return child;
-}
-
 TEST(zuPlatformFile, WriteAtomicallyRemovesTemporaryFilesOfDeadWritersOnly) {
   tw::test::ScratchDir scratch;
   const std::string path = scratch.file("prefs.cfg");
   writeFile(path, "old");
-  const std::string dead = std::to_string(deadProcessId());
+  const std::string dead = std::to_string(tw::test::goneProcessId());
   const std::string live = std::to_string(::getppid());
   const std::string self = std::to_string(::getpid());
   fs::create_directory(scratch.file("prefs.cfg.tmp." + dead + ".7"));

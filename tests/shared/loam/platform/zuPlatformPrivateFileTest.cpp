@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -14,15 +13,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A process id that was used and is gone (its child reaped).
-pid_t deadProcessId() {
-  const pid_t child = ::fork();
-  if (child == 0) ::_exit(0);
-  int status = 0;
-  EXPECT_EQ(::waitpid(child, &status, 0), child);
-  return child;
-}
-
 TEST(zuPlatformPrivateFile, StaleFoldersOfGoneProcessesOnlyAreRemoved) {
   tw::test::ScratchDir scratch;
   std::string own;
@@ -30,7 +20,7 @@ TEST(zuPlatformPrivateFile, StaleFoldersOfGoneProcessesOnlyAreRemoved) {
   EXPECT_EQ(fs::path(own).filename().string().rfind("ua-upgrade-" + std::to_string(::getpid()) +
                                                         "-", 0),
             0u);
-  const std::string dead = std::to_string(deadProcessId());
+  const std::string dead = std::to_string(tw::test::goneProcessId());
   const std::string live = std::to_string(::getppid());
   tw::test::writeFile(scratch.file("outside"), "kept");
   auto make = [&](const std::string& name, mode_t mode) {
