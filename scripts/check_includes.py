@@ -36,7 +36,7 @@ DEPS = {
     "loam/terminal": ["sshlib", "loam/net"],
     "update_agent": ["loam/service"],
 }
-# C headers from the dependencies the specification names, not the system's.
+# C headers of the libraries we build on (Crypto++, zlib), not the system's.
 THIRD_PARTY = ("cryptopp/", "zlib.h")
 
 
