@@ -6,7 +6,7 @@
 
 #include "loam/base/zuException.h"
 #include "loam/net/zuTCPEndpoint.h"
-#include "loam/threads/zuStrStream.h"
+#include <streambuf>
 
 namespace {
 
@@ -147,6 +147,11 @@ u16 zuTelnet::receive(std::ostream* out, u32 stopByte, bool noWait) {
         setStatus(0);
         return 0;
       }
+      // An output that takes no more (full, or failed) ends the receive.
+      if (out != nullptr && !out->good()) {
+        setStatus(zuErrFailed);
+        return zuErrFailed;
+      }
     }
   } catch (const zuException& e) {
     setStatus(e.code());
@@ -156,10 +161,34 @@ u16 zuTelnet::receive(std::ostream* out, u32 stopByte, bool noWait) {
   return status();
 }
 
+namespace {
+
+// A text stream that refuses bytes past its limit.
+class CappedTextBuffer : public std::streambuf {
+ public:
+  explicit CappedTextBuffer(std::size_t limit) : limit_(limit) {}
+  const std::string& text() const { return text_; }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    if (text_.size() >= limit_) return traits_type::eof();
+    text_.push_back(traits_type::to_char_type(c));
+    return c;
+  }
+
+ private:
+  std::size_t limit_;
+  std::string text_;
+};
+
+}  // namespace
+
 u16 zuTelnet::receiveString(std::string& out, u32 stopByte, bool noWait) {
-  zuStrStream text;
+  CappedTextBuffer buffer(kMaxReceivedText);
+  std::ostream text(&buffer);
   const u16 status = receive(&text, stopByte, noWait);
-  if (status == 0 || status == zuErrTimeout) out = text.str();
+  if (status == 0 || status == zuErrTimeout) out = buffer.text();
   return status;
 }
 

@@ -9,6 +9,7 @@
 // whole, and a CR NUL pair (a bare carriage return on the wire) gives the CR
 // alone. Sent lines have every byte 255 doubled, so text can never be read
 // by the server as a command.
+#include <cstddef>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -22,6 +23,9 @@ class zuEvent;
 class zuTelnet : public zuNetParser {
  public:
   static constexpr u16 kDefaultPort = 23;
+  // Most text receiveString gathers before it gives up (515): a server that
+  // never sends the stop byte must not grow us without bound.
+  static constexpr std::size_t kMaxReceivedText = 1u << 20;
 
   // Telnet commands (RFC 854) and the options the client treats specially.
   static constexpr u8 kSE = 240;

@@ -147,6 +147,15 @@ TEST(Telnet, ReceiveStatuses) {
     EXPECT_EQ(text, "old");
   }
   {
+    // A server that never sends the stop byte cannot grow the text past its
+    // limit: the receive gives up with 515 and leaves the old text.
+    ScriptedTelnet telnet;
+    telnet.wire->addBytes(std::string(zuTelnet::kMaxReceivedText + 1, 'x'));
+    std::string text = "old";
+    EXPECT_EQ(telnet.receiveString(text, '\n', false), zuErrFailed);
+    EXPECT_EQ(text, "old");
+  }
+  {
     // An option reply that cannot be written ends receive with its status.
     ScriptedTelnet telnet;
     telnet.wire->addBytes(bytes({255, 253, 24}));
