@@ -7,7 +7,10 @@
 #                                               N executions, with no time bound
 #
 # Harnesses run side by side, half as many at once as there are cores (FUZZ_JOBS sets
-# it). Each prints one line with its executions, seconds and executions per second;
+# it). FUZZ_SPLIT=k runs each harness as k processes over one shared corpus, each
+# taking its share of the executions (or all the seconds), so a slow harness reaches
+# a count sooner on more cores; its executions are the sum over the k.
+# Each prints one line with its executions, seconds and executions per second;
 # with FUZZ_LOG=FILE those lines are also appended to FILE. A harness that finds a
 # fault prints its log, keeps the input in build/fuzz/findings/ and fails the run.
 set -euo pipefail
@@ -27,25 +30,41 @@ cmake --build build/fuzz -j "$(nproc)"
 mkdir -p build/fuzz/findings
 
 run_one() {
-  local src=$1 secs=$2 runs=$3 name corpus work rc=0 execs start took
+  local src=$1 secs=$2 runs=$3 name corpus work rc=0 execs=0 start took split i n
   name=$(basename "$src" .cpp)
   corpus=fuzz/corpus/$name
+  split=${FUZZ_SPLIT:-1}
   work=$(mktemp -d)
   [ -d "$corpus" ] && cp -r "$corpus"/. "$work"/
   start=$(date +%s)
-  build/fuzz/fuzz/"$name" -max_total_time="$secs" -runs="$runs" -timeout=10 \
-      -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix=build/fuzz/findings/"$name"- \
-      "$work" >"$work.log" 2>&1 || rc=$?
+  local pids=()
+  for ((i = 0; i < split; i++)); do
+    # The first process takes the remainder, so the shares add up to exactly N.
+    n=$runs
+    [ "$runs" -gt 0 ] && n=$(( runs / split + (i == 0 ? runs % split : 0) ))
+    build/fuzz/fuzz/"$name" -max_total_time="$secs" -runs="$n" -timeout=10 \
+        -rss_limit_mb=2048 -print_final_stats=1 \
+        -artifact_prefix=build/fuzz/findings/"$name"- "$work" >"$work.$i.log" 2>&1 &
+    pids+=($!)
+  done
+  for ((i = 0; i < split; i++)); do
+    wait "${pids[$i]}" || rc=$?
+  done
   took=$(( $(date +%s) - start ))
-  execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work.log" | tail -1)
+  for ((i = 0; i < split; i++)); do
+    n=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work.$i.log" | tail -1)
+    execs=$(( execs + ${n:-0} ))
+  done
   if [ "$rc" -ne 0 ]; then
-    echo "== fuzz $name FAILED after ${execs:-?} executions"; tail -50 "$work.log"
+    echo "== fuzz $name FAILED after $execs executions"
+    for ((i = 0; i < split; i++)); do tail -50 "$work.$i.log"; done
   else
-    line="== fuzz $name ok: ${execs:-?} executions in ${took}s ($(( ${execs:-0} / (took > 0 ? took : 1) ))/s)"
+    line="== fuzz $name ok: $execs executions in ${took}s ($(( execs / (took > 0 ? took : 1) ))/s)"
+    [ "$split" -gt 1 ] && line+=" over $split processes"
     echo "$line"
     [ -n "${FUZZ_LOG:-}" ] && echo "$line" >>"$FUZZ_LOG"
   fi
-  rm -rf "$work" "$work.log"
+  rm -rf "$work" "$work".*.log
   return "$rc"
 }
 export -f run_one
