@@ -248,20 +248,34 @@ inline std::string upgradeHead(u8 kind, const std::string& name, const std::stri
   return p;
 }
 
-// What the agent holds while one client is connected and served, once
-// every connection before it has ended (the agent is back to at most its
-// idle threads) and been reaped, which happens at the next accept. The same
-// before and after any number of clients came and went.
+// What the agent holds now.
 struct Held {
   long long threads;
   long long descriptors;
   long long rssKiB;
 };
+inline Held heldNow(const AgentProcess& agent) {
+  return {agent.threads(), agent.descriptors(), agent.memoryKiB("VmRSS")};
+}
+
+// True once the agent is back to idle's threads and descriptors with no
+// client connecting: an ended connection gives back its thread and its
+// descriptors by itself.
+inline bool backToIdle(const AgentProcess& agent, const Held& idle) {
+  return eventually(
+      [&] { return agent.threads() == idle.threads && agent.descriptors() == idle.descriptors; });
+}
+
+// What the agent holds while one client is connected and served, once
+// every connection before it has ended (the agent is back to at most its
+// idle threads; an ended connection is reaped by then, or at the latest when
+// this client is accepted). The same before and after any number of clients
+// came and went.
 inline bool heldWithOneClient(const AgentProcess& agent, long long idleThreads, Held& got) {
   if (!eventually([&] { return agent.threads() <= idleThreads; })) return false;
   Peer peer(agent.port());
   if (peer.status != 0 || peer.connectExchange(1) != 0) return false;
-  got = {agent.threads(), agent.descriptors(), agent.memoryKiB("VmRSS")};
+  got = heldNow(agent);
   return true;
 }
 

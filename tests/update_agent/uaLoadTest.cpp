@@ -84,14 +84,14 @@ TEST(LoadTest, FullHouseIsServedTheNextIsRefusedAndSlotsComeBack) {
   AgentProcess agent;
   ASSERT_TRUE(agent.listening()) << agent.logText();
   const long long requests = fromEnvironment("TW_LOAD_REQUESTS", 50);
-  const long long idle = agent.threads();
+  const Held idle = heldNow(agent);
   Held one{};
-  ASSERT_TRUE(heldWithOneClient(agent, idle, one));
+  ASSERT_TRUE(heldWithOneClient(agent, idle.threads, one));
 
   const Clock::time_point start = Clock::now();
   Held loaded{};
   const int wrong = round(agent, requests, [&] {
-    loaded = {agent.threads(), agent.descriptors(), agent.memoryKiB("VmRSS")};
+    loaded = heldNow(agent);
     // Idle cost: how often the agent's threads run while the hundred
     // connections are quiet (a measuring window, not a wait for an event).
     const long long before = agent.switchesIn();
@@ -115,15 +115,22 @@ TEST(LoadTest, FullHouseIsServedTheNextIsRefusedAndSlotsComeBack) {
   figure("load_requests_per_client", requests);
   figure("load_ms", took);
   figure("load_requests_per_second", took > 0 ? kClients * requests * 1000 / took : 0);
+  figure("threads_idle", idle.threads);
   figure("threads_one_client", one.threads);
   figure("threads_loaded", loaded.threads);
+  figure("descriptors_idle", idle.descriptors);
   figure("descriptors_one_client", one.descriptors);
   figure("descriptors_loaded", loaded.descriptors);
 
-  // The slots came back, and the hundred connections' threads and
-  // descriptors with them.
+  // The clients have left and nobody else connects: the hundred
+  // connections' threads and descriptors come back by themselves.
+  const Clock::time_point left = Clock::now();
+  EXPECT_TRUE(backToIdle(agent, idle))
+      << agent.threads() << " threads, " << agent.descriptors() << " descriptors";
+  figure("ms_back_to_idle_after_the_clients_left", msSince(left));
+  // And the slots: a new client is served, at the same cost as before.
   Held after{};
-  ASSERT_TRUE(heldWithOneClient(agent, idle, after));
+  ASSERT_TRUE(heldWithOneClient(agent, idle.threads, after));
   EXPECT_EQ(after.threads, one.threads);
   EXPECT_EQ(after.descriptors, one.descriptors);
   EXPECT_EQ(agent.stop(), 0);
@@ -135,17 +142,19 @@ TEST(LoadTest, SoakKeepsThreadsDescriptorsAndMemoryStable) {
   AgentProcess agent;
   ASSERT_TRUE(agent.listening()) << agent.logText();
   const long long requests = fromEnvironment("TW_LOAD_REQUESTS", 1000);
-  const long long idle = agent.threads();
+  const Held idle = heldNow(agent);
   Held one{};
-  ASSERT_TRUE(heldWithOneClient(agent, idle, one));
+  ASSERT_TRUE(heldWithOneClient(agent, idle.threads, one));
   const Clock::time_point start = Clock::now();
   std::vector<Held> after;
   long long served = 0;
   while (msSince(start) < seconds * 1000) {
     ASSERT_EQ(round(agent, requests, [] {}), 0);
     served += kClients * requests;
+    EXPECT_TRUE(backToIdle(agent, idle)) << "round " << after.size() + 1 << ": " << agent.threads()
+                                         << " threads, " << agent.descriptors() << " descriptors";
     Held now{};
-    ASSERT_TRUE(heldWithOneClient(agent, idle, now));
+    ASSERT_TRUE(heldWithOneClient(agent, idle.threads, now));
     EXPECT_EQ(now.threads, one.threads) << "round " << after.size() + 1;
     EXPECT_EQ(now.descriptors, one.descriptors) << "round " << after.size() + 1;
     after.push_back(now);

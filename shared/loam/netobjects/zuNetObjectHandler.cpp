@@ -10,6 +10,7 @@
 #include "loam/base/zuMessageTexts.h"
 #include "loam/net/zuNetStatus.h"
 #include "loam/net/zuSecureTCPEndpoint.h"
+#include "loam/net/zuStopEventSwap.h"
 #include "loam/netobjects/zuNetMessageHeader.h"
 #include "loam/netobjects/zuNetObjectErrors.h"
 #include "loam/netobjects/zuNetObjectTypes.h"
@@ -51,24 +52,6 @@ bool isQuiet(u16 status) { return status == 0 || status == zuErrStopped; }
 void eraseAll(std::deque<zuNetObject*>& queue, zuNetObject* object) {
   queue.erase(std::remove(queue.begin(), queue.end(), object), queue.end());
 }
-
-// Puts the endpoint's own stop event back however receive ends.
-class StopEventSwap {
- public:
-  StopEventSwap(zuNetEndpoint* endpoint, zuEvent* during, zuEvent* after)
-      : endpoint_(endpoint), after_(after) {
-    if (endpoint_) endpoint_->setStopEvent(during);
-  }
-  StopEventSwap(const StopEventSwap&) = delete;
-  StopEventSwap& operator=(const StopEventSwap&) = delete;
-  ~StopEventSwap() {
-    if (endpoint_) endpoint_->setStopEvent(after_);
-  }
-
- private:
-  zuNetEndpoint* endpoint_;
-  zuEvent* after_;
-};
 
 }  // namespace
 
@@ -143,7 +126,7 @@ bool zuNetObjectHandler::runHandshake() {
   u16 status = 0;
   {
     // A stop of this thread ends a handshake that is still waiting.
-    StopEventSwap swap(endpoint, stopEvent(), stopEvent());
+    zuStopEventSwap swap(endpoint, stopEvent(), stopEvent());
     status = endpoint->checkKeysAndHandshake();
   }
   if (status != 0) {
@@ -504,7 +487,7 @@ void zuNetObjectHandler::receive(u32 wait) {
   u16 status = 0;
   {
     zuEvent* const stop = stopEvent();
-    StopEventSwap swap(packetLayer_.endpoint(), receiveStop_ ? receiveStop_ : stop, stop);
+    zuStopEventSwap swap(packetLayer_.endpoint(), receiveStop_ ? receiveStop_ : stop, stop);
     status = packetLayer_.receive(packet_, length, wait);
   }
   if (status == zuErrStopped || status == zuErrTimeout || status == zuErrNoData) return;

@@ -10,10 +10,12 @@
 #include "loam/net/zuNetStatus.h"
 #include "loam/net/zuRSACryptor.h"
 #include "loam/net/zuSecureTCPEndpoint.h"
+#include "loam/net/zuStopEventSwap.h"
 #include "loam/netobjects/zuNetObjectErrors.h"
 #include "loam/platform/zuPlatformResourceError.h"
 #include "loam/platform/zuPlatformRoot.h"
 #include "loam/threads/zuLog.h"
+#include "loam/threads/zuMultiEvent.h"
 #include "loam/threads/zuOSInfo.h"
 #include "loam/threads/zuStMutex.h"
 #include "loam/threads/zuThread.h"
@@ -183,11 +185,28 @@ void zuServer::main() {
   if (isStopRequested()) return;
 
   for (;;) {
-    // The handshake runs on the connection's own thread: a peer that stays
-    // silent must not hold up the next accept.
-    std::unique_ptr<zuNetEndpoint> accepted = listener.acceptWithoutHandshake();
+    reapHandlers();
+    std::unique_ptr<zuNetEndpoint> accepted;
+    bool handlerEnded = false;
+    {
+      // The accept also wakes when a handler ends, so an ended connection
+      // gives back its thread and descriptors at once, not at the next
+      // accept. A finished event stays set until its handler is reaped: one
+      // that ended since the reap above cuts the wait short at once.
+      zuMultiEvent wake(stopEvent());
+      for (auto* list : {&handlers_, &rejecters_}) {
+        for (const std::unique_ptr<zuNetObjectHandler>& handler : *list)
+          wake.add(handler->finishedEvent());
+      }
+      zuStopEventSwap swap(&listener, &wake, stopEvent());
+      // The handshake runs on the connection's own thread: a peer that stays
+      // silent must not hold up the next accept.
+      accepted = listener.acceptWithoutHandshake();
+      handlerEnded = !accepted && wake.isSet();
+    }
     if (!accepted) {
       if (isStopRequested()) return;
+      if (handlerEnded) continue;
       const u32 error = listener.lastError();
       if (!zuPlatform::isResourceExhausted(error))
         throw zuException(zuErrFailed, kEndpointFailedText);
@@ -198,6 +217,9 @@ void zuServer::main() {
       if (!zuThread::waitForObjects(kAcceptRetryMs, stopEvent())) return;
       continue;
     }
+    // The connection was made under the wake set above; it stops with the
+    // server until its handler gives it a stop event of its own.
+    accepted->setStopEvent(stopEvent());
     const std::string peer = accepted->peerAddress().toString();
     reapHandlers();
     const u32 open = connectionCount();

@@ -8,7 +8,9 @@
 //
 // The loop runs on the service's (or the console's) main thread; the server
 // touches a handler only from that thread, to read its state, stop it, wait
-// for it and delete it.
+// for it and delete it. Its accept waits on the listener, the stop event and
+// every handler's finished event, so an ended handler is reaped (its thread
+// joined, its descriptors closed) as soon as it ends.
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,8 +55,8 @@ class zuServer : public zuNTService {
   // Start-up lines, data folder, preference file and its "Arguments" entry.
   // Throws zuException.
   void initialize() override;
-  // The listening loop; returns when a stop is requested. Throws
-  // zuException or std::bad_alloc.
+  // The listening loop: accepts connections and reaps ended handlers until a
+  // stop is requested. Throws zuException or std::bad_alloc.
   void main() override;
   // Ends listening: handlers stopped and deleted, endpoint deleted.
   void cleanup() override;
