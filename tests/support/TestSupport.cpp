@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <poll.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +12,8 @@
 #include <iterator>
 #include <stdexcept>
 #include <thread>
+
+#include "loam/platform/zuPlatformService.h"
 
 namespace tw::test {
 
@@ -59,6 +63,41 @@ int goneProcessId() {
   int status = 0;
   EXPECT_EQ(::waitpid(child, &status, 0), child);
   return child;
+}
+
+UnreapedChild::UnreapedChild() {
+  pid_ = ::fork();
+  if (pid_ == 0) ::_exit(0);
+  EXPECT_GT(pid_, 0);
+  // Its end, leaving it to be reaped.
+  siginfo_t info{};
+  EXPECT_EQ(::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT), 0);
+}
+
+UnreapedChild::~UnreapedChild() {
+  if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
+}
+
+bool waitForExit(pid_t pid, std::chrono::milliseconds bound) {
+  const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0u));
+  if (fd < 0) return true;
+  pollfd p{fd, POLLIN, 0};
+  const int rc = ::poll(&p, 1, static_cast<int>(bound.count()));
+  ::close(fd);
+  return rc == 1;
+}
+
+void killServiceProcess(const char* name) {
+  const zuPlatform::ScHandle manager = zuPlatform::openScManager(zuPlatform::kScManagerConnect);
+  const zuPlatform::ScHandle h =
+      zuPlatform::openService(manager, name, zuPlatform::kServiceQueryStatus);
+  zuPlatform::ServiceStatusProcess s;
+  if (zuPlatform::queryServiceStatusEx(h, &s) && s.processId != 0) {
+    ::kill(static_cast<pid_t>(s.processId), SIGKILL);
+    waitForExit(static_cast<pid_t>(s.processId));
+  }
+  zuPlatform::closeServiceHandle(h);
+  zuPlatform::closeServiceHandle(manager);
 }
 
 long openFlagsOf(const std::string& path) {

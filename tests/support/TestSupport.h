@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/types.h>
 
 #include <chrono>
 #include <functional>
@@ -72,6 +73,28 @@ long openFlagsOf(const std::string& path);
 
 // The id of a process that was started and is gone (reaped).
 int goneProcessId();
+
+// A child that has ended and is not reaped yet (a zombie) while this lives;
+// reaped when it goes.
+class UnreapedChild {
+ public:
+  UnreapedChild();
+  ~UnreapedChild();
+  UnreapedChild(const UnreapedChild&) = delete;
+  UnreapedChild& operator=(const UnreapedChild&) = delete;
+  pid_t pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// Waits (bounded) until the process has ended; true when it did. A pid that
+// is already gone counts as ended.
+bool waitForExit(pid_t pid, std::chrono::milliseconds bound = kFailBound);
+
+// Kills the process of the named stand-in service, if one runs, and waits for
+// it: no service process outlives its test's root.
+void killServiceProcess(const char* name);
 
 // Lowers the file-size limit for one scope, so writes past it fail (EFBIG)
 // as they would on a full disk; the signal that comes with it is ignored.

@@ -1,6 +1,7 @@
-// The agent started as its own process on a free port, and a client that
-// speaks packets to it over the secure layer: shared by the tests that
-// approach the agent from outside (attack, load, faults).
+// The agent started as its own process on a free port, or as a service of a
+// platform root of its own, and a client that speaks packets to it over the
+// secure layer: shared by the tests that approach the agent from outside
+// (attack, load, faults).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "loam/base/zuErrorMessage.h"
@@ -26,10 +28,14 @@
 #include "loam/netobjects/zuNetObjectErrors.h"
 #include "loam/netobjects/zuNetPacketLayer.h"
 #include "loam/netobjects/zuNetReader.h"
+#include "loam/platform/zuPlatformRoot.h"
+#include "loam/platform/zuPlatformService.h"
+#include "loam/service/zuServer.h"
 #include "loam/threads/zuExec.h"
 #include "support/ExternalTool.h"
 #include "support/NetObjectTestSupport.h"
 #include "support/TestSupport.h"
+#include "update_agent/uaNResUpgrade.h"
 
 namespace ua_test {
 
@@ -234,6 +240,89 @@ class Peer {
   zuNetBuffer buffer_{40000};
 };
 
+// The agent as a service: installed with -install into a platform root of
+// its own, on a free port (the arguments of the preference file in its data
+// folder), started with -start through the service database and stopped with
+// -stop. Whatever of it still runs when this goes is killed, so a failing
+// test leaves no agent behind.
+class ServiceAgent {
+ public:
+  static constexpr const char* kName = uaNResUpgrade::kAgentServiceName;
+  // -start and -stop poll the state for up to 20 s before they give up.
+  static constexpr u32 kCommandWait = 60000;
+
+  ServiceAgent() : port_(freePort()) {
+    std::string common;
+    if (zuPlatform::commonAppDataFolder(common, true) != 0) return;
+    const fs::path data = fs::path(common) / zuServer::kCompanyFolder / zuServer::kProductFolder;
+    std::error_code error;
+    fs::create_directories(data, error);
+    writeFileBytes((data / zuServer::kPreferenceFileName).string(),
+                   std::string("<") + zuServer::kArgumentsEntry + " value=\"-P " +
+                       std::to_string(port_) + "\"/>\n");
+  }
+  ~ServiceAgent() { tw::test::killServiceProcess(kName); }
+  ServiceAgent(const ServiceAgent&) = delete;
+  ServiceAgent& operator=(const ServiceAgent&) = delete;
+
+  // Runs the agent program with one action (-install, -start, -stop, -u,
+  // -v): its exit code (-1 when it did not end in time), its output in out.
+  int command(const std::string& action, std::string& out) const {
+    zuExec child;
+    std::ostringstream text;
+    const bool ended = child.runCapture(TW_UPDATE_AGENT, action, text, kCommandWait, nullptr);
+    out = text.str();
+    if (!out.empty() && out.back() == '\0') out.pop_back();
+    return ended ? static_cast<int>(child.status()) : -1;
+  }
+
+  // The service's status as the database gives it (state 0 when the query fails).
+  zuPlatform::ServiceStatusProcess status() const {
+    zuPlatform::ServiceStatusProcess s{};
+    const zuPlatform::ScHandle manager = zuPlatform::openScManager(zuPlatform::kScManagerConnect);
+    const zuPlatform::ScHandle service =
+        zuPlatform::openService(manager, kName, zuPlatform::kServiceQueryStatus);
+    if (!zuPlatform::queryServiceStatusEx(service, &s)) s = {};
+    zuPlatform::closeServiceHandle(service);
+    zuPlatform::closeServiceHandle(manager);
+    return s;
+  }
+
+  // A Connect is served on the port, within the bound.
+  bool serving() const {
+    return eventually([&] {
+      Peer peer(port_);
+      return peer.status == 0 && peer.connectExchange(1) == 0;
+    });
+  }
+
+  // SIGKILL to the service's process, found from its status; true once it
+  // has ended.
+  bool kill() {
+    const u32 pid = status().processId;
+    return pid != 0 && runTool("kill -KILL " + std::to_string(pid)) == 0 &&
+           tw::test::waitForExit(static_cast<pid_t>(pid));
+  }
+
+  u16 port() const { return port_; }
+  std::string file(const std::string& name) const { return scratch_.file(name); }
+  // The service's own output (standard output and error), for failure reports.
+  std::string output() const {
+    const std::string services = scratch_.file("root/services");
+    std::error_code error;
+    if (!fs::is_directory(services, error)) return "";
+    std::string text;
+    for (const std::string& name : tw::test::folderNames(services))
+      text += tw::test::readFile(services + "/" + name + "/output.log");
+    return text;
+  }
+
+ private:
+  tw::test::ScratchDir scratch_;
+  tw::test::ScopedEnv root_{"ZU_PLATFORM_ROOT", scratch_.file("root")};
+  u16 port_ = 0;
+};
+
 inline std::string errorText(const Packet& p) {
   zuErrorMessage m;
   zuNetReader reader(p.body.data(), static_cast<u32>(p.body.size()));
@@ -279,8 +368,10 @@ inline bool heldWithOneClient(const AgentProcess& agent, long long idleThreads, 
   return true;
 }
 
-// Signature text of bytes under the tests' own upgrade key.
-inline std::string sign(const AgentProcess& agent, const std::string& bytes) {
+// Signature text of bytes under the tests' own upgrade key (the agent lends
+// its scratch folder).
+template <typename Agent>
+std::string sign(const Agent& agent, const std::string& bytes) {
   const std::string file = agent.file("to-sign");
   writeFileBytes(file, bytes);
   const std::string sig = file + ".sig";

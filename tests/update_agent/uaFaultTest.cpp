@@ -1,8 +1,9 @@
 // The agent under faults, started as its own process: peers that reset their
 // connection at every stage of a session, and the agent itself killed with
-// SIGKILL. After each, the agent serves others, holds no more threads or
-// descriptors than before (read from /proc), leaves nothing in its temporary
-// folder and has installed nothing that was not whole.
+// SIGKILL, from the console and as a service. After each, the agent serves
+// others, holds no more threads or descriptors than before (read from
+// /proc), leaves nothing in its temporary folder and has installed nothing
+// that was not whole.
 //
 // TW_FAULT_ROUNDS sets how often each stage is repeated (3 here; the soak
 // script runs more).
@@ -10,12 +11,15 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "AgentProcess.h"
+#include "loam/platform/zuPlatformError.h"
+#include "loam/platform/zuPlatformService.h"
 #include "loam/service/zuServiceManager.h"
 #include "loam/threads/zuPreferences.h"
 
@@ -32,12 +36,62 @@ const std::string kPython = "/usr/bin/python3";
 
 // A program that marks its start, waits for the test's release and marks
 // its end.
-std::string waitingProgram(const AgentProcess& agent) {
+template <typename Agent>
+std::string waitingProgram(const Agent& agent) {
   return "#!/bin/sh\n: > " + shellQuote(agent.file("started")) + "\nn=0\nwhile [ ! -e " +
          shellQuote(agent.file("release")) +
          " ] && [ $n -lt 300 ]; do sleep 0.1; n=$((n+1)); done\n: > " +
          shellQuote(agent.file("installed")) + "\n";
 }
+
+// The agent was built with the tests' upgrade key: signed programs run.
+bool keyed() {
+  return std::string(TW_UPGRADE_PUBLIC_KEY_FILE).find("upgrade-test-public") != std::string::npos;
+}
+
+// An Upgrade of the waiting program over a connection that stays open while
+// this lives, so its private folder stays in use. The program is released
+// when this goes at the latest.
+template <typename Agent>
+class WaitingUpgrade {
+ public:
+  explicit WaitingUpgrade(const Agent& agent) : agent_(agent), peer_(agent.port()) {
+    for (const char* name : {"started", "release", "installed"}) fs::remove(agent.file(name));
+    const std::string program = waitingProgram(agent);
+    sent_ = peer_.status == 0 && peer_.send(2, kUpgrade, 11,
+                                            upgradeHead(0, "install.sh", sign(agent, program),
+                                                        static_cast<u32>(program.size())) +
+                                                program) == 0;
+  }
+  ~WaitingUpgrade() { release(); }
+  WaitingUpgrade(const WaitingUpgrade&) = delete;
+  WaitingUpgrade& operator=(const WaitingUpgrade&) = delete;
+
+  // Sent, and its program started (without the tests' key nothing runs).
+  bool running() const {
+    return sent_ && (!keyed() || eventually([&] { return fs::exists(agent_.file("started")); }));
+  }
+  void release() const { writeFileBytes(agent_.file("release"), ""); }
+  // Released, the program (its own process) ends by itself.
+  bool finishes() const {
+    release();
+    return !keyed() || eventually([&] { return fs::exists(agent_.file("installed")); });
+  }
+
+ private:
+  const Agent& agent_;
+  Peer peer_;
+  bool sent_ = false;
+};
+
+// What the agent is doing when it is killed with SIGKILL.
+struct KillMoment {
+  const char* name;
+  const char* key;  // in figure names
+  bool upgrading;   // an Upgrade's program runs, its private folder in use
+};
+constexpr KillMoment kKillMoments[] = {{"idle", "idle", false},
+                                       {"while the installer runs", "installing", true}};
 
 bool emptyFolder(const std::string& folder) { return tw::test::folderNames(folder).empty(); }
 
@@ -49,8 +103,6 @@ TEST(FaultTest, ResetAtEveryStageLeavesNothingBehind) {
   const std::string file = agent.file("install.sh");
   writeFileBytes(file, program);
   const std::string signature = sign(agent, program);
-  const bool keyed =
-      std::string(TW_UPGRADE_PUBLIC_KEY_FILE).find("upgrade-test-public") != std::string::npos;
   const long long idle = agent.threads();
   Held one{};
   ASSERT_TRUE(heldWithOneClient(agent, idle, one));
@@ -60,7 +112,7 @@ TEST(FaultTest, ResetAtEveryStageLeavesNothingBehind) {
                             "mid-chunk", "mid-upgrade", "installer"}) {
     SCOPED_TRACE(stage);
     const bool installer = std::string(stage) == "installer";
-    if (installer && !keyed) continue;  // without the tests' key nothing is ever run
+    if (installer && !keyed()) continue;  // without the tests' key nothing is ever run
     std::string out;
     ASSERT_EQ(runTool(kPython + " " + shellQuote(script) + " 127.0.0.1 " +
                           std::to_string(agent.port()) + " " + stage + " " +
@@ -102,45 +154,92 @@ TEST(FaultTest, KilledAgentStartsAgainCleanly) {
     Peer peer(agent.port());
     ASSERT_EQ(peer.connectExchange(1), 0);
   }
-  // Idle.
-  agent.kill();
-  ASSERT_TRUE(agent.start()) << agent.logText();
-  {
-    Peer peer(agent.port());
-    ASSERT_EQ(peer.status, 0);
-    EXPECT_EQ(peer.connectExchange(1), 0);
-  }
-
-  // While an upgrade's installer runs.
-  const std::string program = waitingProgram(agent);
-  Peer peer(agent.port());
-  ASSERT_EQ(peer.status, 0);
-  ASSERT_EQ(peer.send(2, kUpgrade, 11,
-                      upgradeHead(0, "install.sh", sign(agent, program),
-                                  static_cast<u32>(program.size())) +
-                          program),
-            0);
-  const bool keyed =
-      std::string(TW_UPGRADE_PUBLIC_KEY_FILE).find("upgrade-test-public") != std::string::npos;
-  if (keyed) {
-    ASSERT_TRUE(eventually([&] { return fs::exists(agent.file("started")); }));
-  }
-  agent.kill();
-  ASSERT_TRUE(agent.start()) << agent.logText();
-  // The killed agent's private folder went when the new one started.
-  EXPECT_EQ(tw::test::folderNames(agent.temp()), std::vector<std::string>{})
-      << agent.logText();
-  Peer next(agent.port());
-  ASSERT_EQ(next.status, 0);
-  EXPECT_EQ(next.connectExchange(1), 0);
-  // The installer was its own process and finishes on its own.
-  writeFileBytes(agent.file("release"), "");
-  if (keyed) {
-    EXPECT_TRUE(eventually([&] { return fs::exists(agent.file("installed")); }));
+  for (const KillMoment& moment : kKillMoments) {
+    SCOPED_TRACE(moment.name);
+    std::optional<WaitingUpgrade<AgentProcess>> upgrade;
+    if (moment.upgrading) {
+      upgrade.emplace(agent);
+      ASSERT_TRUE(upgrade->running()) << agent.logText();
+    }
+    agent.kill();
+    ASSERT_TRUE(agent.start()) << agent.logText();
+    // The killed agent's private folder went when the new one started.
+    EXPECT_EQ(tw::test::folderNames(agent.temp()), std::vector<std::string>{}) << agent.logText();
+    Peer next(agent.port());
+    ASSERT_EQ(next.status, 0);
+    EXPECT_EQ(next.connectExchange(1), 0);
+    if (upgrade) {
+      EXPECT_TRUE(upgrade->finishes());
+    }
   }
   figure("temp_entries_left_by_the_killed_agent",
          static_cast<long long>(tw::test::folderNames(agent.temp()).size()));
   EXPECT_EQ(agent.stop(), 0) << agent.logText();
+}
+
+// The agent run as a service and killed is started again with -start
+// through the service database: the database reads the killed process as
+// stopped by a crash (1067), not as running under its stale pid, and the new
+// process takes the port back and removes the killed upgrade's private
+// folder, though the killed one may not be reaped yet.
+TEST(FaultTest, KilledServiceStartsAgainThroughTheServiceDatabase) {
+  // A service's environment has no TMPDIR: its temporary folder is /tmp.
+  const std::string temp = "/tmp";
+  for (const KillMoment& moment : kKillMoments) {
+    SCOPED_TRACE(moment.name);
+    ServiceAgent agent;
+    std::string out;
+    ASSERT_EQ(agent.command("-install", out), 0) << out;
+    ASSERT_EQ(agent.command("-start", out), 0) << out;
+    ASSERT_TRUE(agent.serving()) << agent.output();
+    const u32 killed = agent.status().processId;
+    ASSERT_NE(killed, 0u);
+    // The private folders of the process that is killed.
+    const std::string prefix =
+        std::string(uaNResUpgrade::kFolderPrefix) + std::to_string(killed) + "-";
+    const auto killedFolders = [&] {
+      std::vector<std::string> names;
+      for (const std::string& name : tw::test::folderNames(temp))
+        if (name.starts_with(prefix)) names.push_back(name);
+      return names;
+    };
+    std::optional<WaitingUpgrade<ServiceAgent>> upgrade;
+    if (moment.upgrading) {
+      upgrade.emplace(agent);
+      ASSERT_TRUE(upgrade->running()) << agent.output();
+      if (keyed()) {
+        ASSERT_EQ(killedFolders().size(), 1u);
+      }
+    }
+    ASSERT_TRUE(agent.kill());
+
+    // Stopped by a crash, without a process; -stop answers at once.
+    const zuPlatform::ServiceStatusProcess dead = agent.status();
+    EXPECT_EQ(dead.currentState, zuPlatform::kServiceStopped);
+    EXPECT_EQ(dead.win32ExitCode, zuPlatform::kErrorProcessAborted);
+    EXPECT_EQ(dead.processId, 0u);
+    EXPECT_EQ(agent.command("-stop", out), 0) << out;
+    EXPECT_EQ(out, std::string(ServiceAgent::kName) + " is not running.\n");
+
+    const Clock::time_point restart = Clock::now();
+    ASSERT_EQ(agent.command("-start", out), 0) << out;
+    EXPECT_NE(out.find(" Service started."), std::string::npos) << out;
+    ASSERT_TRUE(agent.serving()) << agent.output();
+    figure((std::string("service_restart_to_connect_ms_") + moment.key).c_str(), msSince(restart));
+    const zuPlatform::ServiceStatusProcess again = agent.status();
+    EXPECT_EQ(again.currentState, zuPlatform::kServiceRunning);
+    EXPECT_NE(again.processId, killed);
+    // The killed upgrade's folder went when the new process started.
+    EXPECT_EQ(killedFolders(), std::vector<std::string>{});
+    if (upgrade) {
+      EXPECT_TRUE(upgrade->finishes());
+    }
+
+    EXPECT_EQ(agent.command("-stop", out), 0) << out;
+    EXPECT_NE(out.find(" Service stopped."), std::string::npos) << out;
+    EXPECT_EQ(agent.command("-u", out), 0) << out;
+    EXPECT_FALSE(zuServiceManager().isInstalled(ServiceAgent::kName));
+  }
 }
 
 // Starts the writer, lets it run a random while (up to 40 ms: before its

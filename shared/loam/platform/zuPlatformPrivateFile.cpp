@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -78,8 +77,9 @@ void removeStalePrivateFolders(const std::string& dir, const std::string& prefix
   const pid_t self = ::getpid();
   while (const dirent* entry = ::readdir(folder)) {
     const pid_t owner = privateFolderOwner(entry->d_name, prefix);
-    // A live owner (or one we may not signal) may still be using it.
-    if (owner == 0 || owner == self || ::kill(owner, 0) == 0 || errno != ESRCH) continue;
+    // A running owner may still be using it; one that ended is done with it,
+    // reaped or not (a killed service is reaped by init, in its own time).
+    if (owner == 0 || owner == self || !store::processEnded(owner)) continue;
     // Only a folder as createPrivateFolder makes it: ours, not a link, and
     // closed to others, so nobody else can have put anything inside.
     struct stat st {};

@@ -60,13 +60,14 @@ pid_t tempFileWriter(std::string_view entry, std::string_view name) {
 }
 
 // Removes the temporary files that writers killed in the middle of a
-// replacement of target left beside it. Only a writer whose process is gone
-// is known to be done with its file: the name carries its pid, and the pid
-// is checked rather than the file's age, since a live writer can take any
-// time over a big or slow write. A pid used again by another process keeps
-// the leftover until that one is gone too. Our own pid is skipped: another
-// thread of ours may be writing. Writers of one file share a machine, and so
-// a pid space. Links and anything but regular files are left alone.
+// replacement of target left beside it. Only a writer whose process has
+// ended (reaped or not) is known to be done with its file: the name carries
+// its pid, and the pid is checked rather than the file's age, since a live
+// writer can take any time over a big or slow write. A pid used again by
+// another process keeps the leftover until that one is gone too. Our own pid
+// is skipped: another thread of ours may be writing. Writers of one file
+// share a machine, and so a pid space. Links and anything but regular files
+// are left alone.
 void removeDeadWritersTempFiles(const std::string& target) {
   const std::string folder = folderOf(target);
   const std::string name = target.substr(target.rfind('/') + 1);
@@ -79,7 +80,7 @@ void removeDeadWritersTempFiles(const std::string& target) {
   while (const dirent* entry = ::readdir(dir)) {
     const pid_t pid = tempFileWriter(entry->d_name, name);
     if (pid == 0 || pid == self) continue;
-    if (::kill(pid, 0) == 0 || errno != ESRCH) continue;
+    if (!processEnded(pid)) continue;
     struct stat st {};
     if (::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
       continue;
@@ -318,6 +319,18 @@ bool isLockHeld(const std::string& path) {
 
 int openPidfd(pid_t pid) {
   return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0u));  // always close-on-exec
+}
+
+bool processEnded(pid_t pid) {
+  const Fd pidfd(openPidfd(pid));
+  if (!pidfd.valid()) {
+    if (errno == ESRCH) return true;
+    // No pidfd for the id (a thread's, or a kernel without them): only a
+    // missing process counts as ended.
+    return ::kill(pid, 0) != 0 && errno == ESRCH;
+  }
+  // Readable once every thread of the process has ended, reaped or not.
+  return waitReadable(pidfd.get(), 0) == 1;
 }
 
 int killByPidfd(int pidfd) {

@@ -136,6 +136,11 @@ int killByPidfd(int pidfd);
 // caller has not reaped the child (so on kernels without group signals by
 // pidfd its id still names its group). -1 with errno on failure.
 int killGroupByPidfd(int pidfd, pid_t leader);
+// True when nothing runs under pid any more: no process has the id, or only
+// one that has ended and that its parent has not reaped yet (a zombie holds no
+// file, lock or socket). A process whose first thread ended while others run
+// still runs. For leftovers named after the process that made them.
+bool processEnded(pid_t pid);
 
 // One line on standard error, for faults the platform meets and cannot hand
 // to a caller (a single write, safe from any thread).

@@ -356,6 +356,8 @@ TEST(zuPlatformFile, WriteAtomicallyRemovesTemporaryFilesOfDeadWritersOnly) {
   const std::string path = scratch.file("prefs.cfg");
   writeFile(path, "old");
   const std::string dead = std::to_string(tw::test::goneProcessId());
+  const tw::test::UnreapedChild zombie;
+  const std::string ended = std::to_string(zombie.pid());
   const std::string live = std::to_string(::getppid());
   const std::string self = std::to_string(::getpid());
   fs::create_directory(scratch.file("prefs.cfg.tmp." + dead + ".7"));
@@ -363,10 +365,11 @@ TEST(zuPlatformFile, WriteAtomicallyRemovesTemporaryFilesOfDeadWritersOnly) {
   const std::pair<std::string, bool> files[] = {
       {"prefs.cfg.tmp." + dead + ".0", false},  // its writer was killed
       {"prefs.cfg.tmp." + dead + ".12", false},
-      {"prefs.cfg.tmp." + live + ".0", true},  // its writer may be writing
+      {"prefs.cfg.tmp." + ended + ".3", false},  // ended, not reaped yet
+      {"prefs.cfg.tmp." + live + ".0", true},    // its writer may be writing
       {"prefs.cfg.tmp." + self + ".99", true},
       {"other.cfg.tmp." + dead + ".0", true},  // another file's
-      {"prefs.cfg.tmp." + dead, true},          // not our pattern
+      {"prefs.cfg.tmp." + dead, true},         // not our pattern
       {"prefs.cfg.tmp." + dead + ".1x", true},
       {"prefs.cfg.tmp.x" + dead + ".1", true},
       {"prefs.cfg.tmp.." + dead, true},

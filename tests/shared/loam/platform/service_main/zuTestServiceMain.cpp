@@ -11,7 +11,9 @@
 //   reg-writer <prefix> <n>    sets n values <prefix><i> in one registry key
 //   report-events <n>          reports n events from its own source
 //   hold-lock <path>           holds flock on path, makes <path>.held, waits
+//   leader-ends                its first thread ends, another waits until killed
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -23,6 +25,7 @@
 #include <fstream>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "loam/platform/zuPlatformError.h"
@@ -201,6 +204,12 @@ int main(int argc, char** argv) {
   if (mode == "reg-writer" && argc == 4) return writeRegistry(argv[2], std::atoi(argv[3]));
   if (mode == "report-events" && argc == 3) return reportEvents(std::atoi(argv[2]));
   if (mode == "hold-lock" && argc == 3) return holdLock(argv[2]);
+  if (mode == "leader-ends") {
+    std::thread([] {
+      for (;;) ::pause();
+    }).detach();
+    ::pthread_exit(nullptr);
+  }
   std::fprintf(stderr, "unknown mode\n");
   return 2;
 }
