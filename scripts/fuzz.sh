@@ -13,6 +13,10 @@
 # Each prints one line with its executions, seconds and executions per second;
 # with FUZZ_LOG=FILE those lines are also appended to FILE. A harness that finds a
 # fault prints its log, keeps the input in build/fuzz/findings/ and fails the run.
+# A harness stopped with SIGINT reports the executions it reached as "stopped".
+# FUZZ_TIMEOUT sets the seconds one input may take before it counts as a hang
+# (default 10; long runs beside other work want more, as a starved process is
+# not a hang).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 secs=60 runs=-1
@@ -42,7 +46,7 @@ run_one() {
     # The first process takes the remainder, so the shares add up to exactly N.
     n=$runs
     [ "$runs" -gt 0 ] && n=$(( runs / split + (i == 0 ? runs % split : 0) ))
-    build/fuzz/fuzz/"$name" -max_total_time="$secs" -runs="$n" -timeout=10 \
+    build/fuzz/fuzz/"$name" -max_total_time="$secs" -runs="$n" -timeout="${FUZZ_TIMEOUT:-10}" \
         -rss_limit_mb=2048 -print_final_stats=1 \
         -artifact_prefix=build/fuzz/findings/"$name"- "$work" >"$work.$i.log" 2>&1 &
     pids+=($!)
@@ -55,7 +59,12 @@ run_one() {
     n=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work.$i.log" | tail -1)
     execs=$(( execs + ${n:-0} ))
   done
-  if [ "$rc" -ne 0 ]; then
+  if [ "$rc" -eq 72 ]; then
+    # libFuzzer's exit code when interrupted: no finding, just a shorter run.
+    line="== fuzz $name stopped: $execs executions in ${took}s"
+    echo "$line"
+    [ -n "${FUZZ_LOG:-}" ] && echo "$line" >>"$FUZZ_LOG"
+  elif [ "$rc" -ne 0 ]; then
     echo "== fuzz $name FAILED after $execs executions"
     for ((i = 0; i < split; i++)); do tail -50 "$work.$i.log"; done
   else
