@@ -541,6 +541,11 @@ std::string zuMasterFileParser::substitute(const std::string& pattern, i64 count
       if (i + 3 < n && zuIsDigit(static_cast<u8>(pattern[i + 1])) &&
           zuIsDigit(static_cast<u8>(pattern[i + 2])) && zuIsDigit(static_cast<u8>(pattern[i + 3])))
         length = 4;
+      // A digit escape short of three digits would take the digits that
+      // follow it, or the counter's, into another escape ("\30$" gives
+      // "\302"): the generated text would not mean what the template says.
+      if (length == 2 && zuIsDigit(static_cast<u8>(pattern[i + 1])))
+        throwErrorText(zuErrIncorrectFormat, zuTextIncorrectFormat, "");
       if (pattern[i + 1] == '$')
         out.push_back('$');
       else

@@ -264,6 +264,9 @@ TEST(zuMasterFileParser, GenerateLimits) {
       {"$GENERATE 1-3 h${0,3,q} A 1.2.3.4", zuErrIncorrectFormat},
       {"$GENERATE 1-3 h${0,3 A 1.2.3.4", zuErrIncorrectFormat},
       {"$GENERATE 1-3 h$ A 1.2.3.\\", zuErrIncorrectFormat},
+      // A digit escape short of three digits would join the counter's.
+      {"$GENERATE 2-2 h A \\30$", zuErrIncorrectFormat},
+      {"$GENERATE 1-1 h\\3$ A 1.2.3.4", zuErrIncorrectFormat},
       {"$GENERATE 0-65536 h$ A 1.2.3.4", zuErrInvalidRange},
       {"$GENERATE 0-9999999999999999 h$ A 1.2.3.4", zuErrInvalidRange},
       {"$GENERATE 0-99999999999999999999 h$ A 1.2.3.4", zuErrIncorrectFormat},
