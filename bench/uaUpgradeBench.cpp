@@ -9,18 +9,15 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "AgentUnderBench.h"
 #include "loam/net/zuSecureTCPEndpoint.h"
 #include "loam/net/zuSessionCipher.h"
-#include "loam/net/zuTCPEndpoint.h"
 #include "loam/netobjects/zuNetBuffer.h"
 #include "loam/netobjects/zuNetMessageHeader.h"
 #include "loam/netobjects/zuNetPacketLayer.h"
@@ -30,15 +27,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using bench::Agent;
+using bench::kLoopback;
+using bench::readFile;
+
 constexpr u32 kSize = 25 * 1024 * 1024;
 constexpr u32 kChunk = 30000;
-constexpr u32 kWait = 60000;
-const zuIPAddress kLoopback("127.0.0.1");
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+constexpr u32 kWait = bench::kAgentWait;
 
 // An installer that ends at once: a shell script whose first lines exit,
 // padded to the size.
@@ -47,58 +42,6 @@ std::string stubInstaller() {
   file.resize(kSize, '#');
   return file;
 }
-
-// One agent process on its own port and folders; empty port when it failed.
-class Agent {
- public:
-  Agent() {
-    folder_ = fs::temp_directory_path() / ("tw-upgrade-bench-" + std::to_string(std::random_device{}()));
-    fs::create_directories(folder_ / "tmp");
-    fs::create_directories(folder_ / "data");
-    zuTCPEndpoint probe(nullptr, kWait);  // a port nobody listens on just now
-    if (probe.listen(0, kLoopback) != 0) return;
-    const u16 port = probe.localPort();
-    probe.close();
-    const std::string command = "ZU_PLATFORM_ROOT='" + (folder_ / "root").string() +
-                                "' TMPDIR='" + (folder_ / "tmp").string() + "' exec '" +
-                                TW_UPDATE_AGENT + "' -debug -ll1 -D '" +
-                                (folder_ / "data").string() + "' -P " + std::to_string(port) +
-                                " > '" + (folder_ / "agent.log").string() + "' 2>&1";
-    if (!exec_.start("/bin/sh", "-c \"" + command + "\"")) return;
-    pid_ = exec_.processId();
-    for (int tries = 0; tries < 1000 && port_ == 0; ++tries) {
-      if (readFile(folder_ / "agent.log").find("Listening started") != std::string::npos)
-        port_ = port;
-      else
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-  }
-  ~Agent() {
-    if (pid_ != 0) {
-      zuExec kill;
-      kill.start("/bin/kill", "-INT " + std::to_string(pid_));
-      kill.wait(kWait, nullptr);
-      exec_.wait(kWait, nullptr);
-    }
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
-  u16 port() const { return port_; }
-  const fs::path& folder() const { return folder_; }
-  // VmHWM of the agent in KiB; -1 when unreadable.
-  long long peakKiB() const {
-    std::ifstream in("/proc/" + std::to_string(pid_) + "/status");
-    for (std::string line; std::getline(in, line);)
-      if (line.rfind("VmHWM:", 0) == 0) return std::stoll(line.substr(6));
-    return -1;
-  }
-
- private:
-  fs::path folder_;
-  zuExec exec_;
-  u32 pid_ = 0;
-  u16 port_ = 0;
-};
 
 // The signature text of the file under the tests' key, made by openssl.
 std::string sign(const fs::path& folder, const std::string& file) {

@@ -92,6 +92,7 @@ u16 zuSecureTCPEndpoint::connect(const zuIPAddress& address, u16 port) {
   if (isOpen()) return 0;
   u16 status = zuTCPEndpoint::connect(address, port);
   if (status != 0) return status;
+  sendWithoutDelay();
   status = clientHandshake();
   if (status != 0) close();
   return status;
@@ -113,9 +114,17 @@ std::unique_ptr<zuNetEndpoint> zuSecureTCPEndpoint::acceptWithoutHandshake() {
     secure->cryptor_.publicKey = cryptor_.publicKey;
     secure->cryptor_.keySize = cryptor_.keySize;
     secure->handshakeTimeout_ = handshakeTimeout_;
+    secure->sendWithoutDelay();
     return next;
   }
 }
+
+// Every send is a whole frame or handshake part, so small segments cost
+// nothing; with Nagle's delay the client's first request after its key block
+// would wait for the server's delayed acknowledgement (about 40 ms), since
+// the server answers the key block with nothing. Without the option the
+// session still works, only slower, so a failure is not fatal.
+void zuSecureTCPEndpoint::sendWithoutDelay() { (void)setNoDelay(true); }
 
 std::unique_ptr<zuNetEndpoint> zuSecureTCPEndpoint::accept() {
   for (;;) {

@@ -108,6 +108,9 @@ class zuSecureTCPEndpoint : public zuTCPEndpoint {
   virtual u16 transportReceive(void* buffer, u32* count);
 
  private:
+  // Turns off Nagle's delay on a connected socket.
+  void sendWithoutDelay();
+
   class Deadline;
   u16 runClientHandshake(Deadline& deadline);
   u16 runServerHandshake(Deadline& deadline);

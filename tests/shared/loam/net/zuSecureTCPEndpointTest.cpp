@@ -197,6 +197,9 @@ TEST(zuSecureTCPEndpoint, EncryptedSessionCarriesDataBothWays) {
       EXPECT_EQ(ownOptions(*side), (Options{1, 0, 1, 1}));
       EXPECT_TRUE(side->compressionAgreed());
       EXPECT_EQ(side->bufferSize(), zuNetEndpoint::kDefaultBufferSize);
+      // Whole frames go at once: a request after the key block must not wait
+      // for the server's delayed acknowledgement.
+      EXPECT_TRUE(side->noDelay());
     }
     // The handshake's own time limit is gone again.
     EXPECT_EQ(client.timeout(), clientTimeout);
