@@ -4,9 +4,11 @@
 Usage: uaSlowReader.py HOST PORT WAIT_SECONDS
 
 With the smallest socket buffers, it makes an unencrypted "ZUSL" session,
-sends Connect requests and never reads a reply, until its sends no longer
-go out. Then it holds the connection, still without reading, until the
-agent closes it or WAIT_SECONDS pass. Prints one line:
+sends Connect requests and never reads a reply. Whenever the agent takes more
+bytes it sends more, so an agent that was only slow for a while (a loaded
+machine) is pushed on until its replies fill the buffers; once nothing goes
+out it holds the connection, still without reading, until the agent closes
+it or WAIT_SECONDS pass with no byte taken. Prints one line:
   closed REQUESTS MILLISECONDS   the agent closed that long after the last
                                  requests went out
   open REQUESTS                  it did not within the wait
@@ -44,22 +46,37 @@ def main():
 
     sent = 0
     last = time.monotonic()
-    sock.settimeout(2)
-    try:
-        while sent < 10000000:
-            batch = b"".join(connect_request((sent + i) % 30000 + 1) for i in range(BATCH))
-            sock.sendall(batch)
-            sent += BATCH
-            last = time.monotonic()
-    except (socket.timeout, OSError):
-        pass
-
+    sock.setblocking(False)
     poller = select.poll()
-    poller.register(sock, select.POLLRDHUP | select.POLLHUP | select.POLLERR)
-    if poller.poll(int(wait * 1000)):
-        print("closed %d %d" % (sent, int((time.monotonic() - last) * 1000)))
-    else:
-        print("open %d" % sent)
+    closed_flags = select.POLLRDHUP | select.POLLHUP | select.POLLERR
+    poller.register(sock, closed_flags | select.POLLOUT)
+    pending = b""
+    while True:
+        if not pending and sent < 10000000:
+            pending = b"".join(connect_request((sent + i) % 30000 + 1) for i in range(BATCH))
+        left_ms = int((last + wait - time.monotonic()) * 1000)
+        if left_ms <= 0:
+            print("open %d" % sent)
+            break
+        poller.modify(sock, closed_flags | (select.POLLOUT if pending else 0))
+        events = poller.poll(left_ms)
+        flags = events[0][1] if events else 0
+        if flags & closed_flags:
+            print("closed %d %d" % (sent, int((time.monotonic() - last) * 1000)))
+            break
+        if flags & select.POLLOUT and pending:
+            try:
+                n = sock.send(pending)
+            except BlockingIOError:
+                continue
+            except OSError:
+                # Reset by the agent: it let the connection go.
+                print("closed %d %d" % (sent, int((time.monotonic() - last) * 1000)))
+                break
+            pending = pending[n:]
+            last = time.monotonic()
+            if not pending:
+                sent += BATCH
     sock.close()
 
 
