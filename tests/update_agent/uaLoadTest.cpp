@@ -11,9 +11,11 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,11 +46,16 @@ std::string expectedConnectReply() {
 // One round: kClients clients connect, each sends its requests one after
 // another and checks every reply; all of them hold their connection until
 // the round's check (hold) has run. Returns the count of wrong replies.
+// The clients block while they hold (no spinning, no time bound): a slow
+// round under a sanitizer must neither lose early finishers nor starve the
+// agent. The round always releases them, whatever its check did.
 int round(const AgentProcess& agent, long long requests, const std::function<void()>& hold) {
   const std::string expected = expectedConnectReply();
   std::atomic<int> wrong{0};
-  std::atomic<int> done{0};
-  std::atomic<bool> release{false};
+  std::mutex mutex;
+  std::condition_variable changed;
+  int done = 0;
+  bool release = false;
   std::vector<std::thread> clients;
   for (int c = 0; c < kClients; ++c) {
     clients.emplace_back([&] {
@@ -67,15 +74,25 @@ int round(const AgentProcess& agent, long long requests, const std::function<voi
             }
           }
         }
-        ++done;
         // Held open until the check has run.
-        eventually([&] { return release.load(); });
+        std::unique_lock<std::mutex> lock(mutex);
+        ++done;
+        changed.notify_all();
+        changed.wait(lock, [&] { return release; });
       }
     });
   }
-  eventually([&] { return done.load() == kClients; }, std::chrono::minutes(10));
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    if (!changed.wait_for(lock, std::chrono::minutes(10), [&] { return done == kClients; }))
+      ADD_FAILURE() << done << " of " << kClients << " clients finished";
+  }
   hold();
-  release = true;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    release = true;
+  }
+  changed.notify_all();
   for (std::thread& t : clients) t.join();
   return wrong.load();
 }
