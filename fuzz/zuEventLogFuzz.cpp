@@ -10,16 +10,16 @@
 #include <string>
 #include <vector>
 
+#include "FuzzScratchFolder.h"
 #include "loam/platform/zuPlatformEventLog.h"
 
 namespace zp = zuPlatform;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const FuzzScratchFolder root("tw-fuzz-eventlog");
   static const std::string file = [] {
-    static char root[] = "/tmp/tw-fuzz-eventlog-XXXXXX";
-    if (!mkdtemp(root)) std::abort();
-    setenv("ZU_PLATFORM_ROOT", root, 1);
-    const std::string folder = std::string(root) + "/eventlog";
+    setenv("ZU_PLATFORM_ROOT", root.path.c_str(), 1);
+    const std::string folder = (root.path / "eventlog").string();
     if (mkdir(folder.c_str(), 0700) != 0) std::abort();
     return zp::eventLogFile();
   }();

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "FuzzScratchFolder.h"
 #include "loam/platform/zuPlatformError.h"
 #include "loam/platform/zuPlatformRegistry.h"
 
@@ -19,17 +20,16 @@ namespace zp = zuPlatform;
 namespace {
 
 struct Fixture {
+  FuzzScratchFolder root{"tw-fuzz-registry"};
   zp::RegKey key = zp::kRegKeyNone;
   std::string file;
   Fixture() {
-    static char root[] = "/tmp/tw-fuzz-registry-XXXXXX";
-    if (!mkdtemp(root)) std::abort();
-    setenv("ZU_PLATFORM_ROOT", root, 1);
+    setenv("ZU_PLATFORM_ROOT", root.path.c_str(), 1);
     if (zp::regCreateKeyEx(zp::kRegLocalMachine, "SOFTWARE\\Fuzz", zp::kKeyAllAccess, &key,
                            nullptr) != 0) {
       std::abort();
     }
-    file = std::string(root) + "/registry/HKEY_LOCAL_MACHINE/software/fuzz/#key";
+    file = root.path.string() + "/registry/HKEY_LOCAL_MACHINE/software/fuzz/#key";
   }
 };
 

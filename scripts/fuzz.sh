@@ -16,7 +16,9 @@
 # A harness stopped with SIGINT reports the executions it reached as "stopped".
 # FUZZ_TIMEOUT sets the seconds one input may take before it counts as a hang
 # (default 10; long runs beside other work want more, as a starved process is
-# not a hang).
+# not a hang). The harnesses' scratch files go to a folder in /dev/shm when there is
+# one (FUZZ_TMPDIR sets another): on a disk, the harnesses that write a file per input
+# spend most of their time waiting for it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 secs=60 runs=-1
@@ -32,6 +34,11 @@ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DCMAKE_CXX_COMPILER=clang++ -DTW_FUZZ=ON -DTW_TESTS=OFF -DTW_BENCH=OFF >/dev/null
 cmake --build build/fuzz -j "$(nproc)"
 mkdir -p build/fuzz/findings
+scratch_base=${FUZZ_TMPDIR:-}
+[ -z "$scratch_base" ] && [ -d /dev/shm ] && [ -w /dev/shm ] && scratch_base=/dev/shm
+scratch=$(mktemp -d "${scratch_base:-${TMPDIR:-/tmp}}/tw-fuzz.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+export FUZZ_SCRATCH=$scratch
 
 run_one() {
   local src=$1 secs=$2 runs=$3 name corpus work rc=0 execs=0 start took split i n
@@ -46,8 +53,8 @@ run_one() {
     # The first process takes the remainder, so the shares add up to exactly N.
     n=$runs
     [ "$runs" -gt 0 ] && n=$(( runs / split + (i == 0 ? runs % split : 0) ))
-    build/fuzz/fuzz/"$name" -max_total_time="$secs" -runs="$n" -timeout="${FUZZ_TIMEOUT:-10}" \
-        -rss_limit_mb=2048 -print_final_stats=1 \
+    TMPDIR=$FUZZ_SCRATCH build/fuzz/fuzz/"$name" -max_total_time="$secs" -runs="$n" \
+        -timeout="${FUZZ_TIMEOUT:-10}" -rss_limit_mb=2048 -print_final_stats=1 \
         -artifact_prefix=build/fuzz/findings/"$name"- "$work" >"$work.$i.log" 2>&1 &
     pids+=($!)
   done
