@@ -89,6 +89,32 @@ class DisabledScope {
   u32& column_;
 };
 
+// Whether text (escapes kept) ends in a digit escape short of three digits,
+// read as the lexer reads it ("\4" is the digit itself): joined to a piece
+// that starts with a digit, it would become another escape ("\4" "53" reads
+// back as "\453").
+bool endsInShortDigitEscape(const std::string& text) {
+  const std::size_t n = text.size();
+  std::size_t shortAt = std::string::npos;
+  for (std::size_t i = 0; i < n;) {
+    if (text[i] != '\\' || i + 1 >= n) {
+      ++i;
+      continue;
+    }
+    if (i + 3 < n && zuIsDigit(static_cast<u8>(text[i + 1])) &&
+        zuIsDigit(static_cast<u8>(text[i + 2])) && zuIsDigit(static_cast<u8>(text[i + 3]))) {
+      i += 4;
+      continue;
+    }
+    if (zuIsDigit(static_cast<u8>(text[i + 1]))) shortAt = i;
+    i += 2;
+  }
+  if (shortAt == std::string::npos) return false;
+  for (std::size_t i = shortAt + 1; i < n; ++i)
+    if (!zuIsDigit(static_cast<u8>(text[i]))) return false;
+  return true;
+}
+
 }  // namespace
 
 zuMasterFileParser::zuMasterFileParser(const std::string& fileName, const std::string& origin,
@@ -758,6 +784,10 @@ void zuMasterFileParser::readRdata(u32 type, std::string& rdata, bool raw) {
       else if (!((type == zuRRType::kDNSKEY && index >= 4) ||
                  (type == zuRRType::kRRSIG && index >= 9)))
         rdata.push_back(separator_);
+      // Key and signature pieces join with nothing between them.
+      else if (!field.empty() && zuIsDigit(static_cast<u8>(field[0])) &&
+               endsInShortDigitEscape(rdata))
+        throwErrorText(zuErrIncorrectFormat, zuTextIncorrectFormat, "");
     }
     rdata += field;
     nextToken();

@@ -347,6 +347,33 @@ TEST(zuMasterFileParser, ParenthesisedRdataAndLOC) {
   EXPECT_EQ(records[2].rdata, "host.example.\tA NS SOA");
 }
 
+// Key and signature pieces are joined with nothing between them, so a piece
+// ending in a short digit escape must not take the next piece's digits.
+TEST(zuMasterFileParser, KeyPiecesNeverJoinIntoAnotherEscape) {
+  struct Case {
+    const char* text;
+    const char* rdata;  // nullptr: refused as incorrect
+  };
+  const Case cases[] = {
+      {"k DNSKEY 257 3 8 AwE\\4 53\n", nullptr},
+      {"k DNSKEY 257 3 8 AwE\\45 3\n", nullptr},
+      {"s RRSIG A 8 2 60 20300101000000 20200101000000 1 example. ab\\4 5\n", nullptr},
+      {"k DNSKEY 257 3 8 AwE\\4 x5\n", "257\t3\t8\tAwE\\4x5"},
+      {"k DNSKEY 257 3 8 AwE\\045 3\n", "257\t3\t8\tAwE\\0453"},
+      {"k DNSKEY 257 3 8 AwE\\\\ 53\n", "257\t3\t8\tAwE\\\\53"},
+      {"k DNSKEY 257 3 8 AwE\\4a 53\n", "257\t3\t8\tAwE\\4a53"},
+  };
+  for (const Case& c : cases) {
+    if (c.rdata == nullptr) {
+      EXPECT_EQ(failure(c.text).first, zuErrIncorrectFormat) << c.text;
+      continue;
+    }
+    const auto records = parseAll(c.text);
+    ASSERT_EQ(records.size(), 1u) << c.text;
+    EXPECT_EQ(records[0].rdata, c.rdata) << c.text;
+  }
+}
+
 class zuMasterFileParserFiles : public ::testing::Test {
  protected:
   void SetUp() override {
