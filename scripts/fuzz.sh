@@ -16,8 +16,11 @@
 # A harness stopped with SIGINT reports the executions it reached as "stopped".
 # FUZZ_TIMEOUT sets the seconds one input may take before it counts as a hang
 # (default 10; long runs beside other work want more, as a starved process is
-# not a hang). The harnesses' scratch files go to a folder in /dev/shm when there is
-# one (FUZZ_TMPDIR sets another): on a disk, the harnesses that write a file per input
+# not a hang). FUZZ_KEEP=DIR (relative to the checkout) keeps each harness's corpus
+# in DIR/<name> and starts from it when it is there, so a count too long for one
+# sitting is reached over several runs that continue one corpus.
+# The harnesses' scratch files go to a folder in /dev/shm when there is one
+# (FUZZ_TMPDIR sets another): on a disk, the harnesses that write a file per input
 # spend most of their time waiting for it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -45,8 +48,14 @@ run_one() {
   name=$(basename "$src" .cpp)
   corpus=fuzz/corpus/$name
   split=${FUZZ_SPLIT:-1}
-  work=$(mktemp -d)
-  [ -d "$corpus" ] && cp -r "$corpus"/. "$work"/
+  if [ -n "${FUZZ_KEEP:-}" ]; then
+    work=$FUZZ_KEEP/$name
+    mkdir -p "$work"
+  else
+    work=$(mktemp -d)
+  fi
+  # Seeds a kept corpus too, without overwriting what earlier runs added.
+  [ -d "$corpus" ] && cp -rn "$corpus"/. "$work"/
   start=$(date +%s)
   local pids=()
   for ((i = 0; i < split; i++)); do
@@ -80,7 +89,8 @@ run_one() {
     echo "$line"
     [ -n "${FUZZ_LOG:-}" ] && echo "$line" >>"$FUZZ_LOG"
   fi
-  rm -rf "$work" "$work".*.log
+  rm -f "$work".*.log
+  [ -n "${FUZZ_KEEP:-}" ] || rm -rf "$work"
   return "$rc"
 }
 export -f run_one
