@@ -20,6 +20,11 @@ class zuMasterFileFormatLexer : public zuCustomStreamLexer {
   // when that lies outside the line.
   bool skipDisabledMarker();
   i32 depth() const { return depth_; }
+  // Ends every open group, as if its ')' had been read.
+  void closeGroups() {
+    if (depth_ > 0) returnEOL_ = true;
+    depth_ = 0;
+  }
 
  private:
   i32 depth_ = 0;

@@ -75,6 +75,8 @@ class DisabledScope {
     column_ = start;
   }
   ~DisabledScope() {
+    // The marker is a comment whatever it held: a group it opened ends with it.
+    lexer_.closeGroups();
     lexer_.clearClass('>', zuCustomStreamLexer::kCommentStart);
     lexer_.setLineConfined(false);
     inDisabled_ = false;
@@ -567,11 +569,15 @@ std::string zuMasterFileParser::substitute(const std::string& pattern, i64 count
       if (i + 3 < n && zuIsDigit(static_cast<u8>(pattern[i + 1])) &&
           zuIsDigit(static_cast<u8>(pattern[i + 2])) && zuIsDigit(static_cast<u8>(pattern[i + 3])))
         length = 4;
-      // A digit escape short of three digits would take the digits that
-      // follow it, or the counter's, into another escape ("\30$" gives
-      // "\302"): the generated text would not mean what the template says.
-      if (length == 2 && zuIsDigit(static_cast<u8>(pattern[i + 1])))
-        throwErrorText(zuErrIncorrectFormat, zuTextIncorrectFormat, "");
+      // A digit escape short of three digits, with its digits just before the
+      // counter, would take the counter's digits into another escape ("\30$"
+      // gives "\302"): the generated text would not mean what the template says.
+      if (length == 2 && zuIsDigit(static_cast<u8>(pattern[i + 1]))) {
+        std::size_t end = i + 1;
+        while (end < n && zuIsDigit(static_cast<u8>(pattern[end]))) ++end;
+        if (end < n && pattern[end] == '$')
+          throwErrorText(zuErrIncorrectFormat, zuTextIncorrectFormat, "");
+      }
       if (pattern[i + 1] == '$')
         out.push_back('$');
       else

@@ -136,6 +136,13 @@ TEST(zuMasterFileParser, NothingInsideADisabledMarkerIsCarriedOut) {
   }
 }
 
+TEST(zuMasterFileParser, AGroupOpenedInADisabledMarkerEndsWithIt) {
+  const auto records = parseAll(";<!dis:( $ORIGIN evil.\na IN A 1.2.3.4\n");
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].comment, "<!dis:( $ORIGIN evil.");
+  EXPECT_EQ(records[1], (Rec{"a.example.", "", zuRRType::kA, "1.2.3.4", "", "", true}));
+}
+
 TEST(zuMasterFileParser, TTLInheritance) {
   const auto records = parseAll(
       "$TTL 3600\n"
@@ -214,6 +221,8 @@ TEST(zuMasterFileParser, Generate) {
        {"h4294967296.example.", "h4294967297.example."},
        {"::1", "::1"}},
       {"$GENERATE 0-0 @ NS ns${0,0,o}.", {"example."}, {"ns0."}},
+      // A short digit escape away from the counter stays the digit it is.
+      {"$GENERATE 1-1 h\\3x$ A 1.2.3.4", {"h\\3x1.example."}, {"1.2.3.4"}},
       // Every name field is completed, as on a record line.
       {"$GENERATE 1-1 h$ CNAME a$ @", {"h1.example."}, {"a1.example.\texample."}},
   };
