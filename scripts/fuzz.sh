@@ -44,7 +44,7 @@ trap 'rm -rf "$scratch"' EXIT
 export FUZZ_SCRATCH=$scratch
 
 run_one() {
-  local src=$1 secs=$2 runs=$3 name corpus work rc=0 execs=0 start took split i n
+  local src=$1 secs=$2 runs=$3 name corpus work logs rc=0 execs=0 start took split i n
   name=$(basename "$src" .cpp)
   corpus=fuzz/corpus/$name
   split=${FUZZ_SPLIT:-1}
@@ -54,6 +54,8 @@ run_one() {
   else
     work=$(mktemp -d)
   fi
+  # Logs of their own, as runs beside each other may share a kept corpus.
+  logs=$(mktemp -d)
   # Seeds a kept corpus too, without overwriting what earlier runs added.
   [ -d "$corpus" ] && cp -rn "$corpus"/. "$work"/
   start=$(date +%s)
@@ -64,7 +66,7 @@ run_one() {
     [ "$runs" -gt 0 ] && n=$(( runs / split + (i == 0 ? runs % split : 0) ))
     TMPDIR=$FUZZ_SCRATCH build/fuzz/fuzz/"$name" -max_total_time="$secs" -runs="$n" \
         -timeout="${FUZZ_TIMEOUT:-10}" -rss_limit_mb=2048 -print_final_stats=1 \
-        -artifact_prefix=build/fuzz/findings/"$name"- "$work" >"$work.$i.log" 2>&1 &
+        -artifact_prefix=build/fuzz/findings/"$name"- "$work" >"$logs/$i.log" 2>&1 &
     pids+=($!)
   done
   for ((i = 0; i < split; i++)); do
@@ -72,7 +74,7 @@ run_one() {
   done
   took=$(( $(date +%s) - start ))
   for ((i = 0; i < split; i++)); do
-    n=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work.$i.log" | tail -1)
+    n=$(sed -n 's/^stat::number_of_executed_units: *//p' "$logs/$i.log" | tail -1)
     execs=$(( execs + ${n:-0} ))
   done
   if [ "$rc" -eq 72 ]; then
@@ -82,14 +84,14 @@ run_one() {
     [ -n "${FUZZ_LOG:-}" ] && echo "$line" >>"$FUZZ_LOG"
   elif [ "$rc" -ne 0 ]; then
     echo "== fuzz $name FAILED after $execs executions"
-    for ((i = 0; i < split; i++)); do tail -50 "$work.$i.log"; done
+    for ((i = 0; i < split; i++)); do tail -50 "$logs/$i.log"; done
   else
     line="== fuzz $name ok: $execs executions in ${took}s ($(( execs / (took > 0 ? took : 1) ))/s)"
     [ "$split" -gt 1 ] && line+=" over $split processes"
     echo "$line"
     [ -n "${FUZZ_LOG:-}" ] && echo "$line" >>"$FUZZ_LOG"
   fi
-  rm -f "$work".*.log
+  rm -rf "$logs"
   [ -n "${FUZZ_KEEP:-}" ] || rm -rf "$work"
   return "$rc"
 }
