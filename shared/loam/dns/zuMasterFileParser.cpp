@@ -91,6 +91,12 @@ class DisabledScope {
   u32& column_;
 };
 
+// A TAB inside quotes is data, never a boundary between the rdata's fields.
+void escapeTabs(std::string& field) {
+  for (std::size_t at = field.find('\t'); at != std::string::npos; at = field.find('\t', at))
+    field.replace(at, 1, "\\009");
+}
+
 // Whether text (escapes kept) ends in a digit escape short of three digits,
 // read as the lexer reads it ("\4" is the digit itself): joined to a piece
 // that starts with a digit, it would become another escape ("\4" "53" reads
@@ -781,9 +787,7 @@ void zuMasterFileParser::readRdata(u32 type, std::string& rdata, bool raw) {
     } else {
       field = tokenText();
     }
-    // A TAB inside quotes is data, never a boundary between fields.
-    for (std::size_t at = field.find('\t'); at != std::string::npos; at = field.find('\t', at))
-      field.replace(at, 1, "\\009");
+    escapeTabs(field);
     if (index > 0) {
       if ((type == zuRRType::kWKS && index >= 3) || (type == zuRRType::kNSEC && index >= 2))
         rdata.push_back(' ');
@@ -805,6 +809,7 @@ void zuMasterFileParser::readSOA(std::string& rdata) {
     expectWord();
     std::string name = tokenText();
     qualifyName(name);
+    escapeTabs(name);
     rdata += name;
     rdata.push_back(separator_);
     nextToken();

@@ -354,6 +354,10 @@ TEST(zuMasterFileParser, ParenthesisedRdataAndLOC) {
   EXPECT_EQ(records[0].comment, " key");
   EXPECT_EQ(records[1].rdata, "52 22 23.000 N\t4 53 32.000 E\t-2.00m\t0.00m\t10000m\t10m");
   EXPECT_EQ(records[2].rdata, "host.example.\tA NS SOA");
+  // In an SOA's names too, so its seventh field is still the minimum.
+  const auto soa = parseAll("@ SOA \"m\tn\" hm 1 2 3 4 5\n");
+  ASSERT_EQ(soa.size(), 1u);
+  EXPECT_EQ(soa[0].rdata, "\"m\\009n\".example.\thm.example.\t1\t2\t3\t4\t5");
 }
 
 // Key and signature pieces are joined with nothing between them, so a piece
