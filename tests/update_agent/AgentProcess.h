@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <list>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -146,16 +147,31 @@ class AgentProcess {
   long long threads() const { return entries(proc() + "/task"); }
   long long descriptors() const { return entries(proc() + "/fd"); }
 
-  // Times all the agent's threads were switched in, summed from each
-  // thread's schedstat (its third field).
-  long long switchesIn() const {
-    long long total = 0;
+  // Times each of the agent's threads was switched in (the third field of
+  // its schedstat), by thread id.
+  using Switches = std::map<std::string, long long>;
+  Switches switchesIn() const {
+    Switches counts;
     std::error_code error;
     for (fs::directory_iterator it(proc() + "/task", error), last; !error && it != last;
          it.increment(error)) {
       std::ifstream in(it->path() / "schedstat");
       long long run = 0, wait = 0, slices = 0;
-      if (in >> run >> wait >> slices) total += slices;
+      if (in >> run >> wait >> slices) counts[it->path().filename().string()] = slices;
+    }
+    return counts;
+  }
+  // Switches between two reads. Each thread counts its own difference: a
+  // thread that ended in between takes its whole count with it, so totals
+  // subtracted could come out below zero. Its switches after the first read
+  // are lost, which can only undercount.
+  static long long switchesBetween(const Switches& before, const Switches& after) {
+    long long total = 0;
+    for (const auto& [thread, slices] : after) {
+      const auto earlier = before.find(thread);
+      // A smaller count than before is a new thread with a reused id.
+      const bool same = earlier != before.end() && earlier->second <= slices;
+      total += same ? slices - earlier->second : slices;
     }
     return total;
   }

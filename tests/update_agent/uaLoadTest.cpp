@@ -111,11 +111,12 @@ TEST(LoadTest, FullHouseIsServedTheNextIsRefusedAndSlotsComeBack) {
     loaded = heldNow(agent);
     // Idle cost: how often the agent's threads run while the hundred
     // connections are quiet (a measuring window, not a wait for an event).
-    const long long before = agent.switchesIn();
+    const AgentProcess::Switches before = agent.switchesIn();
     const Clock::time_point window = Clock::now();
     std::this_thread::sleep_for(std::chrono::milliseconds(idleWindowMs()));
     figure("idle_wakeups_per_second_100_connections",
-           (agent.switchesIn() - before) * 1000 / std::max<long long>(msSince(window), 1));
+           AgentProcess::switchesBetween(before, agent.switchesIn()) * 1000 /
+               std::max<long long>(msSince(window), 1));
     // The connection past the limit: its handshake is made, then 1030.
     Peer extra(agent.port());
     ASSERT_EQ(extra.status, 0);
