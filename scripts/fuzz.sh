@@ -70,8 +70,8 @@ run_one() {
     # The first process takes the remainder, so the shares add up to exactly N.
     n=$runs
     [ "$runs" -gt 0 ] && n=$(( runs / split + (i == 0 ? runs % split : 0) ))
-    "${pin[@]}" env TMPDIR="$FUZZ_SCRATCH" build/fuzz/fuzz/"$name" -max_total_time="$secs" -runs="$n" \
-        -timeout="${FUZZ_TIMEOUT:-10}" -rss_limit_mb=2048 -print_final_stats=1 \
+    "${pin[@]}" env TMPDIR="$FUZZ_SCRATCH" build/fuzz/fuzz/"$name" -max_total_time="$secs" \
+        -runs="$n" -timeout="${FUZZ_TIMEOUT:-10}" -rss_limit_mb=2048 -print_final_stats=1 \
         -artifact_prefix=build/fuzz/findings/"$name"- "$work" >"$logs/$i.log" 2>&1 &
     pids+=($!)
   done
