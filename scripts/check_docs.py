@@ -5,22 +5,22 @@ Reads README.md and docs/*.md under the repository root and fails, with one
 line per finding, when
 
 1. a repository path or a script named in code does not exist;
-2. a relative link target does not exist;
+2. a relative link target (outside code) does not exist;
 3. an option that `update_agent -h` prints is missing from the options table
    of docs/agent.md, or that table lists an option `-h` does not print.
 
 What counts as code: inline code spans (`...`) and the lines of fenced blocks
 (```). Each is split into words at blanks; quotes, brackets, parentheses,
-commas and semicolons are stripped from both ends and '.' or ':' from the
-end; a word starting with '--' (a tool's long option: filters, patterns) is
+commas and semicolons are stripped from both ends and one '.' or ':' from
+the end; a word starting with '--' (a tool's long option: filters, patterns) is
 skipped, and NAME=VALUE or -DNAME=VALUE stands for VALUE.
 
 What counts as a path: a word that holds a '/' and does not start with '/'
 (a machine path), '~', '-' or 'build/' (build output), and holds none of
-< > * ? $ % { } | \\ : or '...' (placeholders, patterns, URLs). It is taken
-relative to the repository root; a trailing '/' asks for a folder. A word
-without '/' that ends in .sh, .py, .cpp, .h, .md or .cmake is a file name
-that some folder of the repository must hold.
+< > * ? $ % { } | \\ : ( ) [ ] quotes , ; or '...' (placeholders, patterns,
+URLs, markup). It is taken relative to the repository root; a trailing '/'
+asks for a folder. A word without '/' that ends in .sh, .py, .cpp, .h, .md
+or .cmake is a file name that some folder of the repository must hold.
 
 What counts as an option: in docs/agent.md, the section whose heading holds
 "-h prints" (down to the next heading of its level or above); the first code
@@ -39,7 +39,7 @@ import tempfile
 
 DEFAULT_ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 FILE_EXTENSIONS = (".sh", ".py", ".cpp", ".h", ".md", ".cmake")
-PLACEHOLDER = re.compile(r"[<>*?$%{}|\\:]|\.\.\.")
+PLACEHOLDER = re.compile(r"[<>*?$%{}|\\:()\[\]\"',;]|\.\.\.")
 INLINE_CODE = re.compile(r"(`+)(.+?)\1")
 LINK = re.compile(r"\[[^\]]*\]\(([^)\s]+)\)")
 HEADING = re.compile(r"^(#+)\s")
@@ -61,13 +61,25 @@ def code_pieces(text):
             yield number, match.group(2)
 
 
+def prose_lines(text):
+    """(line number, line) outside fenced blocks, with code spans removed."""
+    fenced = False
+    for number, line in enumerate(text.splitlines(), 1):
+        if line.lstrip().startswith("```"):
+            fenced = not fenced
+        elif not fenced:
+            yield number, INLINE_CODE.sub("", line)
+
+
 def words(code):
     for word in code.split():
         if word.startswith("--"):
             continue
         if "=" in word:
             word = word.rsplit("=", 1)[1]
-        word = word.strip(STRIP).rstrip(".:")
+        word = word.strip(STRIP)
+        if word.endswith((".", ":")) and not word.endswith("..."):
+            word = word[:-1]
         if word:
             yield word
 
@@ -105,7 +117,7 @@ def check_file(root, relative, names, problems):
             elif is_file_name(word) and word not in names:
                 problems.append(f"{relative}:{number}: no file of this name: {word}")
     folder = os.path.dirname(os.path.join(root, relative))
-    for number, line in enumerate(text.splitlines(), 1):
+    for number, line in prose_lines(text):
         for match in LINK.finditer(line):
             target = match.group(1).split("#", 1)[0]
             if not target or "://" in target or target.startswith("mailto:"):

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The long runs behind the README's reliability figures, in an optimised build
+# The long runs behind the figures in docs/reliability.md, in an optimised build
 # without sanitizers (build/soak), so that resident sizes are the agent's own.
 #
 #   bash scripts/soak.sh [SECONDS]   (default 600)

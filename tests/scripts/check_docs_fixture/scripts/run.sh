@@ -1,0 +1,2 @@
+#!/bin/sh
+# Stands in for the agent in the fixture.
