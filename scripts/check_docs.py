@@ -5,7 +5,8 @@ Reads README.md and docs/*.md under the repository root and fails, with one
 line per finding, when
 
 1. a repository path or a script named in code does not exist;
-2. a relative link target (outside code) does not exist;
+2. a relative link (outside code) names a missing file, or a heading that
+   its Markdown file does not have;
 3. an option that `update_agent -h` prints is missing from the options table
    of docs/agent.md, or that table lists an option `-h` does not print.
 
@@ -61,14 +62,20 @@ def code_pieces(text):
             yield number, match.group(2)
 
 
-def prose_lines(text):
-    """(line number, line) outside fenced blocks, with code spans removed."""
+def fenceless_lines(text):
+    """(line number, line) outside fenced blocks."""
     fenced = False
     for number, line in enumerate(text.splitlines(), 1):
         if line.lstrip().startswith("```"):
             fenced = not fenced
         elif not fenced:
-            yield number, INLINE_CODE.sub("", line)
+            yield number, line
+
+
+def prose_lines(text):
+    """(line number, line) outside fenced blocks, with code spans removed."""
+    for number, line in fenceless_lines(text):
+        yield number, INLINE_CODE.sub("", line)
 
 
 def words(code):
@@ -119,12 +126,28 @@ def check_file(root, relative, names, problems):
     folder = os.path.dirname(os.path.join(root, relative))
     for number, line in prose_lines(text):
         for match in LINK.finditer(line):
-            target = match.group(1).split("#", 1)[0]
-            if not target or "://" in target or target.startswith("mailto:"):
+            target, _, anchor = match.group(1).partition("#")
+            if "://" in target or target.startswith("mailto:"):
                 continue
-            if not os.path.exists(os.path.join(folder, target)):
+            path = os.path.join(folder, target) if target else os.path.join(root, relative)
+            if not os.path.exists(path):
                 problems.append(f"{relative}:{number}: link to a missing file: {target}")
+            elif anchor and path.endswith(".md") and anchor not in anchors(path):
+                problems.append(f"{relative}:{number}: no heading for the link: "
+                                f"{match.group(1)}")
     return text
+
+
+def anchors(path):
+    """The anchors a Markdown viewer gives the file's headings."""
+    with open(path, encoding="utf-8") as f:
+        text = f.read()
+    found = set()
+    for _, line in fenceless_lines(text):
+        if HEADING.match(line):
+            title = line.lstrip("#").strip().lower()
+            found.add(re.sub(r"[^\w\- ]", "", title).replace(" ", "-"))
+    return found
 
 
 def documented_options(text):
