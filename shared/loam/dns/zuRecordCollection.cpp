@@ -345,13 +345,28 @@ void zuRecordCollection::setZoneTTL(const std::string& ttl) { ttlRecord_.setTTL(
 
 const std::string& zuRecordCollection::zoneTTL() const { return ttlRecord_.TTL(); }
 
+const zuResourceRecord* zuRecordCollection::zoneSOA() const {
+  const auto live = [](const zuResourceRecord& r) {
+    return r.type() == zuRRType::kSOA && r.enabled();
+  };
+  // Comment lines, kept directives and the types above 104 lead the zone.
+  const auto first = std::find_if(output_.begin(), output_.end(), [](const Position& p) {
+    return p->first >= 1 && p->first <= 104;
+  });
+  if (first == output_.end()) return nullptr;
+  if (live((*first)->second.record())) return &(*first)->second.record();
+  const auto [begin, end] = store_.equal_range(keyOf(zuRRType::kSOA));
+  for (auto it = begin; it != end; ++it)
+    if (live(it->second.record())) return &it->second.record();
+  return nullptr;
+}
+
 u32 zuRecordCollection::incrementSerial() {
-  const auto it = store_.lower_bound(keyOf(zuRRType::kSOA));  // the first in store order
-  if (it == store_.end() || it->first != keyOf(zuRRType::kSOA)) return 0;
-  zuResourceRecord& soa = it->second.record();
+  zuResourceRecord* soa = const_cast<zuResourceRecord*>(zoneSOA());
+  if (soa == nullptr) return 0;
   constexpr u32 kSerialField = 2;
-  const u32 next = zuNextSerial(zuStrToUInt32Or(soa.field(kSerialField).c_str(), 0));
-  soa.setField(kSerialField, zuUIntToString(next));
+  const u32 next = zuNextSerial(zuStrToUInt32Or(soa->field(kSerialField).c_str(), 0));
+  soa->setField(kSerialField, zuUIntToString(next));
   return next;
 }
 

@@ -119,8 +119,8 @@ class zuRecordCollection {
   void setZoneTTL(const std::string& ttl);
   const std::string& zoneTTL() const;
 
-  // Advances the serial of the first SOA record and returns it; 0, nothing
-  // changed, without an SOA record.
+  // Advances the serial of the zone's SOA, the live one writeZone writes, and
+  // returns it; 0, nothing changed, without a live SOA record.
   u32 incrementSerial();
 
   // Adds every record of the other collection with its tag; across different
@@ -165,6 +165,10 @@ class zuRecordCollection {
   // A stored record's type became another: its entry moves to the new key.
   void retyped(const zuResourceRecord& record, u32 oldType);
   void rekey(std::vector<Position>::iterator slot, u32 oldType);
+  // The SOA the zone is written with: the first record after the leading
+  // comment and directive lines when it is a live SOA, else the first live SOA
+  // stored; null when there is none.
+  const zuResourceRecord* zoneSOA() const;
   const Entry* entryAt(u32 index, u32 type, u32 tag) const;
   void clearCounts(u32 type) const;
   void clearAllCounts() const;

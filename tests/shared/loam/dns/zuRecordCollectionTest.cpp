@@ -335,7 +335,7 @@ TEST(zuRecordCollection, SetOriginRenormalises) {
 
 namespace {
 
-TEST(zuRecordCollection, IncrementSerialAdvancesTheFirstSOA) {
+TEST(zuRecordCollection, IncrementSerialAdvancesOneSOAOnly) {
   zuRecordCollection zone("example.com.");
   zone.add(rr("", zuRRType::kNS, "ns1"), 1);
   EXPECT_EQ(zone.incrementSerial(), 0u);
@@ -482,6 +482,80 @@ TEST(zuRecordCollection, ReplaceTakesNamesOfAnotherOriginAsAbsolute) {
   EXPECT_EQ(r->name(), "www.a.example.");
   EXPECT_EQ(r->data(), "host.a.example.");
   EXPECT_EQ(zone.recordAt(0, zuRRType::kCNAME, 0), r);
+}
+
+}  // namespace
+
+namespace {
+
+// The serial that advances is the one the written zone carries.
+TEST(zuRecordCollection, IncrementSerialAdvancesTheSOAThatIsWritten) {
+  struct Added {
+    u32 type;
+    bool enabled;
+    u32 serial;
+  };
+  struct Case {
+    const char* what;
+    std::vector<Added> records;  // after a leading comment line
+    std::pair<u32, u32> move;    // output indexes; {0, 0} for none
+    int advanced;                // index into records; -1 for none
+  };
+  const Case cases[] = {
+      {"a disabled SOA stored first",
+       {{zuRRType::kSOA, false, 5}, {zuRRType::kNS, true, 0}, {zuRRType::kSOA, true, 7}},
+       {0, 0},
+       2},
+      {"the live SOA that leads the output, stored second",
+       {{zuRRType::kSOA, true, 5}, {zuRRType::kSOA, true, 7}},
+       {2, 1},
+       1},
+      {"a disabled SOA leads the output",
+       {{zuRRType::kNS, true, 0}, {zuRRType::kSOA, false, 3}, {zuRRType::kSOA, true, 4}},
+       {2, 1},
+       2},
+      {"only disabled SOA records", {{zuRRType::kSOA, false, 5}, {zuRRType::kNS, true, 0}}, {0, 0},
+       -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    zuRecordCollection zone("example.com.");
+    zone.add(zuResourceRecord(nullptr, "", "", 0, "", "note", true), 1);
+    std::vector<zuResourceRecord*> added;
+    for (const Added& a : c.records) {
+      const std::string rdata = a.type == zuRRType::kSOA
+                                    ? "ns1|host|" + std::to_string(a.serial) + "|3600|600|86400|300"
+                                    : "ns1";
+      zuResourceRecord* r = zone.add(rr("", a.type, rdata), 1);
+      r->setEnabled(a.enabled);
+      added.push_back(r);
+    }
+    if (c.move.first != c.move.second) zone.move(c.move.first, c.move.second);
+
+    const u32 next = zone.incrementSerial();
+    for (std::size_t i = 0; i < added.size(); ++i) {
+      if (c.records[i].type != zuRRType::kSOA) continue;
+      const bool advanced = static_cast<int>(i) == c.advanced;
+      const u32 expected = advanced ? zuNextSerial(c.records[i].serial) : c.records[i].serial;
+      EXPECT_EQ(added[i]->field(2), std::to_string(expected)) << i;
+      if (advanced) {
+        EXPECT_EQ(next, expected);
+      }
+    }
+    if (c.advanced < 0) {
+      EXPECT_EQ(next, 0u);
+      continue;
+    }
+    // The zone is written with the advanced SOA, right after the comment.
+    std::ostringstream text;
+    zone.writeZone(text, false);
+    std::istringstream lines(text.str());
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, ";note");
+    std::getline(lines, line);
+    EXPECT_EQ(line, "@\t\tIN\tSOA\tns1\thost\t" + std::to_string(next) + "\t3600\t600\t86400\t300");
+  }
 }
 
 }  // namespace
