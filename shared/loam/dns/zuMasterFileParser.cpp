@@ -149,11 +149,14 @@ void zuMasterFileParser::init() {
 }
 
 bool zuMasterFileParser::openFile(const std::string& name) {
+  // Nothing of an earlier input, finished or failed, reaches into this one.
+  reset();
   openFailed_.clear();
   return lexer_mf_.openFile(name);
 }
 
 void zuMasterFileParser::setStream(std::istream& stream, const std::string& name) {
+  reset();
   openFailed_.clear();
   lexer_mf_.setStream(&stream, name, false);
 }
@@ -163,6 +166,7 @@ void zuMasterFileParser::reset() {
   soaSeen_ = false;
   genCounter_ = 0;
   genStop_ = -1;
+  lexer_mf_.closeGroups();
   lexer_mf_.setReturnEOL(true);
 }
 

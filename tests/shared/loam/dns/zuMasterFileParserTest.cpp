@@ -325,6 +325,8 @@ TEST(zuMasterFileParser, ErrorsNameTheirLine) {
       {"@ SOA ns hm 1 1 2 3\n", zuErrExpectedValue,
        "Error in file \"t.zone\" line 1. Expected value."},
       {"a A (1.1.1.1\n", zuErrUnexpectedToken,
+       "Error in file \"t.zone\" line 1. Expected \")\" got \"<eof>\" ."},
+      {"a A 1.1.1.1\nb TXT ( \"x\"\n \"y\"\n\n", zuErrUnexpectedToken,
        "Error in file \"t.zone\" line 2. Expected \")\" got \"<eof>\" ."},
       {"a TXT \"x\\\n", zuErrIncorrectFormat, nullptr},
       {"a TXT \"x\n", zuErrUnexpectedToken, nullptr},
@@ -515,6 +517,49 @@ TEST_F(zuMasterFileParserFiles, AMissingMainFileIsAnError) {
     ADD_FAILURE();
   } catch (const zuException& e) {
     EXPECT_EQ(e.message().toString(), "Error in file \"z\" line 1. Include not supported.");
+  }
+}
+
+// Whatever an earlier input left behind (an open group, an included file or
+// a generator not read to its end), the next file is read from a clean start.
+TEST_F(zuMasterFileParserFiles, TheNextFileStartsClean) {
+  const std::string good = write("good.zone", "; note\nb A 10.0.0.2\n");
+  const std::string inc = write("inc.zone", "a A 10.0.0.1\n$BOGUS\nc A 10.0.0.3\n");
+  struct Case {
+    const char* what;
+    std::string first;
+    int reads;  // records read from it; -1: until it fails
+  };
+  const Case cases[] = {
+      {"an open group", "a TXT ( x\n; gone\n", -1},
+      {"a failed include", "$INCLUDE " + inc + "\nd A 10.0.0.4\n", -1},
+      {"a generator", "$GENERATE 1-3 h$ A 10.0.0.$\n", 1},
+  };
+  const std::vector<Rec> expected = {{"", "", 0, "", " note", "", true},
+                                     {"b.example.", "", zuRRType::kA, "10.0.0.2", "", "", true}};
+  for (const Case& c : cases) {
+    for (bool byStream : {false, true}) {
+      SCOPED_TRACE(std::string(c.what) + (byStream ? " then a stream" : " then a file"));
+      zuMasterFileParser parser(write("first.zone", c.first), "example.", true, false);
+      parser.setKeepDirectives(false);
+      Rec r;
+      const auto next = [&] {
+        return parser.nextRecord(r.name, r.ttl, r.type, r.rdata, r.comment, r.aging, r.enabled);
+      };
+      if (c.reads < 0) {
+        EXPECT_THROW(
+            while (next()) {}, zuException);
+      }
+      for (int i = 0; i < c.reads; ++i) ASSERT_TRUE(next());
+      std::ifstream in(good, std::ios::binary);
+      if (byStream)
+        parser.setStream(in, "good");
+      else
+        ASSERT_TRUE(parser.openFile(good));
+      std::vector<Rec> got;
+      while (next()) got.push_back(r);
+      EXPECT_EQ(got, expected);
+    }
   }
 }
 

@@ -444,7 +444,9 @@ const Snippet kSnippets[] = {
     {"x 60 60 A 1.2.3.4", 1825, 5, true, true, true, nullptr},
     {"x IN IN A 1.2.3.4", 1825, 5, true, true, true, nullptr},
     {"x IN BOGUS 1", 1826, 5, true, true, true, nullptr},
-    {"x A ( 1.2.3.4", 1795, 6, true, false, true, "ldns closes an open group at the end"},
+    {"x A ( 1.2.3.4", 1795, 5, true, false, true,
+     "ldns closes an open group at the end; BIND names the line after the last, we the "
+     "line where the group began"},
     {"x A 1.2.3.4 )", 1795, 5, true, false, true, "ldns ignores a stray ')'"},
     {"x TXT \"open", 1795, 5, true, false, true, "ldns ends an open quote at the line end"},
     {"x TXT \\999", 1812, 5, true, true, true, nullptr},
