@@ -11,6 +11,7 @@
 
 #include "loam/base/zuException.h"
 #include "loam/dns/zuMasterFileParser.h"
+#include "loam/dns/zuRRType.h"
 #include "loam/dns/zuRecordCollection.h"
 #include "support/ExternalTool.h"
 #include "support/TestSupport.h"
@@ -409,6 +410,45 @@ class ZoneGenerator {
   std::mt19937 random_;
   bool withEightBit_ = true;
 };
+
+// Edits of a parsed zone reach the written zone as the peers read it: a
+// record assigned from a zone of another origin keeps its names, and the
+// serial that advances is the live SOA's, not the disabled one stored first.
+TEST_F(zuZonePeerTest, EditsInPlaceAsThePeersReadThem) {
+  const std::string text =
+      "$TTL 300\n"
+      ";<!dis:@ SOA ns hm 1 3600 600 86400 300>old\n"
+      "@ SOA ns hm 5 3600 600 86400 300\n"
+      "@ NS ns\n"
+      "ns A 10.0.0.1\n"
+      "www A 10.0.0.2\n";
+  zuMasterFileParser parser("b.zone", "b.example.");
+  parser.setOrigin("b.example.", true);
+  std::istringstream in(text);
+  parser.setStream(in, "b.zone");
+  zuRecordCollection zone("b.example.");
+  parser.parse(zone, true);
+  zuRecordCollection sub("a.b.example.");
+  sub.addRecord("www", "60", zuRRType::kMX, "20\tmx", "", "", true);
+  zuResourceRecord* www = zone.recordAt(1, zuRRType::kA, 0);
+  ASSERT_NE(www, nullptr);
+  *www = *sub.recordAt(0, zuRRType::kMX, 0);
+  EXPECT_EQ(zone.incrementSerial(), 6u);
+  std::ostringstream out;
+  zone.writeZone(out, true);
+  const std::string ours = write("edited.zone", out.str());
+  const std::string expected = write("expected.zone",
+                                     "$TTL 300\n"
+                                     "@ SOA ns hm 6 3600 600 86400 300\n"
+                                     "@ NS ns\n"
+                                     "ns A 10.0.0.1\n"
+                                     "www.a 60 MX 20 mx.a\n");
+  for (Peer peer : {Peer::Bind, Peer::Ldns}) {
+    const Verdict want = judge(peer, expected, "b.example.");
+    EXPECT_EQ(want.status, 0) << peerName(peer);
+    EXPECT_EQ(judge(peer, ours, "b.example."), want) << peerName(peer) << "; ours:\n" << out.str();
+  }
+}
 
 TEST_F(zuZonePeerTest, SeededRandomZones) {
   for (u32 seed = 1; seed <= 60; ++seed) {
