@@ -30,7 +30,7 @@ zuRecordCollection& zuRecordCollection::operator=(const zuRecordCollection& othe
   if (this == &other) return *this;
   clear();
   origin_ = other.origin_;
-  ttlRecord_ = other.ttlRecord_;
+  ttlRecord_.copyFields(other.ttlRecord_);
   merge(other);
   return *this;
 }
@@ -337,7 +337,8 @@ void zuRecordCollection::setOrigin(const char* origin, bool renormalise) {
 }
 
 void zuRecordCollection::setTTLRecord(const zuResourceRecord& record) {
-  ttlRecord_ = record;
+  // Field by field: an assignment would take its names across origins.
+  ttlRecord_.copyFields(record);
   ttlRecord_.setCollection(record.collection());
 }
 

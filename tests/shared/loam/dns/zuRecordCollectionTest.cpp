@@ -459,6 +459,24 @@ TEST(zuRecordCollection, ARecordChangedInPlaceIsFiledAnewAndKeepsItsNames) {
   }
 }
 
+// The TTL record takes the fields as they are, whatever collection it last
+// came from.
+TEST(zuRecordCollection, TheTTLRecordTakesItsFieldsAsTheyAre) {
+  zuRecordCollection a("a.example.");
+  zuRecordCollection c("c.example.");
+  zuRecordCollection zone("b.example.");
+  zone.add(zuResourceRecord(&a, "", "60", zuRRType::kTTL, "", "", true), 1);
+  zone.add(zuResourceRecord(&c, "", "120", zuRRType::kTTL, "", "", true), 1);
+  EXPECT_EQ(zone.ttlRecord().name(), "");
+  EXPECT_EQ(zone.zoneTTL(), "120");
+  EXPECT_EQ(zone.ttlRecord().collection(), &c);
+  zuRecordCollection copy("d.example.");
+  copy.add(zuResourceRecord(&a, "", "1", zuRRType::kTTL, "", "", true), 1);
+  copy = zone;
+  EXPECT_EQ(copy.ttlRecord().name(), "");
+  EXPECT_EQ(copy.zoneTTL(), "120");
+}
+
 // A record read from a truncated record form keeps its place and fields.
 TEST(zuRecordCollection, AStoredRecordIsUnchangedByATruncatedRead) {
   zuRecordCollection zone("b.example.");
