@@ -38,7 +38,9 @@ class zuCustomStreamLexer {
   void setStream(std::unique_ptr<std::istream> stream, const std::string& name);
   // Opens the file in binary mode as an owned stream named after it.
   bool openFile(const std::string& name);
-  void reset();
+  // Back to the start of the input with no token, no line read and, in a
+  // derived lexer, none of its own state left (setStream and openFile call it).
+  virtual void reset();
 
   bool readLine();
   virtual u32 nextToken();
@@ -111,6 +113,8 @@ class zuCustomStreamLexer {
  protected:
   void restoreSaved();
   void skipSpace();
+  // The line an error about the current token names.
+  void setTokenLine(u32 line) { tokenLine_ = line; }
   // Reads up to and including the "*/" that ends a block comment.
   void skipBlockComment();
   void scanWord();

@@ -11,9 +11,9 @@ zuMasterFileFormatLexer::zuMasterFileFormatLexer() {
   setReturnComments(true);
 }
 
-void zuMasterFileFormatLexer::setStream(std::istream* stream, const std::string& name, bool owns) {
-  zuCustomStreamLexer::setStream(stream, name, owns);
-  depth_ = 0;
+void zuMasterFileFormatLexer::reset() {
+  zuCustomStreamLexer::reset();
+  closeGroups();
 }
 
 u32 zuMasterFileFormatLexer::nextToken() {
@@ -22,7 +22,10 @@ u32 zuMasterFileFormatLexer::nextToken() {
     if (kind == '(') {
       if (depth_ == std::numeric_limits<i32>::max())
         raise(zuErrUnexpectedToken, zuTextUnexpectedToken, std::string());
-      if (depth_ == 0) returnEOL_ = false;
+      if (depth_ == 0) {
+        returnEOL_ = false;
+        groupLine_ = tokenLine();
+      }
       ++depth_;
       continue;
     }
@@ -34,8 +37,10 @@ u32 zuMasterFileFormatLexer::nextToken() {
     if (depth_ > 0) {
       if (kind == zuTokenKind::Comment) continue;
       // The end of a confined line is the end of the input as far as a group goes.
-      if (kind == zuTokenKind::EndOfInput || (kind == zuTokenKind::EndOfLine && lineConfined()))
+      if (kind == zuTokenKind::EndOfInput || (kind == zuTokenKind::EndOfLine && lineConfined())) {
+        setTokenLine(groupLine_);
         raise(zuErrUnexpectedToken, zuTextExpectedGot, ")");
+      }
     }
     return kind;
   }

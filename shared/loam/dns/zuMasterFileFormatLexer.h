@@ -2,17 +2,14 @@
 // The lexer of zone master files: ';' comments, and '(' ... ')' joining the
 // lines between them into one logical line (no end-of-line tokens and no
 // comments inside). Parentheses are counted, never followed recursively.
-#include <istream>
-#include <string>
-
 #include "loam/dns/zuCustomStreamLexer.h"
 
 class zuMasterFileFormatLexer : public zuCustomStreamLexer {
  public:
   zuMasterFileFormatLexer();
 
-  void setStream(std::istream* stream, const std::string& name, bool owns) override;
-  using zuCustomStreamLexer::setStream;
+  // Also ends every open group.
+  void reset() override;
   u32 nextToken() override;
 
   // After a comment token, moves the cursor past the six characters of the
@@ -28,4 +25,7 @@ class zuMasterFileFormatLexer : public zuCustomStreamLexer {
 
  private:
   i32 depth_ = 0;
+  // Where the outermost open group began: an input that ends inside it names
+  // that line.
+  u32 groupLine_ = 0;
 };

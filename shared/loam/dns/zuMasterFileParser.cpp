@@ -149,11 +149,14 @@ void zuMasterFileParser::init() {
 }
 
 bool zuMasterFileParser::openFile(const std::string& name) {
+  // Nothing of an earlier input, finished or failed, reaches into this one.
+  reset();
   openFailed_.clear();
   return lexer_mf_.openFile(name);
 }
 
 void zuMasterFileParser::setStream(std::istream& stream, const std::string& name) {
+  reset();
   openFailed_.clear();
   lexer_mf_.setStream(&stream, name, false);
 }
@@ -163,6 +166,8 @@ void zuMasterFileParser::reset() {
   soaSeen_ = false;
   genCounter_ = 0;
   genStop_ = -1;
+  generated_ = 0;
+  lexer_mf_.closeGroups();
   lexer_mf_.setReturnEOL(true);
 }
 
@@ -435,6 +440,8 @@ void zuMasterFileParser::openInclude(const std::string& file, const std::string&
   nested->currentTTL_ = currentTTL_;
   nested->ignoreSOA_ = true;
   nested->maxGenerated_ = maxGenerated_;
+  nested->maxGeneratedTotal_ = maxGeneratedTotal_;
+  nested->generatedTotal_ = generatedTotal_;
   nested->lexer_mf_.setMaxLineLength(lexer_mf_.maxLineLength());
   if (!nested->lexer_mf_.openFile(file)) throwErrorText(zuErrFileOpen, zuTextIncludeOpen, file);
   include_ = std::move(nested);
@@ -532,6 +539,12 @@ bool zuMasterFileParser::generate(const Fields& out) {
     *out.comment = comment;
     return true;
   }
+  // Counted whole when it starts, so that a directive past the total fails
+  // on its own line before it makes anything.
+  const u64 records = static_cast<u64>((stop - start) / step) + 1;
+  if (records > maxGeneratedTotal_ || *generatedTotal_ > maxGeneratedTotal_ - records)
+    throwErrorText(zuErrInvalidRange, zuTextInvalidRange, "");
+  *generatedTotal_ += records;
   genCounter_ = start;
   genStop_ = stop;
   genStep_ = step;

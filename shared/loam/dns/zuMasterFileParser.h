@@ -7,7 +7,8 @@
 // Escapes stay in the record text as written.
 //
 // Input is hostile: a line is capped by the lexer, a "$GENERATE" directive by
-// maxGenerated(), and an include is opened only when it is a regular file
+// maxGenerated(), all the directives of one input (its included files too) by
+// maxGeneratedTotal(), and an include is opened only when it is a regular file
 // (inside includeRoot() when one is set); an included file includes nothing.
 // A disabled record is read from its own comment only: nothing inside one is
 // carried out and it changes no parser state (owner, TTL, SOA).
@@ -24,6 +25,7 @@ class zuResourceRecord;
 class zuMasterFileParser : public zuCustomParser {
  public:
   static constexpr u64 kDefaultMaxGenerated = 65536;
+  static constexpr u64 kDefaultMaxGeneratedTotal = 262144;
 
   // Opens the file; one that cannot be opened is reported (zuErrFileOpen) by
   // the first read.
@@ -72,6 +74,11 @@ class zuMasterFileParser : public zuCustomParser {
   const std::string& includeRoot() const { return includeRoot_; }
   void setMaxGenerated(u64 records) { maxGenerated_ = records; }
   u64 maxGenerated() const { return maxGenerated_; }
+  // Records that "$GENERATE" may make from one input, included files counted;
+  // a directive that would pass it is refused whole (zuErrInvalidRange). A
+  // new input (openFile, setStream) or reset starts the count again.
+  void setMaxGeneratedTotal(u64 records) { maxGeneratedTotal_ = records; }
+  u64 maxGeneratedTotal() const { return maxGeneratedTotal_; }
   void setMaxLineLength(u32 bytes) { lexer_mf_.setMaxLineLength(bytes); }
 
  private:
@@ -122,6 +129,11 @@ class zuMasterFileParser : public zuCustomParser {
   bool lastWasSOA_ = false;
   std::string includeRoot_;
   u64 maxGenerated_ = kDefaultMaxGenerated;
+  u64 maxGeneratedTotal_ = kDefaultMaxGeneratedTotal;
+  // Records the generators of this input have been given; an included file's
+  // parser counts into its includer's.
+  u64 generated_ = 0;
+  u64* generatedTotal_ = &generated_;
   std::string openFailed_;
 
   // Generator: counts from start to stop by step; idle when counter > stop.

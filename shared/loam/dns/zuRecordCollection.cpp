@@ -30,7 +30,7 @@ zuRecordCollection& zuRecordCollection::operator=(const zuRecordCollection& othe
   if (this == &other) return *this;
   clear();
   origin_ = other.origin_;
-  ttlRecord_ = other.ttlRecord_;
+  ttlRecord_.copyFields(other.ttlRecord_);
   merge(other);
   return *this;
 }
@@ -52,6 +52,7 @@ zuRecordCollection::Position zuRecordCollection::insert(const zuResourceRecord& 
     nextKnown_ = true;
   }
   p->second.record().setCollection(this);
+  p->second.record().setStored();
   output_.push_back(p);
   changed(record.type());
   return p;
@@ -196,38 +197,56 @@ const zuResourceRecord* zuRecordCollection::recordAt(u32 index, u32 type, u32 ta
 
 zuResourceRecord* zuRecordCollection::replaceAt(u32 index, const zuResourceRecord& record) {
   if (index >= output_.size()) return nullptr;
-  // A copy: the source may be the very record that changeType replaces.
+  zuResourceRecord* target = &output_[index]->second.record();
+  // Taken before anything changes: the source may be the target itself.
+  std::string name;
+  std::string rdata;
+  target->namesFrom(record, name, rdata);
   const zuResourceRecord source(record);
   // The type first, so that the rdata names are made relative by the new
   // type's layout.
-  zuResourceRecord* target = changeType(&output_[index]->second.record(), source.type());
+  changeType(target, source.type());
   target->setId(source.id());
-  target->setName(source.name());
+  target->setName(name);
   target->setTTL(source.TTL());
-  target->setData(source.data());
+  target->setData(rdata);
   target->setComment(source.comment());
   target->setEnabled(source.enabled());
   target->properties() = source.properties();
   return target;
 }
 
+std::vector<zuRecordCollection::Position>::iterator zuRecordCollection::slotOf(
+    const zuResourceRecord* record) {
+  return std::find_if(output_.begin(), output_.end(),
+                      [record](const Position& p) { return &p->second.record() == record; });
+}
+
 zuResourceRecord* zuRecordCollection::changeType(zuResourceRecord* record, u32 type) {
   if (record == nullptr || record->type() == type) return record;
-  const auto it = std::find_if(output_.begin(), output_.end(),
-                               [record](const Position& p) { return &p->second.record() == record; });
-  if (it == output_.end()) return record;
-  const Position old = *it;
-  const u32 oldType = static_cast<u32>(old->first);
-  const Position p = store_.emplace(keyOf(type), Entry(old->second.record(), old->second.tag));
+  const auto slot = slotOf(record);
+  if (slot == output_.end()) return record;
+  const u32 oldType = record->type();
+  record->m_type = type;
+  rekey(slot, oldType);
+  return record;
+}
+
+void zuRecordCollection::retyped(const zuResourceRecord& record, u32 oldType) {
+  const auto slot = slotOf(&record);
+  if (slot != output_.end()) rekey(slot, oldType);
+}
+
+void zuRecordCollection::rekey(std::vector<Position>::iterator slot, u32 oldType) {
+  // The node itself moves to the new key, after the entries already there:
+  // the record keeps its address, so pointers to it stay valid.
+  auto node = store_.extract(*slot);
+  const u32 type = node.mapped().record().type();
+  node.key() = keyOf(type);
+  *slot = store_.insert(std::move(node));
   nextKnown_ = false;
-  store_.erase(old);
-  *it = p;
-  zuResourceRecord& moved = p->second.record();
-  moved.setType(type);
-  moved.setCollection(this);
   clearCounts(oldType);
   changed(type);
-  return &moved;
 }
 
 void zuRecordCollection::move(u32 from, u32 to) {
@@ -318,7 +337,8 @@ void zuRecordCollection::setOrigin(const char* origin, bool renormalise) {
 }
 
 void zuRecordCollection::setTTLRecord(const zuResourceRecord& record) {
-  ttlRecord_ = record;
+  // Field by field: an assignment would take its names across origins.
+  ttlRecord_.copyFields(record);
   ttlRecord_.setCollection(record.collection());
 }
 
@@ -326,13 +346,28 @@ void zuRecordCollection::setZoneTTL(const std::string& ttl) { ttlRecord_.setTTL(
 
 const std::string& zuRecordCollection::zoneTTL() const { return ttlRecord_.TTL(); }
 
+const zuResourceRecord* zuRecordCollection::zoneSOA() const {
+  const auto live = [](const zuResourceRecord& r) {
+    return r.type() == zuRRType::kSOA && r.enabled();
+  };
+  // Comment lines, kept directives and the types above 104 lead the zone.
+  const auto first = std::find_if(output_.begin(), output_.end(), [](const Position& p) {
+    return p->first >= 1 && p->first <= 104;
+  });
+  if (first == output_.end()) return nullptr;
+  if (live((*first)->second.record())) return &(*first)->second.record();
+  const auto [begin, end] = store_.equal_range(keyOf(zuRRType::kSOA));
+  for (auto it = begin; it != end; ++it)
+    if (live(it->second.record())) return &it->second.record();
+  return nullptr;
+}
+
 u32 zuRecordCollection::incrementSerial() {
-  const auto it = store_.lower_bound(keyOf(zuRRType::kSOA));  // the first in store order
-  if (it == store_.end() || it->first != keyOf(zuRRType::kSOA)) return 0;
-  zuResourceRecord& soa = it->second.record();
+  zuResourceRecord* soa = const_cast<zuResourceRecord*>(zoneSOA());
+  if (soa == nullptr) return 0;
   constexpr u32 kSerialField = 2;
-  const u32 next = zuNextSerial(zuStrToUInt32Or(soa.field(kSerialField).c_str(), 0));
-  soa.setField(kSerialField, zuUIntToString(next));
+  const u32 next = zuNextSerial(zuStrToUInt32Or(soa->field(kSerialField).c_str(), 0));
+  soa->setField(kSerialField, zuUIntToString(next));
   return next;
 }
 
@@ -344,13 +379,7 @@ void zuRecordCollection::merge(const zuRecordCollection& other) {
   } else {
     for (const Position& p : other.output_) {
       const zuResourceRecord& r = p->second.record();
-      std::string rdata = r.data();
-      if (zuRRTypeHasNames(r.type())) {
-        rdata = r.field(0, true);
-        for (u32 i = 1, n = r.fieldCount(); i < n; ++i)
-          rdata += zuResourceRecord::separator + r.field(i, true);
-      }
-      add(zuResourceRecord(nullptr, r.fullName(), r.TTL(), r.type(), rdata, r.comment(),
+      add(zuResourceRecord(nullptr, r.fullName(), r.TTL(), r.type(), r.absoluteData(), r.comment(),
                            r.enabled()),
           p->second.tag);
     }

@@ -7,8 +7,9 @@
 // any tag. Stored names are kept relative to the origin.
 //
 // Not locked: one thread at a time. A pointer returned by add, recordAt or
-// changeType stays valid until that record is removed, its type changed, or
-// the collection cleared or destroyed. The cursor and the cached counts are
+// changeType stays valid until that record is removed, or the collection
+// cleared or destroyed; a change of its type (changeType, setType, assigning
+// or reading into it) files it anew under the same address. The cursor and the cached counts are
 // accelerators only; every change drops or clears what it affects.
 #include <iosfwd>
 #include <map>
@@ -78,11 +79,11 @@ class zuRecordCollection {
   const zuResourceRecord* recordAt(u32 index, u32 type, u32 tag) const;
   // The index-th record in output order takes the other's id, name, TTL,
   // rdata, comment, enabled flag, properties and type; its aging and tag
-  // stay. Returns it (a new copy when the type changed); null past the end.
+  // stay. Names relative to another origin are taken as absolute ones.
+  // Returns it; null past the end.
   zuResourceRecord* replaceAt(u32 index, const zuResourceRecord& record);
-  // Moves the record under the new type, keeping its place in the output
-  // order; returns the new copy (the record itself when the type is the same
-  // or the record is not stored here).
+  // Files the record under the new type, keeping its place in the output
+  // order and its address; returns it (unchanged when it is not stored here).
   zuResourceRecord* changeType(zuResourceRecord* record, u32 type);
   // The entry at output index from ends before the entry that stood at to.
   void move(u32 from, u32 to);
@@ -118,8 +119,8 @@ class zuRecordCollection {
   void setZoneTTL(const std::string& ttl);
   const std::string& zoneTTL() const;
 
-  // Advances the serial of the first SOA record and returns it; 0, nothing
-  // changed, without an SOA record.
+  // Advances the serial of the zone's SOA, the live one writeZone writes, and
+  // returns it; 0, nothing changed, without a live SOA record.
   u32 incrementSerial();
 
   // Adds every record of the other collection with its tag; across different
@@ -136,6 +137,7 @@ class zuRecordCollection {
   void writeZone(std::ostream& stream, bool withTTL) const;
 
  private:
+  friend class zuResourceRecord;
   // A stored record and its tag. Derived rather than a member, so that the
   // tag sits in the record's tail padding.
   struct Entry : zuResourceRecord {
@@ -159,6 +161,14 @@ class zuRecordCollection {
   static constexpr u32 kCachedTags = 4;
 
   Position insert(const zuResourceRecord& record, u32 tag);
+  std::vector<Position>::iterator slotOf(const zuResourceRecord* record);
+  // A stored record's type became another: its entry moves to the new key.
+  void retyped(const zuResourceRecord& record, u32 oldType);
+  void rekey(std::vector<Position>::iterator slot, u32 oldType);
+  // The SOA the zone is written with: the first record after the leading
+  // comment and directive lines when it is a live SOA, else the first live SOA
+  // stored; null when there is none.
+  const zuResourceRecord* zoneSOA() const;
   const Entry* entryAt(u32 index, u32 type, u32 tag) const;
   void clearCounts(u32 type) const;
   void clearAllCounts() const;

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "loam/base/zuString.h"
+#include "loam/dns/zuDNSName.h"
 #include "loam/dns/zuRRDataNames.h"
 #include "loam/dns/zuRRType.h"
 #include "loam/dns/zuRecordCollection.h"
@@ -56,13 +57,57 @@ zuResourceRecord::zuResourceRecord(const zuResourceRecord& other) { copyFields(o
 zuResourceRecord::zuResourceRecord(zuResourceRecord&& other) noexcept { moveFields(other); }
 
 zuResourceRecord& zuResourceRecord::operator=(const zuResourceRecord& other) {
-  if (this != &other) copyFields(other);
+  if (this == &other) return *this;
+  if (m_collection == nullptr) {
+    copyFields(other);
+    return *this;
+  }
+  std::string name;
+  std::string rdata;
+  namesFrom(other, name, rdata);
+  const u32 oldType = m_type;
+  copyFields(other);
+  m_name = std::move(name);
+  m_data = std::move(rdata);
+  normalizeName();
+  normalizeData();
+  if (m_stored && m_type != oldType) m_collection->retyped(*this, oldType);
   return *this;
 }
 
-zuResourceRecord& zuResourceRecord::operator=(zuResourceRecord&& other) noexcept {
-  if (this != &other) moveFields(other);
+zuResourceRecord& zuResourceRecord::operator=(zuResourceRecord&& other) {
+  if (this == &other) return *this;
+  // The names may need the other's origin: taken as a copy.
+  if (m_collection != nullptr) return *this = static_cast<const zuResourceRecord&>(other);
+  moveFields(other);
   return *this;
+}
+
+void zuResourceRecord::namesFrom(const zuResourceRecord& other, std::string& name,
+                                 std::string& rdata) const {
+  const std::string* mine = originOrNull();
+  const std::string* theirs = other.originOrNull();
+  if (theirs == nullptr || theirs->empty() ||
+      (mine != nullptr && zuEqualsNoCase(mine->c_str(), theirs->c_str()))) {
+    name = other.m_name;
+    rdata = other.m_data;
+    return;
+  }
+  name = other.fullName();
+  rdata = other.absoluteData();
+}
+
+std::string zuResourceRecord::absoluteData() const {
+  if (!zuRRTypeHasNames(m_type)) return m_data;
+  std::string rdata = field(0, true);
+  for (u32 i = 1, n = fieldCount(); i < n; ++i) rdata += separator + field(i, true);
+  return rdata;
+}
+
+void zuResourceRecord::setType(u32 type) {
+  const u32 oldType = m_type;
+  m_type = type;
+  if (m_stored && oldType != type) m_collection->retyped(*this, oldType);
 }
 
 void zuResourceRecord::copyFields(const zuResourceRecord& other) {

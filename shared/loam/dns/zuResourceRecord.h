@@ -7,8 +7,10 @@
 //
 // A free record has no collection. A collection stores its own copy of a
 // record and is the only one to point that copy at itself; copies made from a
-// stored record are free again, and assigning to a stored record leaves it in
-// its collection. Not safe for concurrent use.
+// stored record are free again. A stored record stays in its collection
+// whatever is assigned or read into it: the collection files it under its new
+// type, and its names are held relative to that collection's origin.
+// Not safe for concurrent use.
 #include <memory>
 #include <string>
 
@@ -42,9 +44,13 @@ class zuResourceRecord {
   // The copy is free (no collection).
   zuResourceRecord(const zuResourceRecord& other);
   zuResourceRecord(zuResourceRecord&& other) noexcept;
-  // Every field but the collection, which stays the target's.
+  // Every field but the collection, which stays the target's. A target with a
+  // collection takes the other's names as absolute ones when they are relative
+  // to another origin, and holds them relative to its own; a stored target is
+  // filed under its new type.
   zuResourceRecord& operator=(const zuResourceRecord& other);
-  zuResourceRecord& operator=(zuResourceRecord&& other) noexcept;
+  // As the copy when the target has a collection.
+  zuResourceRecord& operator=(zuResourceRecord&& other);
   ~zuResourceRecord() = default;
 
   u32 id() const { return m_id; }
@@ -62,7 +68,8 @@ class zuResourceRecord {
 
   void setId(u32 id) { m_id = id; }
   void setTTL(const std::string& ttl) { m_ttl = ttl; }
-  void setType(u32 type) { m_type = type; }
+  // A stored record is filed under the new type (the pointer stays valid).
+  void setType(u32 type);
   void setComment(const std::string& comment);
   void setAging(const std::string& aging);
   void setEnabled(bool enabled) { m_enabled = enabled; }
@@ -109,13 +116,21 @@ class zuResourceRecord {
   // The record form on the wire: id, owner, TTL, type (u16, as stored),
   // rdata, comment, enabled. read replaces every field, empties the aging and
   // properties and leaves the record free; an overrun throws the reader's
-  // std::out_of_range with the record partly read.
+  // std::out_of_range with the record partly read. A stored record stays in
+  // its collection instead, as by assignment, and is unchanged by an overrun.
   void write(zuNetWriter& writer) const;
   void read(zuNetReader& reader);
 
  private:
   friend class zuRecordCollection;
   void setCollection(zuRecordCollection* collection) { m_collection = collection; }
+  // Set by the collection on the copy it stores.
+  void setStored() { m_stored = true; }
+  // The other's owner name and rdata, made absolute when they are relative to
+  // an origin other than this record's.
+  void namesFrom(const zuResourceRecord& other, std::string& name, std::string& rdata) const;
+  // The rdata with every domain-name field made absolute.
+  std::string absoluteData() const;
   // Gives back the room a text kept after it was shortened (a stored name
   // loses its origin): a short text goes back inside its string.
   void shrinkToFit();
@@ -141,4 +156,6 @@ class zuResourceRecord {
   u32 m_id = kNoId;
   u32 m_type = 0;
   bool m_enabled = true;
+  // In a collection's store, not merely built against its origin.
+  bool m_stored = false;
 };

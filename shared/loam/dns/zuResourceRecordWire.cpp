@@ -12,6 +12,13 @@ void zuResourceRecord::write(zuNetWriter& writer) const {
 }
 
 void zuResourceRecord::read(zuNetReader& reader) {
+  if (m_stored) {
+    // It cannot leave its collection: read apart, then assigned.
+    zuResourceRecord fresh;
+    fresh.read(reader);
+    *this = fresh;
+    return;
+  }
   m_collection = nullptr;
   if (m_extras) {
     m_extras->aging.clear();

@@ -229,18 +229,8 @@ void zuRecordCollection::writeZone(std::ostream& stream, bool withTTL) const {
   if (i < total) {
     // Exactly one live SOA, first: the next record when it is one, else the
     // first live SOA stored. Disabled SOA records are written in their place.
-    const zuResourceRecord* soa = nullptr;
-    const zuResourceRecord& next = *recordAt(i, kAnyType, kAnyTag);
-    if (isZoneSOA(next)) {
-      soa = &next;
-      ++i;
-    } else {
-      const u32 soas = count(zuRRType::kSOA, kAnyTag);
-      for (u32 s = 0; s < soas && soa == nullptr; ++s) {
-        const zuResourceRecord* candidate = recordAt(s, zuRRType::kSOA, kAnyTag);
-        if (isZoneSOA(*candidate)) soa = candidate;
-      }
-    }
+    const zuResourceRecord* soa = zoneSOA();
+    if (soa == recordAt(i, kAnyType, kAnyTag)) ++i;
     if (soa != nullptr) stream << *soa << '\n';
     for (; i < total; ++i) {
       const zuResourceRecord& record = *recordAt(i, kAnyType, kAnyTag);

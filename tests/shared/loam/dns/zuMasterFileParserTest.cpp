@@ -325,6 +325,8 @@ TEST(zuMasterFileParser, ErrorsNameTheirLine) {
       {"@ SOA ns hm 1 1 2 3\n", zuErrExpectedValue,
        "Error in file \"t.zone\" line 1. Expected value."},
       {"a A (1.1.1.1\n", zuErrUnexpectedToken,
+       "Error in file \"t.zone\" line 1. Expected \")\" got \"<eof>\" ."},
+      {"a A 1.1.1.1\nb TXT ( \"x\"\n \"y\"\n\n", zuErrUnexpectedToken,
        "Error in file \"t.zone\" line 2. Expected \")\" got \"<eof>\" ."},
       {"a TXT \"x\\\n", zuErrIncorrectFormat, nullptr},
       {"a TXT \"x\n", zuErrUnexpectedToken, nullptr},
@@ -515,6 +517,111 @@ TEST_F(zuMasterFileParserFiles, AMissingMainFileIsAnError) {
     ADD_FAILURE();
   } catch (const zuException& e) {
     EXPECT_EQ(e.message().toString(), "Error in file \"z\" line 1. Include not supported.");
+  }
+}
+
+// One input may generate at most maxGeneratedTotal records, its included
+// files' counted too; a directive that would pass that fails whole.
+TEST_F(zuMasterFileParserFiles, GeneratedRecordsAreCappedPerInput) {
+  const std::string inc = write("inc.zone", "x A 10.0.0.1\n$GENERATE 0-4 i$ A 10.0.0.$\n");
+  struct Case {
+    const char* what;
+    std::string text;
+    bool keepDirectives;
+    std::size_t records;  // read before the end or the error
+    u16 code;             // 0: no error
+    bool inInclude;       // the error names the included file
+    const char* line;
+  };
+  const Case cases[] = {
+      {"up to the cap", "$GENERATE 0-4 a$ A 10.0.0.$\n$GENERATE 5-9 b$ A 10.0.0.$\n", false, 10, 0,
+       false, ""},
+      {"one past it", "$GENERATE 0-4 a$ A 10.0.0.$\n$GENERATE 5-10 b$ A 10.0.0.$\n", false, 5,
+       zuErrInvalidRange, false, "2"},
+      {"a step counts what it makes", "$GENERATE 0-19/2 a$ A 10.0.0.1\n", false, 10, 0, false, ""},
+      {"a step one past it", "$GENERATE 0-20/2 a$ A 10.0.0.1\n", false, 0, zuErrInvalidRange, false,
+       "1"},
+      {"an included file's count", "$GENERATE 0-5 a$ A 10.0.0.$\n$INCLUDE " + inc + "\n", false, 7,
+       zuErrInvalidRange, true, "2"},
+      {"included records within the cap", "$GENERATE 0-4 a$ A 10.0.0.$\n$INCLUDE " + inc + "\n",
+       false, 11, 0, false, ""},
+      {"kept directives make nothing",
+       "$GENERATE 0-9 a$ A 10.0.0.1\n$GENERATE 0-9 b$ A 10.0.0.1\n", true, 2, 0, false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string main = write("main.zone", c.text);
+    zuMasterFileParser parser(main, "example.", true, false);
+    parser.setKeepDirectives(c.keepDirectives);
+    parser.setMaxGeneratedTotal(10);
+    Rec r;
+    std::size_t records = 0;
+    u16 code = 0;
+    try {
+      while (parser.nextRecord(r.name, r.ttl, r.type, r.rdata, r.comment, r.aging, r.enabled))
+        ++records;
+    } catch (const zuException& e) {
+      code = e.code();
+      EXPECT_EQ(e.message().paramRef('f'), c.inInclude ? inc : main);
+      EXPECT_EQ(e.message().paramRef('l'), c.line);
+    }
+    EXPECT_EQ(code, c.code);
+    EXPECT_EQ(records, c.records);
+  }
+  // The count starts again with the next input.
+  const std::string full = write("full.zone", "$GENERATE 1-10 a$ A 10.0.0.$\n");
+  zuMasterFileParser parser(full, "example.", true, false);
+  parser.setKeepDirectives(false);
+  parser.setMaxGeneratedTotal(10);
+  for (int round = 0; round < 2; ++round) {
+    zuRecordCollection zone("example.");
+    parser.parse(zone, false);
+    EXPECT_EQ(zone.count(zuRRType::kA, 0), 10u);
+    ASSERT_TRUE(parser.openFile(full));
+  }
+  EXPECT_LE(zuMasterFileParser::kDefaultMaxGeneratedTotal, 1048576u);
+}
+
+// Whatever an earlier input left behind (an open group, an included file or
+// a generator not read to its end), the next file is read from a clean start.
+TEST_F(zuMasterFileParserFiles, TheNextFileStartsClean) {
+  const std::string good = write("good.zone", "; note\nb A 10.0.0.2\n");
+  const std::string inc = write("inc.zone", "a A 10.0.0.1\n$BOGUS\nc A 10.0.0.3\n");
+  struct Case {
+    const char* what;
+    std::string first;
+    int reads;  // records read from it; -1: until it fails
+  };
+  const Case cases[] = {
+      {"an open group", "a TXT ( x\n; gone\n", -1},
+      {"a failed include", "$INCLUDE " + inc + "\nd A 10.0.0.4\n", -1},
+      {"a generator", "$GENERATE 1-3 h$ A 10.0.0.$\n", 1},
+  };
+  const std::vector<Rec> expected = {{"", "", 0, "", " note", "", true},
+                                     {"b.example.", "", zuRRType::kA, "10.0.0.2", "", "", true}};
+  for (const Case& c : cases) {
+    for (bool byStream : {false, true}) {
+      SCOPED_TRACE(std::string(c.what) + (byStream ? " then a stream" : " then a file"));
+      zuMasterFileParser parser(write("first.zone", c.first), "example.", true, false);
+      parser.setKeepDirectives(false);
+      Rec r;
+      const auto next = [&] {
+        return parser.nextRecord(r.name, r.ttl, r.type, r.rdata, r.comment, r.aging, r.enabled);
+      };
+      if (c.reads < 0) {
+        EXPECT_THROW(
+            while (next()) {}, zuException);
+      }
+      for (int i = 0; i < c.reads; ++i) ASSERT_TRUE(next());
+      std::ifstream in(good, std::ios::binary);
+      if (byStream)
+        parser.setStream(in, "good");
+      else
+        ASSERT_TRUE(parser.openFile(good));
+      std::vector<Rec> got;
+      while (next()) got.push_back(r);
+      EXPECT_EQ(got, expected);
+    }
   }
 }
 

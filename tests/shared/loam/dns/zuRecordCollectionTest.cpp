@@ -4,14 +4,21 @@
 
 #include <array>
 #include <functional>
+#include <sstream>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "DnsTestSupport.h"
 #include "loam/dns/zuDNSName.h"
+#include "loam/dns/zuMasterFileParser.h"
 #include "loam/dns/zuRRType.h"
 #include "loam/dns/zuRecordCollection.h"
 #include "loam/dns/zuResourceRecord.h"
+#include "loam/dns/zuResourceRecordWire.h"
+#include "loam/netobjects/zuDynamicNetWriter.h"
+#include "loam/netobjects/zuNetReader.h"
 
 namespace {
 
@@ -328,7 +335,7 @@ TEST(zuRecordCollection, SetOriginRenormalises) {
 
 namespace {
 
-TEST(zuRecordCollection, IncrementSerialAdvancesTheFirstSOA) {
+TEST(zuRecordCollection, IncrementSerialAdvancesOneSOAOnly) {
   zuRecordCollection zone("example.com.");
   zone.add(rr("", zuRRType::kNS, "ns1"), 1);
   EXPECT_EQ(zone.incrementSerial(), 0u);
@@ -346,6 +353,227 @@ TEST(zuRecordCollection, IncrementSerialAdvancesTheFirstSOA) {
   EXPECT_EQ(next, zuNextSerial(0));
   EXPECT_EQ(next % 100, 1u);
   EXPECT_EQ(first->field(2), std::to_string(next));
+}
+
+}  // namespace
+
+namespace {
+
+// Every way of changing a stored record in place: the A record www of
+// b.example. becomes an MX. The collection files it under MX at the same
+// address and output place, and its names mean what they meant at the source.
+TEST(zuRecordCollection, ARecordChangedInPlaceIsFiledAnewAndKeepsItsNames) {
+  zuRecordCollection a("a.example.");
+  zuResourceRecord* fromA = a.add(rr("www", zuRRType::kMX, "20|mx"), 1);
+  zuRecordCollection upper("B.Example.");
+  zuResourceRecord* fromUpper = upper.add(rr("www", zuRRType::kMX, "20|mx"), 1);
+  const zuResourceRecord absolute = rr("www.a.example.", zuRRType::kMX, "20|mx.a.example.");
+  const auto streamed = [](const zuResourceRecord& source, bool recordForm) {
+    zuDynamicNetWriter w;
+    if (recordForm)
+      source.write(w);
+    else
+      w << source;
+    return std::vector<u8>(w.getStart(), w.getStart() + w.size());
+  };
+  const std::vector<u8> streamForm = streamed(absolute, false);
+  const std::vector<u8> recordForm = streamed(absolute, true);
+
+  struct Case {
+    const char* what;
+    std::function<void(zuResourceRecord& target, zuRecordCollection& zone)> change;
+    const char* name;
+    const char* rdata;
+  };
+  const Case cases[] = {
+      {"assigned from another origin", [&](zuResourceRecord& t, zuRecordCollection&) { t = *fromA; },
+       "www.a.example.", "20|mx.a.example."},
+      {"moved from another origin",
+       [&](zuResourceRecord& t, zuRecordCollection&) {
+         zuRecordCollection source(a);
+         t = std::move(*source.recordAt(0, zuRRType::kAny, 0));
+       },
+       "www.a.example.", "20|mx.a.example."},
+      {"assigned a free record", [&](zuResourceRecord& t, zuRecordCollection&) { t = absolute; },
+       "www.a.example.", "20|mx.a.example."},
+      {"assigned from the same origin in another case",
+       [&](zuResourceRecord& t, zuRecordCollection&) { t = *fromUpper; }, "www", "20|mx"},
+      {"assigned from its own collection",
+       [&](zuResourceRecord& t, zuRecordCollection& zone) {
+         t = *zone.recordAt(0, zuRRType::kMX, 0);
+       },
+       "mail", "10|mx"},
+      {"stream form read into it",
+       [&](zuResourceRecord& t, zuRecordCollection&) {
+         zuNetReader reader(streamForm.data(), static_cast<u32>(streamForm.size()));
+         reader >> t;
+       },
+       "www.a.example.", "20|mx.a.example."},
+      {"record form read into it",
+       [&](zuResourceRecord& t, zuRecordCollection&) {
+         zuNetReader reader(recordForm.data(), static_cast<u32>(recordForm.size()));
+         t.read(reader);
+       },
+       "www.a.example.", "20|mx.a.example."},
+      {"setType", [&](zuResourceRecord& t, zuRecordCollection&) { t.setType(zuRRType::kMX); },
+       "www", "10.0.0.1"},
+      {"filled by the parser",
+       [&](zuResourceRecord& t, zuRecordCollection&) {
+         std::istringstream in("www.a.example. MX 20 mx.a.example.\n");
+         zuMasterFileParser parser("z", "");
+         parser.setStream(in, "z");
+         ASSERT_TRUE(parser.fillRecord(t));
+       },
+       "www.a.example.", "20|mx.a.example."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    zuRecordCollection zone("b.example.");
+    zuResourceRecord* target = zone.add(rr("www", zuRRType::kA, "10.0.0.1"), 1);
+    zone.add(rr("ftp", zuRRType::kA, "10.0.0.2"), 1);
+    zone.add(rr("mail", zuRRType::kMX, "10|mx"), 2);
+    // Fill the cache and the cursor, so that stale ones would show.
+    ASSERT_EQ(zone.count(zuRRType::kA, 0), 2u);
+    ASSERT_EQ(zone.count(zuRRType::kMX, 1), 0u);
+    ASSERT_EQ(zone.recordAt(1, zuRRType::kA, 0)->name(), "ftp");
+
+    c.change(*target, zone);
+
+    EXPECT_EQ(target->type(), zuRRType::kMX);
+    EXPECT_EQ(target->name(), c.name);
+    EXPECT_EQ(target->data(), tabs(c.rdata));
+    EXPECT_EQ(target->collection(), &zone);
+    EXPECT_TRUE(zone.contains(target));
+    EXPECT_EQ(zone.recordAt(0, zuRRType::kAny, 0), target);  // its output place
+    EXPECT_EQ(zone.count(zuRRType::kA, 0), 1u);
+    EXPECT_EQ(zone.recordAt(0, zuRRType::kA, 0)->name(), "ftp");
+    EXPECT_EQ(zone.recordAt(1, zuRRType::kA, 0), nullptr);
+    EXPECT_EQ(zone.count(zuRRType::kMX, 0), 2u);
+    EXPECT_EQ(zone.count(zuRRType::kMX, 1), 1u);  // its tag stays
+    EXPECT_EQ(zone.recordAt(1, zuRRType::kMX, 0), target);
+    EXPECT_TRUE(zone.find(c.name, zuRRType::kMX, tabs(c.rdata), 1));
+    // And back again through changeType, which finds it under MX.
+    EXPECT_EQ(zone.changeType(target, zuRRType::kA), target);
+    EXPECT_EQ(zone.count(zuRRType::kMX, 0), 1u);
+    EXPECT_EQ(zone.recordAt(1, zuRRType::kA, 0), target);
+  }
+}
+
+// The TTL record takes the fields as they are, whatever collection it last
+// came from.
+TEST(zuRecordCollection, TheTTLRecordTakesItsFieldsAsTheyAre) {
+  zuRecordCollection a("a.example.");
+  zuRecordCollection c("c.example.");
+  zuRecordCollection zone("b.example.");
+  zone.add(zuResourceRecord(&a, "", "60", zuRRType::kTTL, "", "", true), 1);
+  zone.add(zuResourceRecord(&c, "", "120", zuRRType::kTTL, "", "", true), 1);
+  EXPECT_EQ(zone.ttlRecord().name(), "");
+  EXPECT_EQ(zone.zoneTTL(), "120");
+  EXPECT_EQ(zone.ttlRecord().collection(), &c);
+  zuRecordCollection copy("d.example.");
+  copy.add(zuResourceRecord(&a, "", "1", zuRRType::kTTL, "", "", true), 1);
+  copy = zone;
+  EXPECT_EQ(copy.ttlRecord().name(), "");
+  EXPECT_EQ(copy.zoneTTL(), "120");
+}
+
+// A record read from a truncated record form keeps its place and fields.
+TEST(zuRecordCollection, AStoredRecordIsUnchangedByATruncatedRead) {
+  zuRecordCollection zone("b.example.");
+  zuResourceRecord* target = zone.add(rr("www", zuRRType::kA, "10.0.0.1"), 1);
+  zuDynamicNetWriter w;
+  rr("x", zuRRType::kMX, "1|m").write(w);
+  zuNetReader reader(w.getStart(), w.size() - 1);
+  EXPECT_THROW(target->read(reader), std::out_of_range);
+  EXPECT_EQ(target->type(), zuRRType::kA);
+  EXPECT_EQ(target->name(), "www");
+  EXPECT_EQ(zone.recordAt(0, zuRRType::kA, 0), target);
+}
+
+// The source of a replacement may belong to another origin.
+TEST(zuRecordCollection, ReplaceTakesNamesOfAnotherOriginAsAbsolute) {
+  zuRecordCollection a("a.example.");
+  const zuResourceRecord* source = a.add(rr("www", zuRRType::kCNAME, "host"), 1);
+  zuRecordCollection zone("b.example.");
+  zone.add(rr("x", zuRRType::kA, "10.0.0.1"), 1);
+  zuResourceRecord* r = zone.replaceAt(0, *source);
+  EXPECT_EQ(r->name(), "www.a.example.");
+  EXPECT_EQ(r->data(), "host.a.example.");
+  EXPECT_EQ(zone.recordAt(0, zuRRType::kCNAME, 0), r);
+}
+
+}  // namespace
+
+namespace {
+
+// The serial that advances is the one the written zone carries.
+TEST(zuRecordCollection, IncrementSerialAdvancesTheSOAThatIsWritten) {
+  struct Added {
+    u32 type;
+    bool enabled;
+    u32 serial;
+  };
+  struct Case {
+    const char* what;
+    std::vector<Added> records;  // after a leading comment line
+    std::pair<u32, u32> move;    // output indexes; {0, 0} for none
+    int advanced;                // index into records; -1 for none
+  };
+  const Case cases[] = {
+      {"a disabled SOA stored first",
+       {{zuRRType::kSOA, false, 5}, {zuRRType::kNS, true, 0}, {zuRRType::kSOA, true, 7}},
+       {0, 0},
+       2},
+      {"the live SOA that leads the output, stored second",
+       {{zuRRType::kSOA, true, 5}, {zuRRType::kSOA, true, 7}},
+       {2, 1},
+       1},
+      {"a disabled SOA leads the output",
+       {{zuRRType::kNS, true, 0}, {zuRRType::kSOA, false, 3}, {zuRRType::kSOA, true, 4}},
+       {2, 1},
+       2},
+      {"only disabled SOA records", {{zuRRType::kSOA, false, 5}, {zuRRType::kNS, true, 0}}, {0, 0},
+       -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    zuRecordCollection zone("example.com.");
+    zone.add(zuResourceRecord(nullptr, "", "", 0, "", "note", true), 1);
+    std::vector<zuResourceRecord*> added;
+    for (const Added& a : c.records) {
+      const std::string rdata = a.type == zuRRType::kSOA
+                                    ? "ns1|host|" + std::to_string(a.serial) + "|3600|600|86400|300"
+                                    : "ns1";
+      zuResourceRecord* r = zone.add(rr("", a.type, rdata), 1);
+      r->setEnabled(a.enabled);
+      added.push_back(r);
+    }
+    if (c.move.first != c.move.second) zone.move(c.move.first, c.move.second);
+
+    const u32 next = zone.incrementSerial();
+    for (std::size_t i = 0; i < added.size(); ++i) {
+      if (c.records[i].type != zuRRType::kSOA) continue;
+      const bool advanced = static_cast<int>(i) == c.advanced;
+      const u32 expected = advanced ? zuNextSerial(c.records[i].serial) : c.records[i].serial;
+      EXPECT_EQ(added[i]->field(2), std::to_string(expected)) << i;
+      if (advanced) {
+        EXPECT_EQ(next, expected);
+      }
+    }
+    if (c.advanced < 0) {
+      EXPECT_EQ(next, 0u);
+      continue;
+    }
+    // The zone is written with the advanced SOA, right after the comment.
+    std::ostringstream text;
+    zone.writeZone(text, false);
+    std::istringstream lines(text.str());
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, ";note");
+    std::getline(lines, line);
+    EXPECT_EQ(line, "@\t\tIN\tSOA\tns1\thost\t" + std::to_string(next) + "\t3600\t600\t86400\t300");
+  }
 }
 
 }  // namespace

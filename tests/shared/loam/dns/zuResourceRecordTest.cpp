@@ -139,7 +139,7 @@ TEST(zuResourceRecord, Fields) {
   EXPECT_TRUE(zuResourceRecord::isFieldEmpty("", 0));
 }
 
-TEST(zuResourceRecord, CopiesAreFreeAndAssignmentKeepsTheTargetsCollection) {
+TEST(zuResourceRecord, CopiesAreFreeAndAssignmentKeepsTheTargetsCollectionAndNames) {
   zuRecordCollection a("a.example.");
   zuRecordCollection b("b.example.");
   zuResourceRecord source(&a, "www.a.example.", "60", zuRRType::kA, "192.0.2.1", "c", "age", false);
@@ -154,15 +154,16 @@ TEST(zuResourceRecord, CopiesAreFreeAndAssignmentKeepsTheTargetsCollection) {
   EXPECT_EQ(copy.properties().valueRef("key"), "v");
   EXPECT_TRUE(copy.equals(source, true, false, false));
 
+  // Relative to a.example., the name stays that name under b.example.
   zuResourceRecord target(&b, "x", "", 0, "", "", true);
   target = source;
   EXPECT_EQ(target.collection(), &b);
-  EXPECT_EQ(target.name(), "www");
+  EXPECT_EQ(target.name(), "www.a.example.");
   EXPECT_EQ(target.id(), 7u);
 
   zuResourceRecord moved(std::move(target));
   EXPECT_EQ(moved.collection(), nullptr);
-  EXPECT_EQ(moved.name(), "www");
+  EXPECT_EQ(moved.name(), "www.a.example.");
   zuResourceRecord moveTarget(&b, "y", "", 0, "", "", true);
   moveTarget = std::move(moved);
   EXPECT_EQ(moveTarget.collection(), &b);

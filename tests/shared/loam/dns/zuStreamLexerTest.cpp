@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -241,8 +245,12 @@ TEST(zuMasterFileFormatLexer, UnbalancedParenthesesFail) {
     const char* input;
     const char* text;
   };
+  // An input that ends inside a group names the line where the group began.
   const Case cases[] = {
-      {"a (\nb\n", "Error in file \"m\" line 3. Expected \")\" got \"<eof>\" ."},
+      {"a (\nb\n", "Error in file \"m\" line 1. Expected \")\" got \"<eof>\" ."},
+      {"a (\nb", "Error in file \"m\" line 1. Expected \")\" got \"<eof>\" ."},
+      {"x\ny ( (\nz )\n\n", "Error in file \"m\" line 2. Expected \")\" got \"<eof>\" ."},
+      {"x ( y )\nz (\n", "Error in file \"m\" line 2. Expected \")\" got \"<eof>\" ."},
       {"a )", "Error in file \"m\" line 1. Unexpected token \")\"."},
   };
   for (const Case& c : cases) {
@@ -257,6 +265,44 @@ TEST(zuMasterFileFormatLexer, UnbalancedParenthesesFail) {
       EXPECT_EQ(formatted(e), c.text);
     }
   }
+}
+
+// However the next input is attached, nothing of a group the last one left
+// open remains: its lines end and its comments come back.
+TEST(zuMasterFileFormatLexer, ANewInputStartsOutsideEveryGroup) {
+  const auto path = std::filesystem::temp_directory_path() /
+                    ("zu_lexer_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                     ".zone");
+  std::ofstream(path, std::ios::binary) << "x ; c\ny\n";
+  std::istringstream shared("x ; c\ny\n");
+  struct Case {
+    const char* what;
+    std::function<void(zuMasterFileFormatLexer&)> attach;
+  };
+  const Case cases[] = {
+      {"openFile", [&](zuMasterFileFormatLexer& l) { ASSERT_TRUE(l.openFile(path.string())); }},
+      {"setStream of an owned stream",
+       [](zuMasterFileFormatLexer& l) {
+         l.setStream(std::make_unique<std::istringstream>("x ; c\ny\n"), "m");
+       }},
+      {"setStream of a caller's stream",
+       [&](zuMasterFileFormatLexer& l) {
+         shared.clear();
+         shared.seekg(0);
+         l.setStream(&shared, "m", false);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    zuMasterFileFormatLexer lexer;
+    lexer.setReturnEOL(true);
+    lexer.setStream(std::make_unique<std::istringstream>("a ( (\nb\n"), "m");
+    EXPECT_THROW(tokens(lexer), zuException);
+    c.attach(lexer);
+    EXPECT_EQ(lexer.depth(), 0);
+    EXPECT_EQ(tokens(lexer), (Tokens{"<eol>", "x", "; c", "<eol>", "y", "<eol>", "<eof>"}));
+  }
+  std::filesystem::remove(path);
 }
 
 TEST(zuMasterFileFormatLexer, DeepNestingNeedsNoStack) {
