@@ -183,10 +183,14 @@ void zuSSH::waitFor(const zuTimer& timer, const std::function<bool()>& done, boo
 
 std::string zuSSH::disconnectedText() const {
   const ClientManager& manager = session_->manager();
-  if (manager.disconnectStatus() != SSH::Manager::kDisconnectReceived)
+  const char* who = nullptr;
+  if (manager.disconnectStatus() == SSH::Manager::kDisconnectReceived)
+    who = "connection disconnected. The server said: ";
+  else if (manager.disconnectStatus() == SSH::Manager::kDisconnectSent)
+    who = "connection disconnected. The client said: ";
+  else
     return "connection disconnected.";
-  return "connection disconnected. The server said: " +
-         peerText(manager.disconnectDescription()) + " (" +
+  return who + peerText(manager.disconnectDescription()) + " (" +
          SSH::disconnectReasonName(manager.disconnectReason()) + ")";
 }
 
@@ -367,7 +371,7 @@ u16 zuSSH::send(const char* text) {
     // that gets the channel's number.
     status = fail(zuErrConnectionBroken, "the server closed the shell channel.");
   } else if (!usable()) {
-    status = fail(zuErrFailed, "connection disconnected.");
+    status = fail(zuErrFailed, session_ ? disconnectedText() : "");
   } else if (channel == nullptr) {
     status = fail(zuErrFailed, "");
   } else {
@@ -417,7 +421,7 @@ u16 zuSSH::readChannel(SessionChannel* channel, std::ostream* out, u32 stopByte,
         }
       }
       if (channel->eofReceived() || channel->closeReceived()) return zuErrConnectionBroken;
-      if (!usable()) return fail(zuErrFailed, "connection disconnected.");
+      if (!usable()) return fail(zuErrFailed, disconnectedText());
       const u32 left = noWait ? 0 : timeLeft(timer);
       pumpOnce(left);
       // The pump removes a channel that both sides have closed.
@@ -438,7 +442,7 @@ u16 zuSSH::readByte(SessionChannel* channel, u8& byte) {
   try {
     while (!channel->receiveQueue().AnyRetrievable()) {
       if (channel->eofReceived() || channel->closeReceived()) return zuErrConnectionBroken;
-      if (!usable()) return fail(zuErrFailed, "connection disconnected.");
+      if (!usable()) return fail(zuErrFailed, disconnectedText());
       const u32 left = timeLeft(timer);
       pumpOnce(left);
       channel = session_->manager().sessionChannel(number);
@@ -509,7 +513,7 @@ bool zuSSH::runScp(const std::function<void(u32 number)>& body) {
     return false;
   }
   if (!usable()) {
-    setStatus(fail(zuErrFailed, "connection disconnected."));
+    setStatus(fail(zuErrFailed, disconnectedText()));
     return false;
   }
   u32 number = 0;
