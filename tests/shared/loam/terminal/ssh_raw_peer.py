@@ -8,6 +8,7 @@ one connection and misbehaves by MODE:
                 with a third word "forged" that list is 4 KB long and holds a
                 line break and the start of a log line;
   length        identification, then a packet length of 0xFFFFFFFF;
+  longline      an identification line of 300 bytes;
   lines         1025 lines before the identification.
 Then it reads the client's packets (no keys are ever in force here, so they
 are plain) and prints "DISCONNECT <reason> <description>" for the client's
@@ -106,6 +107,8 @@ def main():
         conn.sendall(b"SSH-2.0-hostile\r\n" + kexinit(sys.argv[2], sys.argv[3:] == ["forged"]))
     elif mode == "length":
         conn.sendall(b"SSH-2.0-hostile\r\n" + b"\xff\xff\xff\xff" + bytes(12))
+    elif mode == "longline":
+        conn.sendall(b"SSH-2.0-" + b"x" * 300 + b"\r\n")
     elif mode == "lines":
         conn.sendall(b"not yet\r\n" * 1025 + b"SSH-2.0-hostile\r\n")
     try:

@@ -105,6 +105,7 @@ TEST_P(HandshakeFailure, ReachesTheCallerTheLogAndThePeer) {
   const auto record = peer.waitForLine("DISCONNECT");
   ASSERT_TRUE(record) << peer.output();
   EXPECT_EQ(*record, c.disconnect);
+  EXPECT_TRUE(ssh.disconnect());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -142,6 +143,10 @@ INSTANTIATE_TEST_SUITE_P(
                       "packet length too large, may be decryption problem "
                       "(SSH_DISCONNECT_PROTOCOL_ERROR)",
                       "DISCONNECT 2 packet length too large, may be decryption problem"},
+        HandshakeCase{"identification_too_long",
+                      {"longline"},
+                      "version info line too long (SSH_DISCONNECT_PROTOCOL_ERROR)",
+                      "DISCONNECT 2 version info line too long"},
         HandshakeCase{"lines_before_identification",
                       {"lines"},
                       "too many lines before version info (SSH_DISCONNECT_PROTOCOL_ERROR)",
