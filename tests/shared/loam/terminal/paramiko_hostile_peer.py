@@ -8,7 +8,10 @@ listens and "KEY MD5:<fingerprint>" of its host key. Each connection may:
   exec "count"   reads until EOF and answers the number of bytes read;
   exec "rekey"   on the first byte sent to it, the server takes another host
                  key and starts a new key exchange ("REKEY WITH ANOTHER KEY");
-  exec "overrun" one data packet of 130500 bytes, past the client's window.
+  exec "overrun" one data packet of 130500 bytes, past the client's window;
+  exec "badzlib" on the first byte sent to it, a packet whose compressed
+                 payload is no zlib data.
+Compression is "zlib" on every connection.
 Every DISCONNECT the server receives is printed as "DISCONNECT <code> <text>".
 """
 import logging
@@ -101,6 +104,11 @@ def run(transport, channel, command):
         channel.out_window_size = 1 << 30
         channel.out_max_packet_size = 130500 + 64
         channel.send(b"x" * 130500)
+    elif command == "badzlib":
+        channel.recv(1)
+        # A final block of the reserved type 3: no inflater takes it.
+        transport.packetizer._Packetizer__compress_engine_out = lambda data: b"\x07\x00\x00\x00"
+        channel.send(b"x")
 
 
 def serve(sock):
@@ -110,6 +118,8 @@ def serve(sock):
     options.ciphers = ("aes256-cbc",)
     options.digests = ("hmac-sha1",)
     options.key_types = ("ssh-dss",)
+    options.compression = ("zlib",)
+    transport.use_compression(True)
     transport.add_server_key(first_key)
     transport.start_server(server=Server(transport))
     while transport.is_active():

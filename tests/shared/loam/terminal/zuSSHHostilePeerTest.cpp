@@ -1,6 +1,6 @@
 // The SSH client against hostile servers written apart from the library: a
-// raw-socket peer for the handshake's failures and a paramiko server for
-// what a server may do once the session runs. Each failure must reach the
+// raw-socket peer for the handshake's failures and a paramiko server (with
+// zlib compression) for what a server may do once the session runs. Each failure must reach the
 // caller's text and the log with the library's reason, and the server must
 // get a DISCONNECT with that reason. Each case prints how long the client
 // took to end it.
@@ -278,6 +278,23 @@ TEST_F(HostileParamiko, AnotherHostKeyAtRekeyEndsTheSession) {
   u32 size = 0;
   EXPECT_FALSE(ssh_.scpGet("/etc/hostname", size, file));
   EXPECT_EQ(ssh_.status(), zuErrFailed);
+}
+
+TEST_F(HostileParamiko, CorruptCompressedPacketEndsTheSession) {
+  LevelZeroLog log;
+  const u32 number = exec("badzlib");
+  ssh_.session()->manager().sendData(number, "g");
+  const auto start = Clock::now();
+  std::ostringstream out;
+  EXPECT_EQ(ssh_.readChannel(ssh_.session()->manager().sessionChannel(number), &out, 0, false),
+            zuErrNetwork);
+  figure("hostile_corrupt_zlib_ms", msSince(start));
+  const std::string expected = "decompression failed (SSH_DISCONNECT_COMPRESSION_ERROR)";
+  EXPECT_EQ(text(ssh_.lastError()), expected);
+  EXPECT_TRUE(log.holds(expected));
+  const auto record = server_.waitForLine("DISCONNECT");
+  ASSERT_TRUE(record) << server_.output();
+  EXPECT_EQ(*record, "DISCONNECT 6 decompression failed");
 }
 
 TEST_F(HostileParamiko, DataPastTheWindowEndsTheSession) {
