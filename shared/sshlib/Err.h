@@ -46,12 +46,19 @@ class ReasonedErr : public Err {
 };
 
 // A protocol violation: carries the fields of the DISCONNECT message that the
-// host may answer it with.
+// host may answer it with. detail() says more for the host's own user (what
+// the peer offered, for instance); it is not part of the message text and
+// never goes on the wire. It holds the peer's bytes as they came.
 class CauseToDisconnect : public ReasonedErr {
  public:
   CauseToDisconnect(CryptoPP::word32 reason, const std::string& description,
-                    const std::string& language)
-      : ReasonedErr("cause to disconnect: ", reason, description, language) {}
+                    const std::string& language, const std::string& detail = "")
+      : ReasonedErr("cause to disconnect: ", reason, description, language), detail_(detail) {}
+
+  const std::string& detail() const noexcept { return detail_; }
+
+ private:
+  std::string detail_;
 };
 
 // A refused channel: carries the fields of CHANNEL_OPEN_FAILURE.

@@ -19,8 +19,14 @@ constexpr word32 kHostKeyNotVerifiable = 9;  // SSH_DISCONNECT_HOST_KEY_NOT_VERI
 constexpr byte kKexDhInit = 30;
 constexpr byte kKexDhReply = 31;
 
-[[noreturn]] void failKex(const std::string& description) {
-  throw CauseToDisconnect(kKeyExchangeFailed, description, kLanguage);
+[[noreturn]] void failKex(const std::string& description, const std::string& detail = "") {
+  throw CauseToDisconnect(kKeyExchangeFailed, description, kLanguage, detail);
+}
+
+// What the peer offered in the list that found nothing in common, for the
+// host's message: "server offers aes128-ctr,...".
+std::string peerOffer(const TransportState& state, const std::string& list) {
+  return std::string(state.isClient() ? "server" : "client") + " offers " + list;
 }
 
 [[noreturn]] void failSignature() {
@@ -60,28 +66,38 @@ KEX_DH::KEX_DH(TransportState& state, CryptoPP::BufferedTransformation* attachme
 KEX_DH::~KEX_DH() = default;
 
 void KEX_DH::checkNegotiatedAlgorithms(const TransportState& state) {
+  const KexInit& peer = state.peerKexInit();
   if (state.negotiatedKexAlgorithm() != kMethod) {
-    failKex("failed to negotiate key exchange algorithm");
+    failKex("failed to negotiate key exchange algorithm", peerOffer(state, peer.kexAlgorithms));
   }
   const std::string hostKey = state.negotiatedHostKeyAlgorithm();
   if (hostKey.empty() || (state.isServer() && hostKey != "ssh-dss")) {
-    failKex("failed to negotiate host key algorithm");
+    failKex("failed to negotiate host key algorithm",
+            peerOffer(state, peer.serverHostKeyAlgorithms));
   }
   static const char* const kDirection[2] = {"client to server", "server to client"};
+  const auto fail = [&](unsigned direction, const char* what, const std::string& offered) {
+    failKex(std::string("failed to negotiate ") + kDirection[direction] + " " + what + " algorithm",
+            peerOffer(state, offered));
+  };
   for (unsigned direction = 0; direction < 2; ++direction) {
     if (!Cipher::isSupported(state.negotiatedEncryptionAlgorithm(direction))) {
-      failKex(std::string("failed to negotiate ") + kDirection[direction] + " encryption algorithm");
+      fail(direction, "encryption",
+           direction == 0 ? peer.encryptionAlgorithmsClientToServer
+                          : peer.encryptionAlgorithmsServerToClient);
     }
   }
   for (unsigned direction = 0; direction < 2; ++direction) {
     if (!Mac::isSupported(state.negotiatedMacAlgorithm(direction))) {
-      failKex(std::string("failed to negotiate ") + kDirection[direction] + " MAC algorithm");
+      fail(direction, "MAC",
+           direction == 0 ? peer.macAlgorithmsClientToServer : peer.macAlgorithmsServerToClient);
     }
   }
   for (unsigned direction = 0; direction < 2; ++direction) {
     if (!Compressor::isSupported(state.negotiatedCompressionAlgorithm(direction))) {
-      failKex(std::string("failed to negotiate ") + kDirection[direction] +
-              " compression algorithm");
+      fail(direction, "compression",
+           direction == 0 ? peer.compressionAlgorithmsClientToServer
+                          : peer.compressionAlgorithmsServerToClient);
     }
   }
 }
@@ -155,6 +171,11 @@ void KEX_DH::receiveReply() {
   std::string signature;
   getStdString(input_, signature);
 
+  // The session's peer is the one whose key the first exchange verified
+  // (and the host checked); a later exchange may not bring another.
+  if (!state_.sessionId().empty() && hostKeyBlob != state_.hostKeyBlob()) {
+    throw CauseToDisconnect(kHostKeyNotVerifiable, "host key changed", kLanguage);
+  }
   f_ = f;
   const CryptoPP::Integer K = agree(f_);
   const CryptoPP::SecByteBlock H = computeExchangeHash(hostKeyBlob, K);

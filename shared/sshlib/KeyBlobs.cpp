@@ -30,6 +30,7 @@ bool verifyRsa(CryptoPP::BufferedTransformation& key, const std::string& signatu
   getNonNegativeMPInt(key, e);
   getNonNegativeMPInt(key, n);
   if (n.BitCount() > kMaxRsaModulusBits) return false;
+  if (e.BitCount() > kMaxRsaExponentBits || e.IsEven() || e < 3) return false;
   CryptoPP::RSAFunction publicKey;
   publicKey.Initialize(n, e);
   if (!publicKey.Validate(CryptoPP::NullRNG(), 0)) return false;

@@ -12,6 +12,9 @@ namespace SSH {
 // Largest keys accepted from a blob, as OpenSSH has them: bigger ones would
 // let a peer buy seconds of our time per signature check.
 inline constexpr unsigned kMaxRsaModulusBits = 16384;
+// Public exponents in use are 3, 17 or 65537; a huge one makes every check
+// as slow as a private-key operation (hundreds of ms at 16384 bits).
+inline constexpr unsigned kMaxRsaExponentBits = 64;
 inline constexpr unsigned kMaxDsaModulusBits = 3072;
 // FIPS 186 subgroups are 160, 224 or 256 bits.
 inline constexpr unsigned kMaxDsaSubgroupBits = 256;
@@ -32,7 +35,8 @@ std::string signRsa(const CryptoPP::InvertibleRSAFunction& key, const CryptoPP::
 
 // True only when the signature blob's algorithm equals the key blob's, that
 // algorithm is "ssh-rsa" or "ssh-dss" and the signature over data verifies.
-// Malformed or oversized blobs give false; nothing is thrown for them.
+// Malformed or oversized blobs, and RSA exponents that are even, below 3
+// or longer than kMaxRsaExponentBits, give false; nothing is thrown for them.
 bool verifyHostKeySignature(const std::string& keyBlob, const std::string& signatureBlob,
                             const CryptoPP::byte* data, size_t length);
 

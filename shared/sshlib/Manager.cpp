@@ -54,6 +54,18 @@ class Manager::OutputGate : public CryptoPP::Bufferless<CryptoPP::Sink> {
     return 0;
   }
 
+  // A held message that was never finished (its writer threw) is dropped,
+  // so the next message starts on its own. False while a message that is
+  // not held is unfinished: the encoder holds part of it, and anything
+  // written now would join it.
+  bool startFresh() {
+    if (!inMessage_) return true;
+    if (!holding_) return false;
+    current_.clear();
+    inMessage_ = holding_ = false;
+    return true;
+  }
+
   void release() {
     CryptoPP::BufferedTransformation* out = owner_.AttachedTransformation();
     while (!held_.empty()) {
@@ -136,11 +148,13 @@ void Manager::negotiateAlgorithms() {
 
 void Manager::sendDisconnect(const CauseToDisconnect& cause) {
   if (state_.inputState() == TransportState::kInDisconnected) return;
-  putByte(output(), kMsgDisconnect);
-  putUInt32(output(), cause.reason());
-  putStdString(output(), cause.description());
-  putStdString(output(), cause.language());
-  output().MessageEnd();
+  if (gate_->startFresh()) {
+    putByte(output(), kMsgDisconnect);
+    putUInt32(output(), cause.reason());
+    putStdString(output(), cause.description());
+    putStdString(output(), cause.language());
+    output().MessageEnd();
+  }
   setInputState(TransportState::kInDisconnected);
   setOutputState(TransportState::kOutDisconnected);
   disconnectStatus_ = kDisconnectSent;

@@ -6,11 +6,25 @@
 // count against the window but never reach the reader.
 #include <cryptopp/queue.h>
 
+#include <functional>
+#include <utility>
+
 #include "sshlib/Channel.h"
 
 class SessionChannel : public SSH::Channel {
  public:
   static constexpr CryptoPP::word32 kMaxWindow = 0x3f800;
+
+  SessionChannel() = default;
+  SessionChannel(const SessionChannel&) = delete;
+  SessionChannel& operator=(const SessionChannel&) = delete;
+  ~SessionChannel() override {
+    if (onRemoved_) onRemoved_();
+  }
+  // Runs when the channel leaves the manager's table. A role the client gave
+  // the channel ends there, so the next channel that gets the same number
+  // starts without it.
+  void setOnRemoved(std::function<void()> onRemoved) { onRemoved_ = std::move(onRemoved); }
 
   void OnPumpOpen() override {}
   void OnPumpBeforeEof() override {}
@@ -27,4 +41,5 @@ class SessionChannel : public SSH::Channel {
 
  private:
   CryptoPP::ByteQueue receiveQueue_{256};
+  std::function<void()> onRemoved_;
 };

@@ -15,6 +15,7 @@
 #include "sshlib/Err.h"
 #include "sshlib/Fingerprints.h"
 #include "sshlib/KexInit.h"
+#include "sshlib/Names.h"
 #include "sshlib/VersionInfo.h"
 
 namespace {
@@ -28,6 +29,11 @@ constexpr u16 kScpAck = 1541;
 constexpr CryptoPP::word32 kHostKeyNotVerifiable = 9;
 // How much of an upload is read and queued at a time.
 constexpr u32 kUploadChunk = 0x10000;
+// The longest piece of the server's own text (a name-list, a DISCONNECT
+// description) carried into an error text and the log.
+constexpr std::size_t kMaxPeerText = 256;
+// How long the DISCONNECT of a failed session may take to go out.
+constexpr u32 kDisconnectWriteMs = 1000;
 
 const CryptoPP::byte kNul = 0;
 
@@ -41,6 +47,20 @@ std::string shellQuote(const std::string& word) {
       quoted += c;
   }
   return quoted + "'";
+}
+
+// The server's bytes as one bounded line of printable text.
+std::string peerText(const std::string& text) {
+  std::string shown = zuPrintable(text.substr(0, kMaxPeerText).c_str());
+  if (text.size() > kMaxPeerText) shown += "...";
+  return shown;
+}
+
+// "description: detail (SSH_DISCONNECT_...)".
+std::string causeText(const SSH::CauseToDisconnect& cause) {
+  std::string text = cause.description();
+  if (!cause.detail().empty()) text += ": " + peerText(cause.detail());
+  return text + " (" + SSH::disconnectReasonName(cause.reason()) + ")";
 }
 
 std::string sha256Fingerprint(const std::string& blob) {
@@ -92,6 +112,9 @@ bool zuSSH::disconnect() {
 bool zuSSH::connect(const std::string& host, const std::string& user, const std::string& password,
                     u32 timeout) {
   disconnect();
+  lastError_.clear();
+  hostKeyMd5_.clear();
+  hostKeySha256_.clear();
   setTimeout(timeout);
   auto tcp = std::make_unique<zuTCPEndpoint>(stopEvent(), timeout);
   zuTCPEndpoint* raw = tcp.get();
@@ -99,7 +122,7 @@ bool zuSSH::connect(const std::string& host, const std::string& user, const std:
   u16 status = raw->connectTo(host.c_str(), port());
   if (status == 0) status = raw->setNoDelay(true);
   if (status != 0) {
-    setStatus(status);
+    setStatus(fail(status, ""));
     return false;
   }
   return handshake(user, password);
@@ -108,6 +131,9 @@ bool zuSSH::connect(const std::string& host, const std::string& user, const std:
 bool zuSSH::connect(const zuIPAddress& address, const std::string& user,
                     const std::string& password, u32 timeout) {
   disconnect();
+  lastError_.clear();
+  hostKeyMd5_.clear();
+  hostKeySha256_.clear();
   setTimeout(timeout);
   auto tcp = std::make_unique<zuTCPEndpoint>(stopEvent(), timeout);
   zuTCPEndpoint* raw = tcp.get();
@@ -115,7 +141,7 @@ bool zuSSH::connect(const zuIPAddress& address, const std::string& user,
   u16 status = raw->connect(address, port());
   if (status == 0) status = raw->setNoDelay(true);
   if (status != 0) {
-    setStatus(status);
+    setStatus(fail(status, ""));
     return false;
   }
   return handshake(user, password);
@@ -137,7 +163,7 @@ void zuSSH::waitFor(const zuTimer& timer, const std::function<bool()>& done, boo
   for (;;) {
     if (done()) return;
     if (state.outputState() == SSH::TransportState::kOutDisconnected)
-      throw zuException(zuErrFailed, "connection disconnected.");
+      throw zuException(zuErrFailed, disconnectedText());
     const u32 auth = session_->authenticator().state;
     if (authStep &&
         (auth == SSH::Authenticator::kFailure || auth == SSH::Authenticator::kPartialSuccess))
@@ -149,10 +175,67 @@ void zuSSH::waitFor(const zuTimer& timer, const std::function<bool()>& done, boo
     } catch (const zuException&) {
       // A DISCONNECT followed by the peer's close: the DISCONNECT is the news.
       if (state.outputState() == SSH::TransportState::kOutDisconnected)
-        throw zuException(zuErrFailed, "connection disconnected.");
+        throw zuException(zuErrFailed, disconnectedText());
       throw;
     }
   }
+}
+
+std::string zuSSH::disconnectedText() const {
+  const ClientManager& manager = session_->manager();
+  const char* who = nullptr;
+  if (manager.disconnectStatus() == SSH::Manager::kDisconnectReceived)
+    who = "connection disconnected. The server said: ";
+  else if (manager.disconnectStatus() == SSH::Manager::kDisconnectSent)
+    who = "connection disconnected. The client said: ";
+  else
+    return "connection disconnected.";
+  return who + peerText(manager.disconnectDescription()) + " (" +
+         SSH::disconnectReasonName(manager.disconnectReason()) + ")";
+}
+
+bool zuSSH::usable() const {
+  return session_ && !session_->manager().isBroken() &&
+         session_->transportState().outputState() != SSH::TransportState::kOutDisconnected &&
+         endpoint() != nullptr && endpoint()->isOpen();
+}
+
+u16 zuSSH::fail(u16 code, const std::string& text) {
+  lastError_ = zuErrorMessage(code, text);
+  return code;
+}
+
+void zuSSH::endSession(const SSH::CauseToDisconnect& cause) {
+  if (!session_) return;
+  zuNetEndpoint* ep = endpoint();
+  const SSH::TransportState& state = session_->transportState();
+  if (ep != nullptr && ep->isOpen() &&
+      state.outputState() != SSH::TransportState::kOutNothingSent &&
+      state.outputState() != SSH::TransportState::kOutDisconnected) {
+    try {
+      session_->sink().setWriteTimeout(std::min(timeout(), kDisconnectWriteMs));
+      session_->manager().sendDisconnect(cause);
+    } catch (const std::exception&) {
+      // The server is gone or does not read: nothing more to tell it.
+    }
+  }
+  if (ep != nullptr) ep->close();
+  setConnected(false);
+}
+
+u16 zuSSH::failure(const std::exception& e) {
+  if (const auto* z = dynamic_cast<const zuException*>(&e)) {
+    lastError_ = z->message();
+    return z->code();
+  }
+  if (const auto* cause = dynamic_cast<const SSH::CauseToDisconnect*>(&e)) {
+    const std::string peer =
+        endpoint() != nullptr ? endpoint()->peerAddress().toString() : std::string("?");
+    endSession(*cause);
+    zuLog::logf(0, "SSH connection to %s ended: %s", peer.c_str(), causeText(*cause).c_str());
+    return fail(kUnexpected, causeText(*cause));
+  }
+  return fail(kUnexpected, zuPrintable(e.what()));
 }
 
 void zuSSH::checkHostKey() {
@@ -179,6 +262,9 @@ void zuSSH::checkHostKey() {
 }
 
 bool zuSSH::handshake(const std::string& user, const std::string& password) {
+  lastError_.clear();
+  hostKeyMd5_.clear();
+  hostKeySha256_.clear();
   try {
     session_ = std::make_unique<zuSSHSession>(endpoint());
     // Reads leave the endpoint's time-out at 0; writes get the client's.
@@ -213,29 +299,42 @@ bool zuSSH::handshake(const std::string& user, const std::string& password) {
     setConnected(true);
     setStatus(0);
     return true;
-  } catch (const zuException& e) {
-    setStatus(e.code());
-  } catch (const std::exception&) {
-    setStatus(kUnexpected);
+  } catch (const SSH::CauseToDisconnect& e) {
+    // failure() logs it: the connection ended.
+    setStatus(failure(e));
+    return false;
+  } catch (const std::exception& e) {
+    setStatus(failure(e));
   }
+  const std::string peer =
+      endpoint() != nullptr ? endpoint()->peerAddress().toString() : std::string("?");
+  std::string text;
+  zuLog::logf(0, "SSH handshake with %s failed (%u): %s", peer.c_str(), status(),
+              lastError_.format(text).c_str());
   return false;
 }
 
 bool zuSSH::openChannel(const std::string& type, u32& number) {
-  if (!session_) return false;
+  if (!usable()) return false;
   ClientManager& manager = session_->manager();
   SSH::Channel* channel = manager.openChannel(type);
   const u32 local = channel->localNumber();
   manager.sendChannelOpen(*channel);
-  for (u32 pass = 0; pass < kOpenPasses; ++pass) {
-    channel = manager.getChannel(local);
-    // A refusal takes the channel out of the table.
-    if (channel == nullptr || channel->state() == SSH::Channel::kRefused) return false;
-    if (channel->state() == SSH::Channel::kOpen) {
-      number = local;
-      return true;
+  try {
+    for (u32 pass = 0; pass < kOpenPasses; ++pass) {
+      channel = manager.getChannel(local);
+      // A refusal takes the channel out of the table.
+      if (channel == nullptr || channel->state() == SSH::Channel::kRefused) return false;
+      if (channel->state() == SSH::Channel::kOpen) {
+        number = local;
+        return true;
+      }
+      pumpOnce(kOpenPassMs);
     }
-    pumpOnce(kOpenPassMs);
+  } catch (const SSH::CauseToDisconnect& e) {
+    // Reaches the caller as a zuException, with the session ended.
+    failure(e);
+    throw zuException(lastError_);
   }
   // Given up: closed here once the confirmation comes after all.
   manager.removeChannel(local);
@@ -243,42 +342,60 @@ bool zuSSH::openChannel(const std::string& type, u32& number) {
 }
 
 void zuSSH::openSession() {
-  if (!session_ || session_->interactiveChannel != -1) return;
+  if (!usable() || session_->interactiveChannel != -1 || session_->interactiveEnded) return;
   u32 number = 0;
   if (!openChannel("session", number))
     throw zuException(zuErrFailed, "unable to create a channel.");
-  session_->interactiveChannel = static_cast<i32>(number);
-  session_->manager().requestPty(number);
-  session_->manager().requestShell(number);
+  zuSSHSession* session = session_.get();
+  session->interactiveChannel = static_cast<i32>(number);
+  session->manager().sessionChannel(number)->setOnRemoved([session] {
+    session->interactiveChannel = -1;
+    session->interactiveEnded = true;
+  });
+  session->manager().requestPty(number);
+  session->manager().requestShell(number);
+}
+
+SessionChannel* zuSSH::interactive() const {
+  if (!session_ || session_->interactiveChannel < 0) return nullptr;
+  return session_->manager().sessionChannel(static_cast<u32>(session_->interactiveChannel));
 }
 
 u16 zuSSH::send(const char* text) {
+  lastError_.clear();
   openSession();
-  if (!session_ || session_->interactiveChannel < 0) {
-    setStatus(zuErrFailed);
-    return zuErrFailed;
-  }
   u16 status = 0;
-  try {
-    std::string line = text == nullptr ? "" : text;
-    line += '\n';
-    session_->manager().sendData(static_cast<u32>(session_->interactiveChannel), line);
-  } catch (const zuException& e) {
-    status = e.code();
-  } catch (const std::exception&) {
-    status = kUnexpected;
+  SessionChannel* channel = interactive();
+  if (session_ && (session_->interactiveEnded || (channel != nullptr && channel->closeReceived()))) {
+    // Sent now, the text would be dropped, or read by the next command
+    // that gets the channel's number.
+    status = fail(zuErrConnectionBroken, "the server closed the shell channel.");
+  } else if (!usable()) {
+    status = fail(zuErrFailed, session_ ? disconnectedText() : "");
+  } else if (channel == nullptr) {
+    status = fail(zuErrFailed, "");
+  } else {
+    try {
+      std::string line = text == nullptr ? "" : text;
+      line += '\n';
+      session_->manager().sendData(channel->localNumber(), line);
+    } catch (const std::exception& e) {
+      status = failure(e);
+    }
   }
   setStatus(status);
   return status;
 }
 
 u16 zuSSH::receive(std::ostream* out, u32 stopByte, bool noWait) {
+  lastError_.clear();
   openSession();
-  SessionChannel* channel =
-      session_ && session_->interactiveChannel >= 0
-          ? session_->manager().sessionChannel(static_cast<u32>(session_->interactiveChannel))
-          : nullptr;
-  const u16 status = readChannel(channel, out, stopByte, noWait);
+  SessionChannel* channel = interactive();
+  u16 status = 0;
+  if (channel == nullptr && session_ && session_->interactiveEnded)
+    status = fail(zuErrConnectionBroken, "the server closed the shell channel.");
+  else
+    status = readChannel(channel, out, stopByte, noWait);
   setStatus(status);
   return status;
 }
@@ -304,6 +421,7 @@ u16 zuSSH::readChannel(SessionChannel* channel, std::ostream* out, u32 stopByte,
         }
       }
       if (channel->eofReceived() || channel->closeReceived()) return zuErrConnectionBroken;
+      if (!usable()) return fail(zuErrFailed, disconnectedText());
       const u32 left = noWait ? 0 : timeLeft(timer);
       pumpOnce(left);
       // The pump removes a channel that both sides have closed.
@@ -312,10 +430,8 @@ u16 zuSSH::readChannel(SessionChannel* channel, std::ostream* out, u32 stopByte,
       if (channel->receiveQueue().AnyRetrievable()) continue;
       if (left == 0) return noWait ? 0 : zuErrTimeout;
     }
-  } catch (const zuException& e) {
-    return e.code();
-  } catch (const std::exception&) {
-    return kUnexpected;
+  } catch (const std::exception& e) {
+    return failure(e);
   }
 }
 
@@ -326,16 +442,15 @@ u16 zuSSH::readByte(SessionChannel* channel, u8& byte) {
   try {
     while (!channel->receiveQueue().AnyRetrievable()) {
       if (channel->eofReceived() || channel->closeReceived()) return zuErrConnectionBroken;
+      if (!usable()) return fail(zuErrFailed, disconnectedText());
       const u32 left = timeLeft(timer);
       pumpOnce(left);
       channel = session_->manager().sessionChannel(number);
       if (channel == nullptr) return zuErrConnectionBroken;
       if (!channel->receiveQueue().AnyRetrievable() && left == 0) return zuErrTimeout;
     }
-  } catch (const zuException& e) {
-    return e.code();
-  } catch (const std::exception&) {
-    return kUnexpected;
+  } catch (const std::exception& e) {
+    return failure(e);
   }
   channel->receiveQueue().Get(byte);
   return 0;
@@ -397,6 +512,10 @@ bool zuSSH::runScp(const std::function<void(u32 number)>& body) {
     setStatus(zuErrFailed);
     return false;
   }
+  if (!usable()) {
+    setStatus(fail(zuErrFailed, disconnectedText()));
+    return false;
+  }
   u32 number = 0;
   u16 status = 0;
   bool opened = false;
@@ -405,18 +524,17 @@ bool zuSSH::runScp(const std::function<void(u32 number)>& body) {
     if (opened)
       body(number);
     else
-      status = zuErrFailed;
-  } catch (const zuException& e) {
-    status = e.code();
-  } catch (const std::exception&) {
-    status = kUnexpected;
+      status = fail(zuErrFailed, "unable to create a channel.");
+  } catch (const std::exception& e) {
+    status = failure(e);
   }
-  if (opened) closeChannelQuietly(number);
+  if (opened && usable()) closeChannelQuietly(number);
   setStatus(status);
   return status == 0;
 }
 
 bool zuSSH::scpGet(const std::string& remotePath, u32& size, std::ostream& out) {
+  lastError_.clear();
   size = 0;
   return runScp([&](u32 number) {
     ClientManager& manager = session_->manager();
@@ -446,6 +564,7 @@ bool zuSSH::scpGet(const std::string& remotePath, u32& size, std::ostream& out) 
 }
 
 bool zuSSH::scpPut(const std::string& remotePath, std::istream& data) {
+  lastError_.clear();
   if (!session_) {
     setStatus(zuErrFailed);
     return false;

@@ -9,13 +9,28 @@
 // Host keys: with an expected fingerprint or a check callback set, a key
 // that does not pass fails the handshake before any password is sent (a
 // DISCONNECT with reason 9 goes to the server). With neither, the first key
-// is accepted and its fingerprint logged at level 0.
+// is accepted and its fingerprint logged at level 0. A later key exchange
+// must bring the same key as the first; another one ends the session like
+// any protocol error.
+//
+// Failures say why: lastError() holds the status of the last failure with
+// its text. A protocol error found in what the server sent (no common
+// algorithm, a bad packet, data beyond the window, ...) gives 516 with the
+// library's description, reason name and, for a failed negotiation, what
+// the server offered; the client then sends DISCONNECT with that reason when
+// a packet can still be sent, closes the connection and logs the text at
+// level 0. Later operations on the connection give 515.
+//
+// The interactive channel (send, receive) is the first shell of the
+// connection. Once the server has closed it, send gives 514 and receive
+// gives what was still buffered, then 514; no new shell is opened.
 #include <functional>
 #include <istream>
 #include <memory>
 #include <ostream>
 #include <string>
 
+#include "loam/base/zuErrorMessage.h"
 #include "loam/base/zuTimer.h"
 #include "loam/terminal/zuSSHSession.h"
 #include "loam/terminal/zuTelnet.h"
@@ -66,15 +81,24 @@ class zuSSH : public zuTelnet {
 
   // Queued bytes onto out (when given) until the stop byte (not 0) has been
   // put there, the peer's EOF (514) or the time-out (258; 0 with noWait).
+  // The time-out bounds the whole call from its start, however many bytes
+  // keep arriving: without a stop byte a stream longer than the time-out
+  // allows ends with 258 and the bytes read so far on out. (scp downloads
+  // count their time-out from the last byte received instead.)
   u16 readChannel(SessionChannel* channel, std::ostream* out, u32 stopByte, bool noWait);
   // One byte, waiting within the time-out.
   u16 readByte(SessionChannel* channel, u8& byte);
+
+  // The last failure: its status and text; cleared (code 0) when connect,
+  // handshake, send, receive, scpGet or scpPut begins.
+  const zuErrorMessage& lastError() const { return lastError_; }
 
   // The host key must have this fingerprint ("MD5:..." or bare hex pairs,
   // or "SHA256:..."); empty turns the check off.
   void setExpectedHostKey(const std::string& fingerprint) { expectedHostKey_ = fingerprint; }
   void setHostKeyCheck(HostKeyCheck check) { hostKeyCheck_ = std::move(check); }
-  // Fingerprints of the last server's key, set during the handshake.
+  // Fingerprints of the key of the server of this connection, set during
+  // the handshake (empty until its key exchange is done).
   const std::string& hostKeyMd5() const { return hostKeyMd5_; }
   const std::string& hostKeySha256() const { return hostKeySha256_; }
 
@@ -84,6 +108,21 @@ class zuSSH : public zuTelnet {
   // Pumps until done() holds, within the handshake's time; failed() raises.
   void waitFor(const zuTimer& timer, const std::function<bool()>& done, bool authStep);
   void checkHostKey();
+  // The status of an exception caught inside an operation (a zuException's
+  // code, 516 for any other), recorded as lastError. A protocol error ends
+  // the session first (endSession).
+  u16 failure(const std::exception& e);
+  // DISCONNECT with the cause's reason while a packet can still go out,
+  // then the endpoint is closed; the session object stays until disconnect.
+  void endSession(const SSH::CauseToDisconnect& cause);
+  // The session exists and is neither disconnected nor broken.
+  bool usable() const;
+  u16 fail(u16 code, const std::string& text);
+  // The interactive channel, or null when none is open.
+  SessionChannel* interactive() const;
+  // The text of a handshake wait that saw the disconnected state, with the
+  // server's reason when it sent one.
+  std::string disconnectedText() const;
   // Waits until the channel's send queue has gone out, within the time-out.
   void drainChannel(u32 number);
   // Moves up to count queued bytes (waiting for them) to out, or drops them.
@@ -101,4 +140,5 @@ class zuSSH : public zuTelnet {
   HostKeyCheck hostKeyCheck_;
   std::string hostKeyMd5_;
   std::string hostKeySha256_;
+  zuErrorMessage lastError_;
 };

@@ -4,7 +4,8 @@
 //   endpoint source -> packet decoder -> ClientManager -> packet encoder
 //   -> endpoint sink
 // over the client's endpoint (not owned). The source owns the rest of the
-// chain; members are destroyed source first.
+// chain; members are destroyed source first, so the channels go while the
+// interactive-channel fields above still exist.
 #include <cryptopp/osrng.h>
 
 #include <memory>
@@ -31,8 +32,12 @@ class zuSSHSession {
   zuEndpointSource& source() { return *source_; }
   zuEndpointSink& sink() const { return *sink_; }
 
-  // Local number of the interactive channel; -1 while none is open.
+  // Local number of the interactive channel; -1 while none is open, and
+  // again from the moment its channel leaves the manager's table.
   i32 interactiveChannel = -1;
+  // The interactive channel was open and has gone: the server ended the
+  // shell. No second one is opened on this connection.
+  bool interactiveEnded = false;
 
  private:
   CryptoPP::AutoSeededRandomPool rng_;

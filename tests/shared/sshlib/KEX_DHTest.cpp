@@ -205,6 +205,32 @@ TEST(KEX_DH, BothSidesAgreeAndTheSessionIdStaysTheFirstHash) {
   EXPECT_EQ(hex(pair.server.sessionId()), firstH);
 }
 
+// The first exchange fixes the peer: a later one that brings another host
+// key is refused before anything of it is used, however well it is signed.
+TEST(KEX_DH, LaterExchangeWithAnotherHostKeyIsRefused) {
+  KexPair pair;
+  pair.exchange();
+  const std::string firstBlob = pair.client.hostKeyBlob();
+  const std::string firstH = hex(pair.client.exchangeHash());
+
+  CryptoPP::AutoSeededRandomPool rng;
+  CryptoPP::DSA::PrivateKey other;
+  other.GenerateRandomWithKeySize(rng, 1024);
+  pair.server.setHostKey(&other);
+  pair.backToKexInit();
+  EXPECT_EQ(disconnectOf([&] { pair.exchange(); }, kHostKeyNotVerifiable), "host key changed");
+  EXPECT_EQ(pair.client.hostKeyBlob(), firstBlob);
+  EXPECT_EQ(hex(pair.client.exchangeHash()), firstH);
+  EXPECT_EQ(pair.client.inputState(), SSH::TransportState::kInKexInitReceived);
+
+  // The same key again is a plain rekey.
+  pair.server.setHostKey(&dsaHostKey());
+  pair.backToKexInit();
+  EXPECT_NO_THROW(pair.exchange());
+  EXPECT_EQ(pair.client.hostKeyBlob(), firstBlob);
+  EXPECT_NE(hex(pair.client.exchangeHash()), firstH);
+}
+
 // A reply made by hand with an RSA host key, so a test can choose every
 // part of it: f and K from a known exponent, H from the independently
 // checked exchangeHash, the signature from the dependency's PKCS #1 signer.
@@ -447,6 +473,45 @@ TEST(KEX_DH, NegotiationChecks) {
                            kKeyExchangeFailed),
               c.error)
         << c.what;
+  }
+}
+
+// The host is told what the peer offered in the list that failed; the
+// description on the wire stays the fixed text.
+TEST(KEX_DH, NegotiationFailureNamesThePeersOffer) {
+  struct Case {
+    std::function<void(SSH::KexInit& server)> change;
+    bool atServer;
+    const char* detail;
+  };
+  const Case cases[] = {
+      {[](SSH::KexInit& s) { s.kexAlgorithms = "curve25519-sha256"; }, false,
+       "server offers curve25519-sha256"},
+      {[](SSH::KexInit& s) { s.serverHostKeyAlgorithms = "ssh-ed25519,rsa-sha2-512"; }, false,
+       "server offers ssh-ed25519,rsa-sha2-512"},
+      {[](SSH::KexInit& s) {
+         s.encryptionAlgorithmsServerToClient = "aes128-ctr,chacha20-poly1305@openssh.com";
+       },
+       false, "server offers aes128-ctr,chacha20-poly1305@openssh.com"},
+      {[](SSH::KexInit& s) { s.macAlgorithmsClientToServer = "hmac-sha2-256"; }, false,
+       "server offers hmac-sha2-256"},
+      {[](SSH::KexInit& s) { s.compressionAlgorithmsClientToServer = "zlib@openssh.com"; }, false,
+       "server offers zlib@openssh.com"},
+      {[](SSH::KexInit& s) { s.macAlgorithmsClientToServer = "hmac-sha2-256"; }, true,
+       "client offers hmac-sha1,hmac-md5"},
+  };
+  for (const Case& c : cases) {
+    SSH::KexInit server = offer(SSH::KEX_DH::kMethod, "ssh-dss");
+    c.change(server);
+    KexPair pair(offer(SSH::KEX_DH::kMethod, "ssh-rsa,ssh-dss"), server);
+    std::string detail = "<nothing thrown>";
+    try {
+      SSH::KEX_DH::checkNegotiatedAlgorithms(c.atServer ? pair.server : pair.client);
+    } catch (const SSH::CauseToDisconnect& e) {
+      detail = e.detail();
+      EXPECT_EQ(std::string(e.what()).find("offers"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(detail, c.detail);
   }
 }
 

@@ -113,6 +113,43 @@ TEST(SSHKeyBlobs, HostileKeyBlobsAreRefusedNotThrown) {
   }
 }
 
+// A correct signature by a key with an exponent past 64 bits is refused
+// like a forged one: checking it would cost as much as signing.
+TEST(SSHKeyBlobs, RsaExponentIsBoundedAndOdd) {
+  struct Case {
+    const char* exponent;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {"3", true},
+      {"65537", true},
+      {"18446744073709551557", true},  // the largest 64-bit prime
+      {"18446744073709551629", false},  // 2^64 + 13, 65 bits
+      {"340282366920938463463374607431768211507", false},  // 2^128 + 51
+  };
+  const std::string data = "exchange hash H";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.exponent);
+    CryptoPP::InvertibleRSAFunction key;
+    key.Initialize(sshtest::rng(), 1024, CryptoPP::Integer(c.exponent));
+    CryptoPP::ByteQueue blob;
+    SSH::encodeRsaPublicKeyBlob(key, blob);
+    const std::string signature = SSH::signRsa(key, bytePtr(data), data.size(), sshtest::rng());
+    EXPECT_EQ(SSH::verifyHostKeySignature(contents(blob), signature, bytePtr(data), data.size()),
+              c.accepted);
+  }
+  // Even, 1 and the n - 2 of the slow case never reach the arithmetic.
+  const CryptoPP::Integer n = sshtest::rsaKey().GetModulus();
+  const std::string signature = rsaSignatureBlob(data);
+  for (const CryptoPP::Integer& e : {CryptoPP::Integer(18), CryptoPP::Integer::One(), n - 2}) {
+    CryptoPP::ByteQueue q;
+    SSH::putStdString(q, "ssh-rsa");
+    SSH::putMPInt(q, e);
+    SSH::putMPInt(q, n);
+    EXPECT_FALSE(SSH::verifyHostKeySignature(contents(q), signature, bytePtr(data), data.size()));
+  }
+}
+
 TEST(SSHKeyBlobs, RsaSignatureWithoutLeadingZeroVerifies) {
   // Some signers send the signature number without its leading zero bytes;
   // find one such signature and check it is taken.

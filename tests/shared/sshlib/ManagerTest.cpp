@@ -193,6 +193,13 @@ TEST(ManagerTest, OutputHeldDuringOurRekeyIsBounded) {
     error = f.feedError(request);
   EXPECT_EQ(error, "too much output held during key exchange");
   EXPECT_TRUE(f.manager.isBroken());
+  // The answer cut off by the error does not swallow the DISCONNECT.
+  f.written();
+  f.manager.sendDisconnect(SSH::CauseToDisconnect(2, "too much output held during key exchange",
+                                                  "en"));
+  const auto out = f.written();
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].at(0), SSH::kMsgDisconnect);
 }
 
 }  // namespace

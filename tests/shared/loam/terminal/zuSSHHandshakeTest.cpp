@@ -64,6 +64,9 @@ TEST(SSHHandshake, DisconnectDuringTheHandshakeGives515) {
   EXPECT_FALSE(ssh.connect(kLoopback, "u", "p", 10000));
   server.join();
   EXPECT_EQ(ssh.status(), zuErrFailed);
+  std::string text;
+  EXPECT_EQ(ssh.lastError().format(text),
+            "connection disconnected. The server said: bye (SSH_DISCONNECT_BY_APPLICATION)");
   ASSERT_NE(ssh.session(), nullptr);
   EXPECT_EQ(ssh.session()->manager().disconnectReason(), 11u);
   EXPECT_EQ(ssh.session()->manager().disconnectDescription(), "bye");
