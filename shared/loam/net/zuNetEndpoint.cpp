@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "loam/base/zuTimer.h"
+#include "loam/net/zuReadDeadline.h"
 
 zuNetEndpoint::zuNetEndpoint(zuEvent* stopEvent, u32 timeout)
     : timeout_(timeout),
@@ -83,62 +83,70 @@ u16 zuNetEndpoint::readSome(void* buffer, u32* count) {
 u16 zuNetEndpoint::read(void* buffer, u32 count) {
   if (count == 0) return 0;
   u8* const out = static_cast<u8*>(buffer);
-  u32 done = count;
-  u16 status = readSome(out, &done);
-  if (status != 0 || done == count) return status;
-
+  u32 done = 0;
+  // Bytes already here need no clock (a byte at a time is the common case).
+  if (unreadCount() != 0) {
+    done = count;
+    const u16 status = readSome(out, &done);
+    if (status != 0 || done == count) return status;
+  }
   const u32 saved = timeout_;
-  const zuTimer timer;
+  zuReadDeadline deadline(saved);
+  u16 status = 0;
   while (done < count) {
+    // Each wait of the transport gets what is left of the whole call's time.
+    if (unreadCount() == 0) {
+      u32 wait = 0;
+      if (!deadline.nextReceive(wait)) {
+        status = zuErrTimeout;
+        break;
+      }
+      timeout_ = wait;
+    }
     u32 got = count - done;
     status = readSome(out + done, &got);
-    if (status != 0) {
-      timeout_ = saved;
-      return status;
-    }
+    if (status != 0) break;
     done += got;
-    // An unlimited time-out stays unlimited; a finite one shrinks to what is
-    // left, so each wait of the transport is bounded by the whole call's.
-    if (saved == kNoTimeout) continue;
-    const u32 elapsed = timer.elapsed();
-    if (elapsed > saved) {
-      timeout_ = saved;
-      return done < count ? zuErrTimeout : 0;
-    }
-    timeout_ = saved - elapsed;
   }
   timeout_ = saved;
-  return 0;
+  return status;
+}
+
+u16 zuNetEndpoint::readByte(u8& byte, zuReadDeadline& deadline) {
+  // A byte already here is delivered whatever the clock says.
+  if (unreadCount() != 0) return read(&byte, 1);
+  u32 wait = 0;
+  if (!deadline.nextReceive(wait)) return zuErrTimeout;
+  const u32 saved = timeout_;
+  timeout_ = wait;
+  const u16 status = read(&byte, 1);
+  timeout_ = saved;
+  return status;
 }
 
 u16 zuNetEndpoint::readLine(char* buffer, u32* length) {
+  zuReadDeadline deadline(timeout_);
+  return readLine(buffer, length, deadline);
+}
+
+u16 zuNetEndpoint::readLine(char* buffer, u32* length, zuReadDeadline& deadline) {
   const u32 size = *length;
   *length = 0;
   // No room even for the terminating NUL.
   if (buffer == nullptr || size == 0) return zuErrFailed;
 
-  const u32 saved = timeout_;
-  const zuTimer timer;
   u32 stored = 0;
   u16 status = 0;
   for (;;) {
-    if (saved != kNoTimeout) timeout_ = saved - std::min(timer.elapsed(), saved);
     u8 byte = 0;
-    status = read(&byte, 1);
-    if (status != 0) break;
-    if (byte == '\n') break;
-    if (byte != '\r') {
-      if (size - stored < 2) break;  // the byte is dropped, the rest stays unread
-      buffer[stored++] = static_cast<char>(byte);
-    }
-    if (saved != kNoTimeout && timer.elapsed() > saved) {
-      status = zuErrTimeout;
-      break;
-    }
+    status = readByte(byte, deadline);
+    if (status != 0 || byte == '\n') break;
+    if (byte == '\r') continue;
+    if (size - stored < 2) break;  // the byte is dropped, the rest stays unread
+    buffer[stored++] = static_cast<char>(byte);
   }
   buffer[stored] = '\0';
   *length = stored;
-  timeout_ = saved;
   return status;
 }
 

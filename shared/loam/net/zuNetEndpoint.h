@@ -15,6 +15,7 @@
 #include "loam/platform/zuTypes.h"
 
 class zuEvent;
+class zuReadDeadline;
 
 class zuNetEndpoint {
  public:
@@ -41,7 +42,9 @@ class zuNetEndpoint {
   virtual u16 close() = 0;
 
   // Exactly count bytes within the time-out (258 when it runs out first).
-  // Restores the time-out on every exit.
+  // Bytes already received are delivered whatever the clock says; the
+  // time-out bounds only the waits (zuReadDeadline). Restores the time-out on
+  // every exit.
   virtual u16 read(void* buffer, u32 count);
   // Up to *count bytes (the room); *count receives how many were delivered,
   // which may be 0.
@@ -80,7 +83,14 @@ class zuNetEndpoint {
   // on entry and the number of bytes stored (a NUL follows them) on return.
   // Carriage returns are skipped. A line longer than the buffer ends early
   // with 0 and the rest of it stays unread. A buffer of size 0 gives 515.
+  // The time-out bounds the whole line as a zuReadDeadline does: a line
+  // whose bytes are already here is never cut by the clock.
   u16 readLine(char* buffer, u32* length);
+  // The same within a deadline the caller shares across several reads.
+  u16 readLine(char* buffer, u32* length, zuReadDeadline& deadline);
+  // One byte within the deadline: from the read buffer when it holds one,
+  // else from the transport while the deadline allows (258 when not).
+  u16 readByte(u8& byte, zuReadDeadline& deadline);
 
   // Big-endian values.
   u16 writeU16(u16 value);

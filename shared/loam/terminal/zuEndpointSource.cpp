@@ -4,6 +4,7 @@
 
 #include "loam/base/zuException.h"
 #include "loam/net/zuNetEndpoint.h"
+#include "loam/net/zuReadDeadline.h"
 
 namespace {
 
@@ -21,10 +22,13 @@ u32 zuEndpointSource::Pump2(u32 maxBytes, u32 maxTime, bool checkDelimiter,
   zuNetEndpoint& endpoint = requireEndpoint();
   endpoint.setTimeout(maxTime);
   if (maxBytes == 0) return 0;
+  // The time bounds the pump, not each byte: a peer that dribbles cannot
+  // stretch it.
+  zuReadDeadline deadline(maxTime);
   u32 count = 0;
   for (;;) {
     CryptoPP::byte byte = 0;
-    const u16 status = endpoint.read(&byte, 1);
+    const u16 status = endpoint.readByte(byte, deadline);
     if (status == zuErrTimeout) return count;
     if (status != 0) throw zuException(status, kReadError);
     ++count;

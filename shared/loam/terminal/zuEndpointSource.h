@@ -20,10 +20,11 @@ class zuEndpointSource : public CryptoPP::Source {
   zuEndpointSource(zuNetEndpoint* endpoint, CryptoPP::BufferedTransformation* attachment)
       : CryptoPP::Source(attachment), endpoint_(endpoint) {}
 
-  // Up to maxBytes, one byte per read, each read waiting at most maxTime
-  // ms; with checkDelimiter a byte equal to the delimiter ends the pump and
-  // is consumed without being passed on. A time-out ends it too. Returns the
-  // bytes taken.
+  // Up to maxBytes, one byte per read, within maxTime ms for the whole pump
+  // (as a zuReadDeadline bounds it: bytes already received are taken, no
+  // wait past the time); with checkDelimiter a byte equal to the delimiter
+  // ends the pump and is consumed without being passed on. A time-out ends
+  // it too. Returns the bytes taken.
   u32 Pump2(u32 maxBytes, u32 maxTime, bool checkDelimiter, CryptoPP::byte delimiter);
   // Everything that arrives within ms (only the first read waits, later ones
   // take what has already arrived), in pieces of up to kReadPiece bytes, at

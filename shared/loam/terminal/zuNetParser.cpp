@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "loam/base/zuException.h"
-#include "loam/base/zuTimer.h"
+#include "loam/net/zuReadDeadline.h"
 
 namespace {
 
@@ -60,11 +60,14 @@ u16 zuNetParser::discardInput() {
   if (endpoint_ == nullptr) return zuErrFailed;
   endpoint_->setTimeout(0);
   char scrap[1024];
-  for (;;) {
+  // A peer that sends faster than we drop would otherwise keep us here.
+  for (u32 dropped = 0; dropped < kMaxDiscard;) {
     u32 got = sizeof scrap;
     const u16 status = endpoint_->readSome(scrap, &got);
     if (status != 0 || got == 0) return status;
+    dropped += got;
   }
+  return 0;
 }
 
 u16 zuNetParser::sendCommand(const char* format, ...) {
@@ -88,19 +91,15 @@ u16 zuNetParser::sendCommand(const char* format, ...) {
 }
 
 u16 zuNetParser::readReply() {
-  const zuTimer timer;
+  if (endpoint_ == nullptr) throw zuException(zuErrFailed, "");
+  // One deadline for all lines: a peer that keeps sending continuation lines
+  // cannot hold the reply open past its time.
+  zuReadDeadline deadline(replyTimeout_);
   int code = -1;
   char line[kLineSize];
   for (;;) {
-    u32 left = 0;
-    if (replyTimeout_ == zuNetEndpoint::kNoTimeout) {
-      left = replyTimeout_;
-    } else {
-      const u32 elapsed = timer.elapsed();
-      left = elapsed < replyTimeout_ ? replyTimeout_ - elapsed : 0;
-    }
     u32 length = sizeof line;
-    raiseIfFailed(readLine(left, line, &length));
+    raiseIfFailed(endpoint_->readLine(line, &length, deadline));
     const int lineCode = leadingCode(line, length);
     if (code < 0) {
       if (lineCode < 0) continue;  // not a reply line

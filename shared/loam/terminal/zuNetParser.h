@@ -17,6 +17,8 @@ class zuNetParser {
   static constexpr u32 kLineSize = 512;
   // The longest command text (room for "\r\n" and the NUL).
   static constexpr u32 kMaxCommand = kLineSize - 3;
+  // The most discardInput drops in one call.
+  static constexpr u32 kMaxDiscard = 1u << 20;
 
   zuNetParser() = default;
   zuNetParser(const zuNetParser&) = delete;
@@ -43,7 +45,8 @@ class zuNetParser {
   // The text and "\r\n" / the text alone, flushed; failures raised.
   void sendLine(const char* text);
   void sendText(const char* text);
-  // Drops whatever has already arrived; the last read's status.
+  // Drops whatever has already arrived, at most kMaxDiscard bytes (the
+  // rest stays for later); the last read's status.
   u16 discardInput();
 
   // Formats the command printf-style, sends it with "\r\n" and returns the
@@ -52,8 +55,11 @@ class zuNetParser {
   // raised with their status.
   u16 sendCommand(const char* format, ...) __attribute__((format(printf, 2, 3)));
   // Reads the lines of one reply within the reply time-out and returns its
-  // code (that of its first line). Lines before the first reply line that do
-  // not begin with three digits are skipped. Failures are raised.
+  // code (that of its first line). The time-out bounds the whole reply, as a
+  // zuReadDeadline does: lines already received are read even when it has
+  // run out, nothing is waited for after it. Lines before the first reply
+  // line that do not begin with three digits are skipped. Failures are
+  // raised.
   u16 readReply();
 
  protected:

@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <streambuf>
 
 #include "loam/base/zuException.h"
+#include "loam/net/zuReadDeadline.h"
 #include "loam/net/zuTCPEndpoint.h"
-#include <streambuf>
 
 namespace {
 
@@ -135,13 +136,23 @@ u16 zuTelnet::receive(std::ostream* out, u32 stopByte, bool noWait) {
     return zuErrFailed;
   }
   ep->setTimeout(noWait ? 0 : timeout());
+  // One deadline for the whole call, and every byte counted, negotiation
+  // included: a subnegotiation that never ends, dribbled or flooded, must
+  // end the call like data that never ends. Without waiting, each byte is a
+  // poll of its own until one finds nothing; the count bounds a flood.
+  zuReadDeadline deadline(timeout());
+  std::size_t taken = 0;
   try {
     for (;;) {
       u8 byte = 0;
-      const u16 status = ep->read(&byte, 1);
+      const u16 status = noWait ? ep->read(&byte, 1) : ep->readByte(byte, deadline);
       if (status != 0) {
         setStatus(status);
         return noWait && status == zuErrTimeout ? 0 : status;
+      }
+      if (++taken > kMaxReceivedText) {
+        setStatus(zuErrFailed);
+        return zuErrFailed;
       }
       if (feed(byte, out, stopByte)) {
         setStatus(0);

@@ -23,8 +23,9 @@ class zuEvent;
 class zuTelnet : public zuNetParser {
  public:
   static constexpr u16 kDefaultPort = 23;
-  // Most text receiveString gathers before it gives up (515): a server that
-  // never sends the stop byte must not grow us without bound.
+  // Most bytes one receive takes in, negotiation included, and most text
+  // receiveString gathers, before they give up (515): a server that never
+  // sends the stop byte must not grow us or keep us busy without bound.
   static constexpr std::size_t kMaxReceivedText = 1u << 20;
 
   // Telnet commands (RFC 854) and the options the client treats specially.
@@ -75,9 +76,13 @@ class zuTelnet : public zuNetParser {
   // The text with its bytes 255 doubled, then "\r\n", flushed.
   virtual u16 send(const char* text);
   // Received data onto out (when given) until the stop byte has been put
-  // there (a value above 255 means none), a Go Ahead, or a read fails. Each
-  // byte waits at most the reply time-out, or not at all with noWait, where a
-  // time-out then gives 0 (the status stays 258).
+  // there (a value above 255 means none), a Go Ahead, or a read fails. The
+  // reply time-out bounds the whole call, as a zuReadDeadline does: bytes
+  // already received are taken even when it has run out, nothing is waited
+  // for after it, and bytes of negotiation count as much as data. With
+  // noWait nothing is waited for: it takes bytes until a read finds none,
+  // and that time-out gives 0 (the status stays 258). More than
+  // kMaxReceivedText bytes in one call give 515.
   virtual u16 receive(std::ostream* out, u32 stopByte, bool noWait);
   // receive (the virtual one) collected into a text; assigned to out when the
   // status is 0 or 258.

@@ -170,12 +170,21 @@ TEST_F(zuNetEndpointTest, ReadCollectsExactlyAndRestoresItsTimeOut) {
        0,
        "abcd",
        {1000, 1000, 700}},
+      // Past the time one receive that does not wait is still made; bytes on
+      // their way are taken, and no receive follows it.
       {"time runs out with bytes missing",
        1000,
-       {{"ab", 0, 0}, {nullptr, 0, 1500}, {"c", 0, 0}, {"d", 0, 0}},
+       {{"a", 0, 0}, {nullptr, 0, 1500}, {"b", 0, 0}, {"c", 0, 0}, {"d", 0, 0}},
        zuErrTimeout,
        "abc",
-       {1000, 1000}},
+       {1000, 1000, 0}},
+      {"the receive that does not wait finds nothing",
+       1000,
+       {{"ab", 0, 0}, {nullptr, 0, 1500}, {"c", 0, 0}, {nullptr, zuErrTimeout, 0}},
+       zuErrTimeout,
+       "abc",
+       {1000, 1000, 0}},
+      {"a poll takes what has arrived", 0, {{nullptr, 0, 5}, {"abcd", 0, 0}}, 0, "abcd", {0}},
       {"time runs out as the last byte comes",
        1000,
        {{"ab", 0, 0}, {nullptr, 0, 1500}, {"cd", 0, 0}},
@@ -262,21 +271,95 @@ TEST_F(zuNetEndpointTest, ReadLineWithNoRoomReadsNothing) {
   EXPECT_TRUE(endpoint.receiveTimeouts().empty());
 }
 
-TEST_F(zuNetEndpointTest, ReadLineTimesOutAcrossBytesAndRestoresItsTimeOut) {
-  zuScriptedEndpoint endpoint(nullptr, 100);
-  endpoint.addBytes("a");
-  endpoint.addAction(advance(60));
-  endpoint.addBytes("b");
-  endpoint.addAction(advance(60));
-  endpoint.addBytes("cd\n");
-  char buffer[16];
-  u32 length = sizeof buffer;
-  EXPECT_EQ(endpoint.readLine(buffer, &length), zuErrTimeout);
-  EXPECT_STREQ(buffer, "abc");
-  EXPECT_EQ(length, 3u);
-  // Each byte waits only for what is left of the whole line's time.
-  EXPECT_EQ(endpoint.receiveTimeouts(), (std::vector<u32>{100, 100, 40}));
-  EXPECT_EQ(endpoint.timeout(), 100u);
+// A line's time-out bounds the waits, never the bytes already here: the
+// clock moves only inside the transport's receives (the script's actions).
+TEST_F(zuNetEndpointTest, ReadLineTimeOutBoundsOnlyTheWaits) {
+  struct Step {
+    const char* bytes;  // null: a status, or a clock step when advance is set
+    u16 status;
+    u64 advance;
+  };
+  struct Case {
+    const char* name;
+    u32 timeout;
+    std::vector<Step> script;
+    u16 result;
+    const char* line;
+    const char* unread;
+    std::vector<u32> transportTimeouts;
+  };
+  const Case cases[] = {
+      // The clock passes the time-out while the rest of the line arrives in
+      // one piece: the whole line, not its first byte with 258.
+      {"rest of the line already here",
+       100,
+       {{"a", 0, 0}, {nullptr, 0, 60}, {"b", 0, 0}, {nullptr, 0, 60}, {"cd\r\nnext\n", 0, 0}},
+       0,
+       "abcd",
+       "next\n",
+       {100, 100, 40}},
+      // A poll: the tick moving during the one receive must not cut the line.
+      {"poll with the tick moving",
+       0,
+       {{nullptr, 0, 5}, {"next\r\nmore\n", 0, 0}},
+       0,
+       "next",
+       "more\n",
+       {0}},
+      {"poll that finds nothing",
+       0,
+       {{nullptr, zuErrTimeout, 0}, {"late\n", 0, 0}},
+       zuErrTimeout,
+       "",
+       "late\n",
+       {0}},
+      // A peer that dribbles: after the time is up one receive that does not
+      // wait, then 258, with the next bytes left unread.
+      {"dribbled line ends",
+       100,
+       {{"a", 0, 0},
+        {nullptr, 0, 60},
+        {"b", 0, 0},
+        {nullptr, 0, 60},
+        {"c", 0, 0},
+        {"d", 0, 0},
+        {"e\n", 0, 0}},
+       zuErrTimeout,
+       "abcd",
+       "e\n",
+       {100, 100, 40, 0}},
+      // Carriage returns are stored nowhere, so only the clock can end them.
+      {"carriage returns after the time",
+       100,
+       {{nullptr, 0, 150}, {"\r\r", 0, 0}, {"\r", 0, 0}, {"\r\n", 0, 0}},
+       zuErrTimeout,
+       "",
+       "\r\n",
+       {100, 0}},
+  };
+  for (const Case& c : cases) {
+    zuScriptedEndpoint endpoint(nullptr, c.timeout);
+    for (const Step& s : c.script) {
+      if (s.bytes)
+        endpoint.addBytes(s.bytes);
+      else if (s.advance)
+        endpoint.addAction(advance(s.advance));
+      else
+        endpoint.addStatus(s.status);
+    }
+    char buffer[16];
+    u32 length = sizeof buffer;
+    EXPECT_EQ(endpoint.readLine(buffer, &length), c.result) << c.name;
+    EXPECT_STREQ(buffer, c.line) << c.name;
+    EXPECT_EQ(length, std::strlen(c.line)) << c.name;
+    EXPECT_EQ(endpoint.receiveTimeouts(), c.transportTimeouts) << c.name;
+    EXPECT_EQ(endpoint.timeout(), c.timeout) << c.name;
+    endpoint.setTimeout(zuNetEndpoint::kNoTimeout);
+    std::string rest;
+    char byte;
+    while (endpoint.read(&byte, 1) == 0) rest += byte;
+    EXPECT_EQ(rest, c.unread) << c.name;
+  }
 }
 
 TEST_F(zuNetEndpointTest, NumbersTravelBigEndian) {

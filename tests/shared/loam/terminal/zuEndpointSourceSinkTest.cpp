@@ -8,8 +8,10 @@
 
 #include "loam/base/zuException.h"
 #include "loam/net/zuScriptedEndpoint.h"
+#include "loam/platform/zuPlatformTime.h"
 #include "loam/terminal/zuEndpointSink.h"
 #include "loam/terminal/zuEndpointSource.h"
+#include "support/TimeTestSupport.h"
 
 namespace {
 
@@ -100,6 +102,29 @@ TEST(EndpointSource, Pump2StopsAtTheDelimiterWithoutPassingItOn) {
   endpoint.setEndStatus(zuErrTimeout);
   EXPECT_EQ(source.Pump2(100, 500, false, 0), 2u);
   EXPECT_EQ(source.Pump2(0, 500, false, 0), 0u);
+}
+
+// The clock moves only inside the script's receives.
+using EndpointSourceClock = tw::test::ClockSeamTest;
+
+TEST_F(EndpointSourceClock, Pump2TimeBoundsThePumpNotEachByte) {
+  u64 tick = 100000;
+  zuPlatform::setFixedTickForTest(tick);
+  zuScriptedEndpoint endpoint;
+  // One byte every 200 ms, each well within the pump's 500 ms.
+  for (int i = 0; i < 20; ++i) {
+    endpoint.addAction([&tick] {
+      tick += 200;
+      zuPlatform::setFixedTickForTest(tick);
+    });
+    endpoint.addBytes("x");
+  }
+  auto* out = new PutRecorder;
+  zuEndpointSource source(&endpoint, out);
+  // 200, 400, 600 ms: the time is up; one receive that does not wait, then
+  // the pump ends with what it took.
+  EXPECT_EQ(source.Pump2(100, 500, false, 0), 4u);
+  EXPECT_EQ(endpoint.receiveTimeouts(), (std::vector<u32>{500, 300, 100, 0}));
 }
 
 TEST(EndpointSource, Failures) {

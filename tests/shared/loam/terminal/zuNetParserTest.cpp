@@ -3,15 +3,20 @@
 // (pyftpdlib) servers.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
+#include <vector>
 
 #include "PeerProcess.h"
 #include "loam/base/zuException.h"
 #include "loam/net/zuScriptedEndpoint.h"
 #include "loam/net/zuTCPEndpoint.h"
+#include "loam/platform/zuPlatformTime.h"
 #include "loam/terminal/zuNetParser.h"
 #include "support/ExternalTool.h"
+#include "support/TimeTestSupport.h"
 
 namespace {
 
@@ -43,6 +48,9 @@ struct ReplyCase {
   // The line that the reply must leave unread.
   const char* next;
 };
+
+// A failure names its case, not the struct's raw bytes.
+void PrintTo(const ReplyCase& c, std::ostream* os) { *os << c.name; }
 
 class ReplyFraming : public ::testing::TestWithParam<ReplyCase> {};
 
@@ -106,6 +114,67 @@ TEST(NetParser, ReplyTimeoutCoversTheWholeReply) {
   for (u32 t : script.receiveTimeouts()) EXPECT_LE(t, 5000u);
 }
 
+// The clock moves only inside the script's receives.
+class NetParserClock : public tw::test::ClockSeamTest {
+ protected:
+  void SetUp() override {
+    ClockSeamTest::SetUp();
+    zuPlatform::setFixedTickForTest(tick_);
+  }
+  std::function<void()> advance(u64 ms) {
+    return [this, ms] {
+      tick_ += ms;
+      zuPlatform::setFixedTickForTest(tick_);
+    };
+  }
+  u64 tick_ = 100000;
+};
+
+TEST_F(NetParserClock, ReplyThatKeepsComingEndsAtItsTimeOut) {
+  zuScriptedEndpoint script;
+  script.addBytes("250-first\r\n");
+  script.addAction(advance(150));
+  // Continuation lines as fast as they are read; a poll per line would
+  // read them all.
+  for (int i = 0; i < 1000; ++i) script.addBytes("250-more\r\n");
+  script.addBytes("250 end\r\n");
+  TestParser parser(&script);
+  parser.setTimeout(100);
+  try {
+    parser.readReply();
+    FAIL() << "the reply outlived its time-out";
+  } catch (const zuException& e) {
+    EXPECT_EQ(e.code(), zuErrTimeout);
+  }
+  // Past the time: what had arrived, one receive that does not wait, no more.
+  EXPECT_EQ(script.receiveTimeouts(), (std::vector<u32>{100, 100, 0}));
+}
+
+TEST_F(NetParserClock, ReplyAlreadyHereIsReadWhenTheTimeIsUp) {
+  zuScriptedEndpoint script;
+  script.addBytes("250-first\r\n");
+  script.addAction(advance(150));
+  script.addBytes("250-second\r\n250 last\r\nnext\r\n");
+  TestParser parser(&script);
+  parser.setTimeout(100);
+  EXPECT_EQ(parser.readReply(), 250);
+  char line[512];
+  u32 length = sizeof line;
+  EXPECT_EQ(parser.readLine(0, line, &length), 0);
+  EXPECT_STREQ(line, "next");
+}
+
+TEST(NetParser, DiscardInputStopsAtItsLimit) {
+  zuScriptedEndpoint script;
+  // A peer that floods faster than it is dropped.
+  const std::string piece(zuNetEndpoint::kDefaultBufferSize, 'z');
+  const u32 pieces = zuNetParser::kMaxDiscard / zuNetEndpoint::kDefaultBufferSize + 2;
+  for (u32 i = 0; i < pieces; ++i) script.addBytes(piece);
+  TestParser parser(&script);
+  EXPECT_EQ(parser.discardInput(), 0);
+  EXPECT_FALSE(script.scriptDone());
+}
+
 TEST(NetParser, SendCommandSendsOneLineAndReadsTheReply) {
   zuScriptedEndpoint script;
   script.addBytes("250 OK\r\n");
@@ -118,6 +187,8 @@ struct RefusedCommand {
   const char* name;
   std::string argument;
 };
+
+void PrintTo(const RefusedCommand& c, std::ostream* os) { *os << c.name; }
 
 class CommandRefused : public ::testing::TestWithParam<RefusedCommand> {};
 

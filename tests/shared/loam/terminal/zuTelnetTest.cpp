@@ -3,14 +3,22 @@
 // systemd-socket-activate with a fixed login program.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
 #include <memory>
+#include <ostream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "PeerProcess.h"
 #include "loam/net/zuScriptedEndpoint.h"
 #include "loam/net/zuTCPEndpoint.h"
+#include "loam/platform/zuPlatformTime.h"
 #include "loam/terminal/zuTelnet.h"
+#include "support/ExternalTool.h"
+#include "support/TestSupport.h"
+#include "support/TimeTestSupport.h"
 
 namespace {
 
@@ -45,6 +53,8 @@ struct ReceiveCase {
   std::string output;
   std::string answered;
 };
+
+void PrintTo(const ReceiveCase& c, std::ostream* os) { *os << c.name; }
 
 class TelnetReceive : public ::testing::TestWithParam<ReceiveCase> {};
 
@@ -162,6 +172,118 @@ TEST(Telnet, ReceiveStatuses) {
     telnet.wire->setSendStatus(zuErrConnectionBroken);
     EXPECT_EQ(telnet.receive(nullptr, kNoStop, true), zuErrConnectionBroken);
   }
+}
+
+// The clock moves only inside the script's receives.
+class TelnetClock : public tw::test::ClockSeamTest {
+ protected:
+  void SetUp() override {
+    ClockSeamTest::SetUp();
+    zuPlatform::setFixedTickForTest(tick_);
+  }
+  // A script step that moves the clock on, then delivers the byte.
+  void addLateByte(zuScriptedEndpoint& wire, u64 ms, char byte) {
+    wire.addAction([this, ms] {
+      tick_ += ms;
+      zuPlatform::setFixedTickForTest(tick_);
+    });
+    wire.addBytes(std::string(1, byte));
+  }
+  u64 tick_ = 100000;
+};
+
+TEST_F(TelnetClock, EndlessSubnegotiationEndsAtTheTimeOut) {
+  ScriptedTelnet telnet;
+  telnet.setTimeout(1000);
+  telnet.wire->addBytes(bytes({255, 250, 24}));
+  // One byte every 200 ms; each alone is well within the time-out.
+  for (int i = 0; i < 100; ++i) addLateByte(*telnet.wire, 200, 'x');
+  std::string text = "old";
+  EXPECT_EQ(telnet.receiveString(text, '\n', false), zuErrTimeout);
+  EXPECT_EQ(text, "");
+  // Every wait got what was left of the one second, then one receive that
+  // does not wait.
+  EXPECT_EQ(telnet.wire->receiveTimeouts(), (std::vector<u32>{1000, 1000, 800, 600, 400, 200, 0}));
+}
+
+TEST_F(TelnetClock, BytesAlreadyHereAreTakenWhenTheTimeIsUp) {
+  ScriptedTelnet telnet;
+  telnet.setTimeout(1000);
+  addLateByte(*telnet.wire, 1500, 'a');
+  telnet.wire->addBytes("bc\nd");
+  std::string text;
+  EXPECT_EQ(telnet.receiveString(text, '\n', false), 0);
+  EXPECT_EQ(text, "abc\n");
+}
+
+TEST(Telnet, NegotiationBytesCountTowardTheLimit) {
+  for (const bool noWait : {false, true}) {
+    ScriptedTelnet telnet;
+    // A subnegotiation that never ends, then the line it hides: the limit
+    // ends the receive before the line.
+    telnet.wire->addBytes(bytes({255, 250, 24}) + std::string(zuTelnet::kMaxReceivedText, 'x'));
+    telnet.wire->addBytes(bytes({255, 240}) + "line\n");
+    std::string text = "old";
+    EXPECT_EQ(telnet.receiveString(text, '\n', noWait), zuErrFailed) << noWait;
+    EXPECT_EQ(text, "old") << noWait;
+    EXPECT_EQ(telnet.status(), zuErrFailed) << noWait;
+  }
+}
+
+// A raw-socket server that never ends its subnegotiation, in its own
+// process, reached over loopback.
+class HostileTelnetPeer : public ::testing::Test {
+ protected:
+  // Starts the peer in the mode and connects with the time-out.
+  bool start(const char* mode, zuTelnet& telnet, u32 timeout) {
+    peer_ = std::make_unique<PeerProcess>(std::vector<std::string>{
+        tw::test::kPython, tw::test::peerScriptDir() + "/telnet_hostile_peer.py", mode});
+    const auto line = peer_->waitForLine("PORT ");
+    if (!line) return false;
+    telnet.setPort(static_cast<u16>(std::stoi(line->substr(line->find(' ') + 1))));
+    return telnet.connect(zuIPAddress("127.0.0.1"), timeout);
+  }
+
+  // Runs the call and returns its duration in ms.
+  template <typename Call>
+  static long long timed(Call call) {
+    const auto begin = std::chrono::steady_clock::now();
+    call();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 begin)
+        .count();
+  }
+
+  std::unique_ptr<PeerProcess> peer_;
+};
+
+TEST_F(HostileTelnetPeer, DribbledSubnegotiationEndsWithTheTimeOut) {
+  zuTelnet telnet(nullptr);
+  ASSERT_TRUE(start("trickle", telnet, 1000)) << (peer_ ? peer_->output() : "");
+  std::string text = "old";
+  u16 status = 0;
+  const long long ms = timed([&] { status = telnet.receiveString(text, '\n', false); });
+  EXPECT_EQ(status, zuErrTimeout) << peer_->output();
+  EXPECT_EQ(text, "");
+  // The bound of a failure, not a speed target: before, the call ran as long
+  // as the peer kept sending.
+  EXPECT_LT(ms, tw::test::kFailBound.count());
+  RecordProperty("elapsed_ms", static_cast<int>(ms));
+  std::printf("dribbled subnegotiation ended after %lld ms\n", ms);
+}
+
+TEST_F(HostileTelnetPeer, FloodedSubnegotiationEndsAtTheLimit) {
+  zuTelnet telnet(nullptr);
+  // The time-out is not what may end this call.
+  ASSERT_TRUE(start("flood", telnet, static_cast<u32>(tw::test::kFailBound.count())))
+      << (peer_ ? peer_->output() : "");
+  std::string text = "old";
+  u16 status = 0;
+  const long long ms = timed([&] { status = telnet.receiveString(text, '\n', false); });
+  EXPECT_EQ(status, zuErrFailed) << peer_->output();
+  EXPECT_EQ(text, "old");
+  RecordProperty("elapsed_ms", static_cast<int>(ms));
+  std::printf("flooded subnegotiation ended after %lld ms\n", ms);
 }
 
 TEST(Telnet, SendDoublesIAC) {
