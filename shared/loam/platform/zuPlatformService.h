@@ -224,6 +224,19 @@ bool startService(ScHandle service, u32 argc, const char* const* argv);
 // or kServiceUserDefinedControl by the code.
 bool controlService(ScHandle service, u32 control, ServiceStatus* status);
 
+// One installed service as enumServicesStatusEx lists it.
+struct EnumServiceStatusProcess {
+  std::string serviceName;  // as created (its case kept)
+  std::string displayName;
+  ServiceStatusProcess status;
+};
+
+// Every installed service with its status, sorted by name without regard to
+// case, as EnumServicesStatusEx lists own-process services in any state (a
+// service marked for delete is listed until it goes). Needs
+// kScManagerEnumerateService.
+bool enumServicesStatusEx(ScHandle manager, std::vector<EnumServiceStatusProcess>& out);
+
 // 6 for a handle that is not open.
 bool closeServiceHandle(ScHandle handle);
 
