@@ -1,8 +1,8 @@
 // The agent installed with its own -i as the boot host finds it: started at
 // boot because its start type is automatic (its "tcpip" dependency met), and
 // sent the stop control when the host gets SIGTERM at shutdown.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>

@@ -18,6 +18,8 @@ using Clock = std::chrono::steady_clock;
 constexpr u32 kPollIntervalMs = 50;
 constexpr u32 kErrorServiceDependencyFail = 1068;
 constexpr u32 kErrorCircularDependency = 1059;
+// The message table's event whose text is its one insertion string.
+constexpr u32 kEventText = 109;
 
 // A service handle closed when it goes.
 class ScopedService {
@@ -38,9 +40,9 @@ class ScopedService {
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool sameName(const std::string& a, const std::string& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char x, char y) { return lowerAscii(x) == lowerAscii(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return lowerAscii(x) == lowerAscii(y);
+         });
 }
 
 // The index of the installed service of that name; services.size() when none.
@@ -75,13 +77,13 @@ zuServiceHost::~zuServiceHost() {
 void zuServiceHost::note(const std::string& line) {
   out_ << line << std::endl;
   const char* strings[] = {line.c_str()};
-  (void)zp::reportEvent(eventSource_, zp::kEventLogInformationType, 0, 109, 1, strings);
+  (void)zp::reportEvent(eventSource_, zp::kEventLogInformationType, 0, kEventText, 1, strings);
 }
 
 void zuServiceHost::failure(const std::string& line) {
   out_ << line << std::endl;
   const char* strings[] = {line.c_str()};
-  if (!zp::reportEvent(eventSource_, zp::kEventLogErrorType, 0, 109, 1, strings)) {
+  if (!zp::reportEvent(eventSource_, zp::kEventLogErrorType, 0, kEventText, 1, strings)) {
     out_ << "The event log did not take that line: error " << zp::getLastError() << "."
          << std::endl;
   }
@@ -112,7 +114,8 @@ bool zuServiceHost::loadServices(std::vector<Service>& out) {
     service.name = entry.serviceName;
     service.startType = buffer[0].startType;
     service.status = entry.status;
-    for (const char* p = buffer[0].dependencies; p && *p; p += std::char_traits<char>::length(p) + 1) {
+    for (const char* p = buffer[0].dependencies; p && *p;
+         p += std::char_traits<char>::length(p) + 1) {
       service.dependencies.emplace_back(p);
     }
     out.push_back(std::move(service));
@@ -256,8 +259,8 @@ zuServiceHost::Wait zuServiceHost::waitFor(zp::ScHandle handle, u32 wanted, Cloc
   }
 }
 
-bool zuServiceHost::sendStop(zp::ScHandle handle, const Service& service, Clock::time_point deadline,
-                             bool& stopped) {
+bool zuServiceHost::sendStop(zp::ScHandle handle, const Service& service,
+                             Clock::time_point deadline, bool& stopped) {
   stopped = false;
   for (;;) {
     zp::ServiceStatus status;
@@ -323,7 +326,8 @@ bool zuServiceHost::stopAll(std::chrono::milliseconds bound) {
       out_ << "Stopping " << service.name << "." << std::endl;
       bool stopped = false;
       if (Clock::now() >= deadline) {
-        failure(theService(service.name) + " was not sent the stop control: the host's stop bound (" +
+        failure(theService(service.name) +
+                " was not sent the stop control: the host's stop bound (" +
                 std::to_string(bound.count()) + " ms) had passed.");
         everyStopped = false;
       } else if (!sendStop(handle->get(), service, deadline, stopped)) {

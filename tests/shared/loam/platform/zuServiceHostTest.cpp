@@ -83,10 +83,10 @@ class ServiceHostTest : public tw::test::PlatformRootTest {
   void install(const std::string& name, u32 startType, const std::string& image,
                const std::string& dependencies = std::string()) {
     const std::string block = dependencies.empty() ? std::string() : dependencies + '\0';
-    const zp::ScHandle h = zp::createService(
-        manager_, name.c_str(), nullptr, zp::kServiceAllAccess, zp::kServiceWin32OwnProcess,
-        startType, zp::kServiceErrorNormal, image.c_str(), block.empty() ? nullptr : block.data(),
-        nullptr);
+    const zp::ScHandle h =
+        zp::createService(manager_, name.c_str(), nullptr, zp::kServiceAllAccess,
+                          zp::kServiceWin32OwnProcess, startType, zp::kServiceErrorNormal,
+                          image.c_str(), block.empty() ? nullptr : block.data(), nullptr);
     ASSERT_NE(h, zp::kScHandleNone) << name << ": " << zp::getLastError();
     zp::closeServiceHandle(h);
     created_.push_back(name);
@@ -205,7 +205,8 @@ TEST_F(ServiceHostTest, ExitStatusSaysThatAServiceDidNotStop) {
   EXPECT_EQ(tw::test::readFile(work("Tw Stops.stopped")), "stop control\n");
   EXPECT_EQ(status("Tw Stops").currentState, zp::kServiceStopped);
   EXPECT_EQ(status("Tw Hangs").currentState, zp::kServiceStopPending);
-  EXPECT_TRUE(contains(hostErrors(), "The Tw Hangs service did not stop within its wait hint (200 ms)"));
+  EXPECT_TRUE(
+      contains(hostErrors(), "The Tw Hangs service did not stop within its wait hint (200 ms)"));
   EXPECT_NE(hostErr().find("Not every service stopped."), std::string::npos);
 }
 

@@ -91,7 +91,8 @@ void writeFileAtomically(const std::string& name, const std::string& text) {
 // Each dependency of this service with its state right now, one "name=state" a line.
 void recordDependencies() {
   const zp::ScHandle manager = zp::openScManager(zp::kScManagerConnect);
-  const zp::ScHandle self = zp::openService(manager, g_serviceName.c_str(), zp::kServiceQueryConfig);
+  const zp::ScHandle self =
+      zp::openService(manager, g_serviceName.c_str(), zp::kServiceQueryConfig);
   u32 needed = 0;
   (void)zp::queryServiceConfig(self, nullptr, 0, &needed);
   std::vector<zp::QueryServiceConfig> buffer(needed / sizeof(zp::QueryServiceConfig) + 1);
@@ -118,7 +119,8 @@ void handler(u32 control) {
     for (;;) ::pause();
   }
   if (control == zp::kServiceControlStop) {
-    if (processFlag("boot-record")) writeFileAtomically(g_serviceName + ".stopped", "stop control\n");
+    if (processFlag("boot-record"))
+      writeFileAtomically(g_serviceName + ".stopped", "stop control\n");
     if (const std::string hang = processOption("stop-hangs"); !hang.empty()) {
       std::lock_guard<std::mutex> lock(g_statusLock);
       g_status.currentState = zp::kServiceStopPending;
