@@ -31,20 +31,20 @@ bool onSignal(u32) {
 }
 
 int boot() {
-  zp::OwnedHandle stopEvent(zp::createEvent());
-  if (!stopEvent.valid()) {
+  // Lives as long as the process: the signal thread may set it until the very end.
+  g_stopEvent = zp::createEvent();
+  if (!zp::isValidHandle(g_stopEvent)) {
     std::cerr << "No stop event: error " << zp::getLastError() << "." << std::endl;
     return kExitStopFailed;
   }
-  g_stopEvent = stopEvent.get();
   if (!zp::setConsoleCtrlHandler(onSignal, true)) {
     std::cerr << "No signal handler: error " << zp::getLastError() << "." << std::endl;
     return kExitStopFailed;
   }
-  zuServiceHost host(std::cerr, stopEvent.get());
+  zuServiceHost host(std::cerr, g_stopEvent);
   const u32 failed = host.boot();
   std::cerr << "Boot done: " << failed << " service(s) failed to start." << std::endl;
-  const zp::Handle waitOn[] = {stopEvent.get()};
+  const zp::Handle waitOn[] = {g_stopEvent};
   while (zp::waitForAny(waitOn, zp::kWaitForever) != 0) {
   }
   std::cerr << "Stop requested: stopping every running service." << std::endl;
