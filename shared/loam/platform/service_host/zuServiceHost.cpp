@@ -239,11 +239,13 @@ bool zuServiceHost::startOne(const Service& service) {
 zuServiceHost::Wait zuServiceHost::waitFor(zp::ScHandle handle, u32 wanted, Clock::time_point end,
                                            bool interruptible, zp::ServiceStatus& last) {
   if (!zp::queryServiceStatus(handle, &last)) return Wait::kFailed;
-  auto stepEnd = Clock::now() + std::chrono::milliseconds(stepWaitMs(last));
+  // The latest wait hint counts from the service's last progress.
+  auto progress = Clock::now();
   for (;;) {
     if (last.currentState == wanted) return Wait::kReached;
     if (last.currentState == zp::kServiceStopped) return Wait::kStopped;
     const auto now = Clock::now();
+    const auto stepEnd = progress + std::chrono::milliseconds(stepWaitMs(last));
     if (now >= std::min(stepEnd, end)) return Wait::kTimedOut;
     if (interruptible && zp::isValidHandle(stopEvent_)) {
       if (zp::waitForOne(stopEvent_, kPollIntervalMs)) return Wait::kInterrupted;
@@ -253,7 +255,7 @@ zuServiceHost::Wait zuServiceHost::waitFor(zp::ScHandle handle, u32 wanted, Cloc
     zp::ServiceStatus next;
     if (!zp::queryServiceStatus(handle, &next)) return Wait::kFailed;
     if (next.checkPoint != last.checkPoint || next.currentState != last.currentState) {
-      stepEnd = Clock::now() + std::chrono::milliseconds(stepWaitMs(next));
+      progress = Clock::now();
     }
     last = next;
   }
@@ -279,10 +281,22 @@ bool zuServiceHost::sendStop(zp::ScHandle handle, const Service& service,
         stopped = true;
         return true;
       }
-      // Still starting: it takes the control once it runs.
-      if (status.currentState == zp::kServiceStartPending && Clock::now() < deadline) {
-        zp::sleepFor(kPollIntervalMs);
-        continue;
+      if (status.currentState == zp::kServiceStartPending) {
+        // Still starting: it takes the control once it runs, if it gets there in time.
+        switch (waitFor(handle, zp::kServiceRunning, deadline, false, status)) {
+          case Wait::kReached:
+            continue;
+          case Wait::kStopped:
+            stopped = true;
+            return true;
+          case Wait::kTimedOut:
+            failure(theService(service.name) + " was still starting past its wait hint (" +
+                    std::to_string(stepWaitMs(status)) + " ms) and did not take the stop control.");
+            return false;
+          case Wait::kInterrupted:
+          case Wait::kFailed:
+            break;
+        }
       }
     }
     failure(theService(service.name) + " did not take the stop control: error " +

@@ -10,9 +10,9 @@
 // dependents before the services they depend on, and waits until each reports
 // STOPPED.
 //
-// A wait for a pending service lasts its wait hint (the stand-in's wait
-// bound, 30 s, when it gives none or more), renewed whenever its check point
-// or state moves, as Windows waits. Every failure is reported to the event log
+// A pending service is waited for as long as its latest wait hint (the
+// stand-in's wait bound, 30 s, when it gives none or more), counted from the
+// last time its check point or state moved, as Windows waits. Every failure is reported to the event log
 // (source "Service Control Manager", event 109, error type) and as a line on
 // the host's output, and the other services go on; state changes are
 // information events and lines.

@@ -8,7 +8,10 @@
 //                              the state of each dependency at start, and
 //                              <name>.stopped from the stop handler),
 //                              running-after=<ms> (stay start pending that
-//                              long), stop-hangs=<ms> (answer the stop with
+//                              long), start-hint=<ms> (the wait hint while
+//                              start pending), fail-start=<code> (report
+//                              STOPPED with that exit code instead of
+//                              RUNNING), stop-hangs=<ms> (answer the stop with
 //                              stop pending and that wait hint, never stop)
 //   no-dispatcher              never connects (writes no-dispatcher.pid in the
 //                              working folder, waits until killed)
@@ -177,8 +180,19 @@ void serviceMain(u32 argc, char** argv) {
   g_serviceName = mainArgs[0];
   g_statusHandle = zp::registerServiceCtrlHandler(argv[0], handler);
   if (g_statusHandle == zp::kServiceStatusHandleNone) return;
+  if (const std::string hint = processOption("start-hint"); !hint.empty()) {
+    std::lock_guard<std::mutex> lock(g_statusLock);
+    g_status.waitHint = static_cast<u32>(std::atoi(hint.c_str()));
+  }
   report(zp::kServiceStartPending);
   if (processFlag("boot-record")) recordDependencies();
+  if (const std::string code = processOption("fail-start"); !code.empty()) {
+    std::lock_guard<std::mutex> lock(g_statusLock);
+    g_status.currentState = zp::kServiceStopped;
+    g_status.win32ExitCode = static_cast<u32>(std::atoi(code.c_str()));
+    zp::setServiceStatus(g_statusHandle, &g_status);
+    return;
+  }
   if (const std::string delay = processOption("running-after"); !delay.empty()) {
     // A slow start: whoever waits for RUNNING must wait for this.
     std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(delay.c_str())));
