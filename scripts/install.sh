@@ -69,6 +69,8 @@ for dir in "$prefix" "$root" "$unit_dir"; do
     /*) ;;
     *) die "$dir is not an absolute path" ;;
   esac
+  # The paths go into the unit file as they are: nothing there to quote or escape.
+  [[ "$dir" =~ ^[A-Za-z0-9._/+-]+$ ]] || die "$dir: only letters, digits and ._/+- are taken"
 done
 [ "$root" != / ] || die "the platform root cannot be /"
 [ "$purge" -eq 0 ] || [ "$uninstall" -eq 1 ] || die "--purge goes with --uninstall"

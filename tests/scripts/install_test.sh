@@ -64,4 +64,6 @@ if bash "$src/scripts/install.sh" --prefix relative --no-systemctl --no-build >/
   fail "a relative prefix was taken"
 fi
 [ ! -e "$src/relative" ] || fail "a relative prefix was made"
+if run --prefix "$scratch/with space" >/dev/null; then fail "a prefix with a blank was taken"; fi
+[ ! -e "$scratch/with space" ] || fail "a prefix with a blank was made"
 echo "install and uninstall verified"
