@@ -23,12 +23,14 @@
 // stopped (exit code 1067), whatever became of its pid. Controls travel over
 // the service's Unix socket (mode 0600) and are answered with its status.
 //
-// Not reproduced: starting services at boot (the automatic start type is only
-// stored), the LocalSystem identity (a service runs as the user who started
-// it; the account is only stored), service ACLs and security descriptors (any
-// process that can write the platform root has every right), load-order
-// groups and tags, starting the services a service depends on, display-name
-// uniqueness, and share-process or driver services.
+// Starting the automatic services at boot, and stopping every service at
+// shutdown, is the boot host's (service_host/, run by systemd as root).
+// Not reproduced here: the LocalSystem identity (a service runs as the user
+// who started it; the account is only stored), service ACLs and security
+// descriptors (any process that can write the platform root has every
+// right), load-order groups and tags, starting the services a service depends
+// on when one is started by hand, display-name uniqueness, and share-process
+// or driver services.
 //
 // A start or delete waits at most 10 s for the service's start lock while
 // another process holds it, then fails with 1055 (database locked); a change
@@ -223,6 +225,19 @@ bool startService(ScHandle service, u32 argc, const char* const* argv);
 // wait bound. Needs kServiceStop, kServicePauseContinue, kServiceInterrogate
 // or kServiceUserDefinedControl by the code.
 bool controlService(ScHandle service, u32 control, ServiceStatus* status);
+
+// One installed service as enumServicesStatusEx lists it.
+struct EnumServiceStatusProcess {
+  std::string serviceName;  // as created (its case kept)
+  std::string displayName;
+  ServiceStatusProcess status;
+};
+
+// Every installed service with its status, sorted by name without regard to
+// case, as EnumServicesStatusEx lists own-process services in any state (a
+// service marked for delete is listed until it goes). Needs
+// kScManagerEnumerateService.
+bool enumServicesStatusEx(ScHandle manager, std::vector<EnumServiceStatusProcess>& out);
 
 // 6 for a handle that is not open.
 bool closeServiceHandle(ScHandle handle);

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -522,6 +523,35 @@ bool controlService(ScHandle service, u32 control, ServiceStatus* status) {
   std::memcpy(&reply, answer.data(), sizeof reply);
   *status = toStatus(reply.status);
   return reply.error == kErrorSuccess ? true : fail(reply.error);
+}
+
+bool enumServicesStatusEx(ScHandle manager, std::vector<EnumServiceStatusProcess>& out) {
+  ScEntry entry;
+  if (!lookupEntry(manager, true, kScManagerEnumerateService, entry)) return false;
+  out.clear();
+  const std::string folder = store::joinPath(
+      store::hiveFolder(), store::childFolder("", {"SYSTEM", "CurrentControlSet", "Services"}));
+  std::error_code ec;
+  std::filesystem::directory_iterator it(folder, ec);
+  if (ec) {
+    // No service was ever installed under this root.
+    return ec == std::errc::no_such_file_or_directory
+               ? true
+               : fail(errorFromErrno(ec.value(), kErrorAccessDenied));
+  }
+  for (; it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    const std::string escaped = it->path().filename().string();
+    // Leftovers of writers and the key's own file are not keys.
+    if (!store::isEscapedName(escaped) || !it->is_directory(ec)) continue;
+    ServiceConfig config;
+    if (loadConfig(escaped, config) != kErrorSuccess || reapIfMarked(escaped, config)) continue;
+    out.push_back({config.name, config.displayName, effectiveStatus(escaped)});
+  }
+  if (ec) return fail(errorFromErrno(ec.value(), kErrorGenFailure));
+  std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) {
+    return store::lowerAsciiCopy(a.serviceName) < store::lowerAsciiCopy(b.serviceName);
+  });
+  return true;
 }
 
 bool closeServiceHandle(ScHandle handle) {

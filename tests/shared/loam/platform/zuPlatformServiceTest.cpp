@@ -17,6 +17,7 @@
 
 #include "PlatformTestSupport.h"
 #include "loam/platform/zuPlatformError.h"
+#include "loam/platform/zuPlatformEventLog.h"
 #include "loam/platform/zuPlatformRegistry.h"
 #include "loam/platform/zuPlatformService.h"
 
@@ -490,6 +491,51 @@ TEST_F(ServiceTest, DeletedStoppedServiceGoesAtOnce) {
   EXPECT_EQ(zp::getLastError(), zp::kErrorServiceDoesNotExist);
   EXPECT_FALSE(zp::startService(h, 0, nullptr));
   EXPECT_EQ(zp::getLastError(), zp::kErrorServiceMarkedForDelete);
+}
+
+TEST_F(ServiceTest, EnumerationListsEveryServiceByNameWithItsState) {
+  std::vector<zp::EnumServiceStatusProcess> listed;
+  // An empty root has no services, and no database folder yet.
+  ASSERT_TRUE(zp::enumServicesStatusEx(manager_, listed)) << zp::getLastError();
+  EXPECT_TRUE(listed.empty());
+
+  ASSERT_NE(create("zeta", serviceImage()), zp::kScHandleNone);
+  const zp::ScHandle running = create("Alpha", serviceImage());
+  ASSERT_NE(running, zp::kScHandleNone);
+  ASSERT_NE(create("beta", serviceImage()), zp::kScHandleNone);
+  const pid_t pid = startRunning(running);
+  // A key under Services that is no service (the event log's) is not listed.
+  const zp::EventSourceHandle source = zp::registerEventSource("Tw Source");
+  zp::RegKey key = zp::kRegKeyNone;
+  ASSERT_EQ(zp::regCreateKeyEx(zp::kRegLocalMachine,
+                               "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application",
+                               zp::kKeyWrite, &key, nullptr),
+            zp::kErrorSuccess);
+  zp::regCloseKey(key);
+  zp::deregisterEventSource(source);
+
+  ASSERT_TRUE(zp::enumServicesStatusEx(manager_, listed)) << zp::getLastError();
+  ASSERT_EQ(listed.size(), 3u);
+  EXPECT_EQ(listed[0].serviceName, "Alpha");
+  EXPECT_EQ(listed[0].status.currentState, zp::kServiceRunning);
+  EXPECT_EQ(listed[0].status.processId, static_cast<u32>(pid));
+  EXPECT_EQ(listed[1].serviceName, "beta");
+  EXPECT_EQ(listed[1].status.currentState, zp::kServiceStopped);
+  EXPECT_EQ(listed[2].serviceName, "zeta");
+
+  // A deleted stopped service is gone from the list at once.
+  const zp::ScHandle beta = zp::openService(manager_, "beta", zp::kDelete);
+  ASSERT_TRUE(zp::deleteService(beta));
+  zp::closeServiceHandle(beta);
+  ASSERT_TRUE(zp::enumServicesStatusEx(manager_, listed));
+  EXPECT_EQ(listed.size(), 2u);
+
+  // The right to enumerate is needed.
+  const zp::ScHandle connectOnly = zp::openScManager(zp::kScManagerConnect);
+  EXPECT_FALSE(zp::enumServicesStatusEx(connectOnly, listed));
+  EXPECT_EQ(zp::getLastError(), zp::kErrorAccessDenied);
+  zp::closeServiceHandle(connectOnly);
+  stopAndWait(running);
 }
 
 TEST(ServiceImagePathTest, SplitsByTheWindowsRules) {

@@ -3,7 +3,16 @@
 //
 //   service [args...]          run under the dispatcher; writes <name>.report
 //                              in the working folder before it reports RUNNING;
-//                              its handler stalls for ever on control 201
+//                              its handler stalls for ever on control 201.
+//                              Among the args: boot-record (write <name>.deps,
+//                              the state of each dependency at start, and
+//                              <name>.stopped from the stop handler),
+//                              running-after=<ms> (stay start pending that
+//                              long), start-hint=<ms> (the wait hint while
+//                              start pending), fail-start=<code> (report
+//                              STOPPED with that exit code instead of
+//                              RUNNING), stop-hangs=<ms> (answer the stop with
+//                              stop pending and that wait hint, never stop)
 //   no-dispatcher              never connects (writes no-dispatcher.pid in the
 //                              working folder, waits until killed)
 //   query <name>               exit code: the service's state, 100 on failure
@@ -19,6 +28,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -56,11 +66,73 @@ void report(u32 state) {
 // A user control whose handler never returns.
 constexpr u32 kStallControl = 201;
 
+std::string g_serviceName;
+
+// The value of "<key>=<value>" among the process's arguments; empty when absent.
+std::string processOption(const std::string& key) {
+  for (const std::string& a : g_processArgs) {
+    if (a.rfind(key + "=", 0) == 0) return a.substr(key.size() + 1);
+  }
+  return std::string();
+}
+
+bool processFlag(const std::string& flag) {
+  for (const std::string& a : g_processArgs) {
+    if (a == flag) return true;
+  }
+  return false;
+}
+
+void writeFileAtomically(const std::string& name, const std::string& text) {
+  {
+    std::ofstream out(name + ".tmp");
+    out << text;
+  }
+  std::rename((name + ".tmp").c_str(), name.c_str());
+}
+
+// Each dependency of this service with its state right now, one "name=state" a line.
+void recordDependencies() {
+  const zp::ScHandle manager = zp::openScManager(zp::kScManagerConnect);
+  const zp::ScHandle self =
+      zp::openService(manager, g_serviceName.c_str(), zp::kServiceQueryConfig);
+  u32 needed = 0;
+  (void)zp::queryServiceConfig(self, nullptr, 0, &needed);
+  std::vector<zp::QueryServiceConfig> buffer(needed / sizeof(zp::QueryServiceConfig) + 1);
+  std::string text;
+  if (zp::queryServiceConfig(self, buffer.data(),
+                             static_cast<u32>(buffer.size() * sizeof(zp::QueryServiceConfig)),
+                             &needed)) {
+    for (const char* d = buffer[0].dependencies; *d; d += std::strlen(d) + 1) {
+      const zp::ScHandle h = zp::openService(manager, d, zp::kServiceQueryStatus);
+      zp::ServiceStatus status;
+      text += std::string(d) + "=" +
+              (zp::queryServiceStatus(h, &status) ? std::to_string(status.currentState) : "none") +
+              "\n";
+      zp::closeServiceHandle(h);
+    }
+  }
+  zp::closeServiceHandle(self);
+  zp::closeServiceHandle(manager);
+  writeFileAtomically(g_serviceName + ".deps", text);
+}
+
 void handler(u32 control) {
   if (control == kStallControl) {
     for (;;) ::pause();
   }
   if (control == zp::kServiceControlStop) {
+    if (processFlag("boot-record"))
+      writeFileAtomically(g_serviceName + ".stopped", "stop control\n");
+    if (const std::string hang = processOption("stop-hangs"); !hang.empty()) {
+      std::lock_guard<std::mutex> lock(g_statusLock);
+      g_status.currentState = zp::kServiceStopPending;
+      g_status.controlsAccepted = 0;
+      g_status.checkPoint = 1;
+      g_status.waitHint = static_cast<u32>(std::atoi(hang.c_str()));
+      zp::setServiceStatus(g_statusHandle, &g_status);
+      return;
+    }
     report(zp::kServiceStopPending);
     const u64 one = 1;
     (void)!::write(g_stopEvent, &one, sizeof one);
@@ -105,9 +177,26 @@ void writeReport(const std::string& name, const std::vector<std::string>& mainAr
 
 void serviceMain(u32 argc, char** argv) {
   std::vector<std::string> mainArgs(argv, argv + argc);
+  g_serviceName = mainArgs[0];
   g_statusHandle = zp::registerServiceCtrlHandler(argv[0], handler);
   if (g_statusHandle == zp::kServiceStatusHandleNone) return;
+  if (const std::string hint = processOption("start-hint"); !hint.empty()) {
+    std::lock_guard<std::mutex> lock(g_statusLock);
+    g_status.waitHint = static_cast<u32>(std::atoi(hint.c_str()));
+  }
   report(zp::kServiceStartPending);
+  if (processFlag("boot-record")) recordDependencies();
+  if (const std::string code = processOption("fail-start"); !code.empty()) {
+    std::lock_guard<std::mutex> lock(g_statusLock);
+    g_status.currentState = zp::kServiceStopped;
+    g_status.win32ExitCode = static_cast<u32>(std::atoi(code.c_str()));
+    zp::setServiceStatus(g_statusHandle, &g_status);
+    return;
+  }
+  if (const std::string delay = processOption("running-after"); !delay.empty()) {
+    // A slow start: whoever waits for RUNNING must wait for this.
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(delay.c_str())));
+  }
   writeReport(mainArgs[0], mainArgs);
   std::printf("service main running\n");
   std::fflush(stdout);
