@@ -179,12 +179,14 @@ TEST_F(AttackTest, PeerThatStopsReadingLosesItsConnectionAndItsSlot) {
 TEST_F(AttackTest, RunningOutOfDescriptorsDropsConnectionsNotTheAgent) {
   AgentProcess agent({}, 64);
   ASSERT_TRUE(agent.listening()) << agent.logText();
-  // Far more connections than the agent has descriptors for, until the
-  // system takes no more (its backlog fills once the agent cannot accept).
-  std::vector<std::unique_ptr<zuTCPEndpoint>> crowd;
+  // Far more connections than the agent has descriptors for, until one is
+  // no longer served (it waits in the backlog once the agent cannot accept).
+  // Handshaken, so each holds its slot: silent sockets past the bound on
+  // unfinished handshakes would be closed at once.
+  std::vector<std::unique_ptr<Peer>> crowd;
   for (int i = 0; i < 80; ++i) {
-    auto peer = std::make_unique<zuTCPEndpoint>(nullptr, 2000);
-    if (peer->connect(kLoopback, agent.port()) != 0) break;
+    auto peer = std::make_unique<Peer>(agent.port(), 2000);
+    if (peer->status != 0) break;
     crowd.push_back(std::move(peer));
   }
   figure("connections_opened_against_64_descriptors", static_cast<long long>(crowd.size()));

@@ -170,6 +170,17 @@ TEST(SlotTest, WithoutAnIdleConnectionTheNewcomerGets1030) {
   }
   Peer newcomer(agent.port(), kWait, kLoopback6);
   EXPECT_TRUE(refusedWith1030(newcomer)) << agent.logText();
+  // The independent client reports the refusal as its status.
+  if (!tw::test::haveTool("python3")) GTEST_FAIL() << "python3 runs the independent client";
+  const std::string client = std::string(TW_SOURCE_DIR) + "/tests/update_agent/uaClient.py";
+  for (int i = 0; i < 2; ++i) {
+    std::string out;
+    EXPECT_EQ(runTool("python3 " + shellQuote(client) + " connect 127.0.0.1 " +
+                          std::to_string(agent.port()) + " 2>&1",
+                      &out),
+              0);
+    EXPECT_EQ(out.substr(0, out.find('\n')), "1030") << out;
+  }
   EXPECT_EQ(count(agent.logText(), "closed to make room"), 0u);
   for (auto& peer : peers) EXPECT_EQ(peer->connectExchange(1), 0);
   EXPECT_EQ(agent.stop(), 0);
