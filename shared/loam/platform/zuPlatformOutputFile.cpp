@@ -58,8 +58,14 @@ int openChecked(const std::string& name, const std::string& root, int flags, int
     const fs::path opened = fs::read_symlink("/proc/self/fd/" + std::to_string(fd), ec);
     if (ec || !isInside(base, opened)) error = EACCES;
   }
-  if (error == 0 && (flags & O_ACCMODE) != O_RDONLY && ::ftruncate(fd, 0) != 0)
-    error = errno != 0 ? errno : EIO;
+  if (error == 0 && (flags & O_ACCMODE) != O_RDONLY) {
+    // A file written here has one name: another (a hard link) could be
+    // anywhere on the file system.
+    if (info.st_nlink != 1)
+      error = EACCES;
+    else if (::ftruncate(fd, 0) != 0)
+      error = errno != 0 ? errno : EIO;
+  }
   if (error != 0) {
     ::close(fd);
     return -1;

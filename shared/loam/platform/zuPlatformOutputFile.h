@@ -27,7 +27,8 @@ std::unique_ptr<std::istream> openInputFile(const std::string& name);
 std::unique_ptr<std::istream> openInputFileInside(const std::string& name, const std::string& root,
                                                   int& error);
 // The same for writing to an existing file, which is emptied once it has
-// passed the checks (the temporary file made beside a target).
+// passed the checks (the temporary file made beside a target); a file with
+// more than one name (a hard link) is refused too (EACCES).
 std::unique_ptr<std::ostream> openOutputFileInside(const std::string& name,
                                                    const std::string& root, int& error);
 // Sets the permission bits of the file behind a stream that one of these

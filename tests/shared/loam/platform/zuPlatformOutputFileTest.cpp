@@ -118,28 +118,34 @@ TEST(PlatformOutputFile, FileInsideTheRootIsCheckedOnItsDescriptor) {
   ASSERT_EQ(::mkfifo((root + "/pipe").c_str(), 0600), 0);
   // "swapped": the folder, once checked, replaced by a link to elsewhere.
   fs::create_directory_symlink(outside, root + "/swapped");
+  // A second name inside for a file outside: readable, never written.
+  tw::test::writeFile(outside + "/linked", "linked");
+  fs::create_hard_link(outside + "/linked", root + "/hard");
+  // Errors 0: opened. A pipe without a reader refuses a writer at once.
   struct Case {
     const char* name;
-    int error;  // 0: opened
+    int readError;
+    int writeError;
   };
-  for (const Case& c : {Case{"plain", 0}, Case{"link", ELOOP}, Case{"inner-link", ELOOP},
-                        Case{"pipe", EACCES}, Case{"sub", EISDIR},
-                        Case{"swapped/secret", EACCES}}) {
+  for (const Case& c :
+       {Case{"plain", 0, 0}, Case{"link", ELOOP, ELOOP}, Case{"inner-link", ELOOP, ELOOP},
+        Case{"pipe", EACCES, ENXIO}, Case{"sub", EISDIR, EISDIR},
+        Case{"swapped/secret", EACCES, EACCES}, Case{"hard", 0, EACCES}}) {
     SCOPED_TRACE(c.name);
     const std::string path = root + "/" + c.name;
     int error = -1;
     auto in = zuPlatform::openInputFileInside(path, root, error);
-    EXPECT_EQ(error, c.error);
-    EXPECT_EQ(in != nullptr, c.error == 0);
+    EXPECT_EQ(error, c.readError);
+    EXPECT_EQ(in != nullptr, c.readError == 0);
     error = -1;
     auto out = zuPlatform::openOutputFileInside(path, root, error);
-    // A pipe without a reader refuses a writer at once.
-    EXPECT_EQ(error, std::string(c.name) == "pipe" ? ENXIO : c.error);
-    EXPECT_EQ(out != nullptr, c.error == 0);
+    EXPECT_EQ(error, c.writeError);
+    EXPECT_EQ(out != nullptr, c.writeError == 0);
   }
   // Refused before anything was written or emptied; the one allowed file was
   // emptied for writing.
   EXPECT_EQ(tw::test::readFile(outside + "/secret"), "secret");
+  EXPECT_EQ(tw::test::readFile(outside + "/linked"), "linked");
   EXPECT_EQ(tw::test::readFile(root + "/plain"), "");
   // A root that does not resolve refuses everything.
   int error = 0;
