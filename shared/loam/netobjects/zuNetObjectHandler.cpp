@@ -126,9 +126,12 @@ void zuNetObjectHandler::setAdmissionAfterHandshake(zuSingleEvent* wanted) {
   admissionWanted_ = wanted;
 }
 
-void zuNetObjectHandler::admit(bool admitted) {
-  verdict_ = admitted ? 1 : 2;
+bool zuNetObjectHandler::admit(bool admitted) {
+  // Only the first answer counts (the wait may have run out meanwhile).
+  u8 none = 0;
+  if (!verdict_.compare_exchange_strong(none, admitted ? 1 : 2)) return false;
   wakeEvent_.set();
+  return true;
 }
 
 bool zuNetObjectHandler::inHandshake() const {
@@ -136,7 +139,7 @@ bool zuNetObjectHandler::inHandshake() const {
 }
 
 bool zuNetObjectHandler::awaitsAdmission() const {
-  return phase_ == kPhaseAdmission && state() != kStateEnded;
+  return phase_ == kPhaseAdmission && verdict_ == 0 && state() != kStateEnded;
 }
 
 void zuNetObjectHandler::markActive() {
@@ -155,8 +158,11 @@ bool zuNetObjectHandler::awaitAdmission() {
   phase_ = kPhaseAdmission;
   admissionWanted_->set();
   zuMultiEvent events(&wakeEvent_, stopEvent());
-  // A time-out only bounds a creator that never answers.
+  // A time-out only bounds a creator that never answers; a stop or the
+  // time-out settles the answer as a refusal, so no later admit counts.
   (void)zuThread::waitForObjects(kAdmissionWaitMs, &events);
+  u8 none = 0;
+  (void)verdict_.compare_exchange_strong(none, 2);
   if (verdict_ == 1) {
     markActive();
     phase_ = kPhaseServing;

@@ -100,10 +100,12 @@ class zuNetObjectHandler : public zuThread, public zuNetObjectHandlerInterface {
   // admitted in time, it rejects the connection like rejectConnection.
   void setAdmissionAfterHandshake(zuSingleEvent* wanted);
   // Any thread: the creator's answer to a connection waiting for admission.
-  void admit(bool admitted);
+  // Only the first answer counts: false when the connection had settled
+  // already (its wait ran out or it was stopped, so it is refused).
+  bool admit(bool admitted);
   // Any thread. Still in the secure handshake (not ended).
   bool inHandshake() const;
-  // Any thread. Handshake done, waiting for admit.
+  // Any thread. Handshake done, waiting for admit (not answered yet).
   bool awaitsAdmission() const;
   // Any thread. Milliseconds since the last packet other than a keep-alive
   // arrived (or since the handshake ended); 0 before the handshake has

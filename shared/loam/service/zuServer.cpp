@@ -308,7 +308,12 @@ void zuServer::admitPending() {
     }
     if (held >= maxConnections_ && idlest == nullptr) {
       zuLog::log(0, zuMessage("Connection request from [$d] rejected.", 'd', peer));
-      newcomer.admit(false);
+      (void)newcomer.admit(false);
+      ++it;
+      continue;
+    }
+    // A newcomer that settled for a refusal meanwhile ends by itself.
+    if (!newcomer.admit(true)) {
       ++it;
       continue;
     }
@@ -318,7 +323,6 @@ void zuServer::admitPending() {
                               zuUIntToString(static_cast<u32>(idlestMs / 1000)), 'n', peer));
       idlest->stop(0);
     }
-    newcomer.admit(true);
     addHandler(std::move(*it));
     it = pending_.erase(it);
   }
