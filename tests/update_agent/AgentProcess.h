@@ -50,6 +50,7 @@ using tw::test::writeFileBytes;
 
 inline constexpr u32 kWait = static_cast<u32>(tw::test::kFailBound.count());
 inline const zuIPAddress kLoopback("127.0.0.1");
+inline const zuIPAddress kLoopback6("::1");
 inline constexpr u8 kConnect = 2;
 inline constexpr u8 kUpgrade = 1;
 inline constexpr u32 kMiB = 1024 * 1024;
@@ -217,9 +218,9 @@ struct Packet {
 // A client that speaks packets over the secure layer.
 class Peer {
  public:
-  explicit Peer(u16 port, u32 timeout = kWait) {
+  explicit Peer(u16 port, u32 timeout = kWait, const zuIPAddress& address = kLoopback) {
     auto endpoint = std::make_unique<zuSecureTCPEndpoint>(nullptr, timeout, false);
-    status = endpoint->connect(kLoopback, port);
+    status = endpoint->connect(address, port);
     layer_ = std::make_unique<zuNetPacketLayer>(std::move(endpoint), false);
   }
 

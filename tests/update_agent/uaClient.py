@@ -8,7 +8,9 @@ Usage:
 Makes the "ZUSL" handshake (encrypted, no compression), sends one request
 (Connect, type 2, or Upgrade, type 1, with FILE's bytes) in chunks of at most
 30000 bytes and prints the reply's status code, then its text when it
-carries an error message. Exits 0 when the reply came.
+carries an error message; a refused connection prints its code (1030 when
+the agent is at its connection limit). Exits 0 when the reply came, 1 when
+the connection closed without one.
 """
 import os
 import socket
@@ -64,6 +66,8 @@ class Connection:
         while True:
             packet = self.receive_packet()
             got_id, got_type, flags, error = struct.unpack(">HBBH", packet[:6])
+            if got_type == 5:
+                return error, packet[6:]  # the connection refused (1030 at the limit)
             if got_type == 0 or got_id != msg_id:
                 continue  # keep-alives
             if error or flags & 8:
@@ -111,8 +115,13 @@ def main():
     else:
         print(__doc__, file=sys.stderr)
         return 2
-    connection = Connection(host, port)
-    error, body = connection.request(1, msg_type, payload)
+    try:
+        connection = Connection(host, port)
+        error, body = connection.request(1, msg_type, payload)
+    except (EOFError, ConnectionError) as e:
+        print("connection closed by the agent without a reply (%s)" % type(e).__name__,
+              file=sys.stderr)
+        return 1
     print(error)
     if error:
         print(error_text(body))

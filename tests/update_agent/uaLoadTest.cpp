@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <semaphore>
 #include <string>
 #include <thread>
 #include <vector>
@@ -56,23 +57,38 @@ int round(const AgentProcess& agent, long long requests, const std::function<voi
   std::condition_variable changed;
   int done = 0;
   bool release = false;
+  std::counting_semaphore<kClients> handshakes(zuServer::kMaxHandshakesPerAddress);
   std::vector<std::thread> clients;
   for (int c = 0; c < kClients; ++c) {
     clients.emplace_back([&] {
       {
+        // One address may have only so many handshakes unfinished at once
+        // (past them a connection is closed unanswered): each client waits
+        // for its turn until its first reply shows the agent has finished
+        // its handshake.
+        handshakes.acquire();
+        bool turnHeld = true;
+        const auto giveTurn = [&] {
+          if (turnHeld) handshakes.release();
+          turnHeld = false;
+        };
         Peer peer(agent.port());
         if (peer.status != 0) {
+          giveTurn();
           ++wrong;
         } else {
           for (long long i = 0; i < requests; ++i) {
             const u16 id = static_cast<u16>(i % 60000 + 1);
             Packet reply;
-            if (peer.send(id, kConnect, 11) != 0 || peer.receive(reply) != 0 ||
-                reply.header.id != id || reply.header.error != 0 || reply.body != expected) {
+            const bool good = peer.send(id, kConnect, 11) == 0 && peer.receive(reply) == 0;
+            giveTurn();
+            if (!good || reply.header.id != id || reply.header.error != 0 ||
+                reply.body != expected) {
               ++wrong;
               break;
             }
           }
+          giveTurn();
         }
         // Held open until the check has run.
         std::unique_lock<std::mutex> lock(mutex);

@@ -286,4 +286,64 @@ TEST(UpgradeKeyScript, MakesAPairAndSignsForTheAgent) {
   EXPECT_FALSE(uaVerifyUpgradeFileWithKey(text, file, signature));
 }
 
+// The build takes only the kind of key the agent can use; any other stops the
+// configure step with a message that says so, instead of building an agent
+// that refuses every upgrade.
+TEST(UpgradeKeyBuildCheck, OnlyRsa2048WithExponent17IsTaken) {
+  if (!tw::test::haveTool("openssl") || !tw::test::haveTool("cmake"))
+    GTEST_FAIL() << "openssl makes the keys, cmake runs the check";
+  tw::test::ScratchDir dir;
+  const auto publicKey = [&](const std::string& name, const std::string& options) {
+    const std::string privateKey = dir.file(name + ".key");
+    const std::string file = dir.file(name + ".pem");
+    EXPECT_EQ(runTool("openssl genpkey " + options + " -out " + shellQuote(privateKey) +
+                      " 2>/dev/null && openssl pkey -in " + shellQuote(privateKey) +
+                      " -pubout -out " + shellQuote(file)),
+              0);
+    return file;
+  };
+  const std::string hexKey = dir.file("test-key.hex");
+  writeFileBytes(hexKey, keyFileText(TW_TEST_UPGRADE_PUBLIC_KEY, dir) + "\n");
+  const std::string notAKey = dir.file("private.pem");
+  writeFileBytes(notAKey, readFileBytes(TW_TEST_UPGRADE_PRIVATE_KEY));
+  const std::string wrongKind = "is not an RSA public key of 2048 bits with exponent 17";
+  struct Case {
+    std::string file;
+    std::string says;  // empty: taken
+  };
+  const std::vector<Case> cases = {
+      {TW_TEST_UPGRADE_PUBLIC_KEY, ""},
+      {hexKey, ""},
+      {publicKey("e65537", "-algorithm RSA -pkeyopt rsa_keygen_bits:2048"), wrongKind},
+      {publicKey("rsa3072", "-algorithm RSA -pkeyopt rsa_keygen_bits:3072 "
+                            "-pkeyopt rsa_keygen_pubexp:17"),
+       wrongKind},
+      {publicKey("ec", "-algorithm EC -pkeyopt ec_paramgen_curve:P-256"), wrongKind},
+      {notAKey, "is neither a PEM public key nor hex DER"}};
+  const std::string script = std::string(TW_SOURCE_DIR) + "/cmake/UpgradeKey.cmake";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    std::string out;
+    const int status =
+        runTool("cmake -DUA_KEY_FILE=" + shellQuote(c.file) + " -P " + shellQuote(script) + " 2>&1",
+                &out);
+    // CMake wraps its messages: compared with the blanks folded.
+    std::string folded;
+    for (char ch : out) {
+      if (std::isspace(static_cast<unsigned char>(ch))) {
+        if (!folded.empty() && folded.back() != ' ') folded += ' ';
+      } else {
+        folded += ch;
+      }
+    }
+    if (c.says.empty()) {
+      EXPECT_EQ(status, 0) << out;
+      EXPECT_NE(folded.find("Upgrade public key: " + c.file), std::string::npos) << out;
+    } else {
+      EXPECT_NE(status, 0) << out;
+      EXPECT_NE(folded.find(c.says), std::string::npos) << out;
+    }
+  }
+}
+
 }  // namespace

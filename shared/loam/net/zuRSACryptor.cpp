@@ -50,6 +50,20 @@ auto withRandom(CryptoPP::RandomNumberGenerator* injected, F&& f) {
   return f(pool);
 }
 
+// Crypto++ makes the OAEP padding object on its first use and publishes it
+// with a relaxed store whose release fence comes after it, so two first
+// handshakes at once race on it (harmless on x86; ThreadSanitizer reports
+// it). It is made here once, under a static's guard that every user passes
+// first.
+void makeOaepPadding() {
+  static const bool made = [] {
+    CryptoPP::RSAES_OAEP_SHA_Decryptor unkeyed;
+    (void)unkeyed.FixedMaxPlaintextLength();
+    return true;
+  }();
+  (void)made;
+}
+
 }  // namespace
 
 bool zuRSACryptor::generateKeys(u32 /*requestedSize*/) {
@@ -75,6 +89,7 @@ u16 zuRSACryptor::encrypt(const u8* plain, u32 length, std::vector<u8>& out) con
   static const u8 kNothing = 0;
   if (length == 0) plain = &kNothing;  // the library copies from it even when empty
   try {
+    makeOaepPadding();
     CryptoPP::RSAES_OAEP_SHA_Encryptor encryptor;
     if (!loadKey(publicKey, encryptor.AccessKey())) return 0;
     // The peer chooses the key size, so the block is sized from the key; a key
@@ -96,6 +111,7 @@ u16 zuRSACryptor::encrypt(const u8* plain, u32 length, std::vector<u8>& out) con
 u16 zuRSACryptor::decrypt(const u8* block, u32 length, u8* out, u32 expectedLength) const {
   if (!block || !out || expectedLength == 0) return 0;
   try {
+    makeOaepPadding();
     CryptoPP::RSAES_OAEP_SHA_Decryptor decryptor;
     if (!loadKey(privateKey, decryptor.AccessKey())) return 0;
     // Exactly one block: a shorter read would leave the decryptor reading past

@@ -43,15 +43,19 @@ int errnoOf(const std::error_code& ec) { return ec.value() != 0 ? ec.value() : E
 
 }  // namespace
 
+std::string zuNetFileRoot(const std::string& root) {
+  std::string native = root;
+  for (char& c : native)
+    if (c == '\\') c = '/';
+  return native;
+}
+
 int zuResolveNetFileName(const std::string& root, const std::string& name, bool forWriting,
                          std::string& path) {
   std::vector<std::string> parts;
   if (root.empty() || !splitName(name, parts)) return EACCES;
   std::error_code ec;
-  std::string nativeRoot = root;
-  for (char& c : nativeRoot)
-    if (c == '\\') c = '/';
-  const fs::path base = fs::canonical(nativeRoot, ec);
+  const fs::path base = fs::canonical(zuNetFileRoot(root), ec);
   if (ec) return errnoOf(ec);
 
   fs::path joined = base;

@@ -11,3 +11,7 @@
 // and an existing target may not be a folder.
 int zuResolveNetFileName(const std::string& root, const std::string& name, bool forWriting,
                          std::string& path);
+
+// The root in this system's own form (separators as '/'), as the checks on
+// an opened file take it.
+std::string zuNetFileRoot(const std::string& root);

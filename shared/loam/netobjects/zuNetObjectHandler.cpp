@@ -1,6 +1,7 @@
 #include "loam/netobjects/zuNetObjectHandler.h"
 
 #include <algorithm>
+#include <chrono>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -118,6 +119,57 @@ void zuNetObjectHandler::rejectConnection() {
 void zuNetObjectHandler::setHandshakeOnStart(bool reject) {
   handshakeOnStart_ = true;
   rejectOnStart_ = reject;
+  phase_ = kPhaseHandshake;
+}
+
+void zuNetObjectHandler::setAdmissionAfterHandshake(zuSingleEvent* wanted) {
+  admissionWanted_ = wanted;
+}
+
+bool zuNetObjectHandler::admit(bool admitted) {
+  // Only the first answer counts (the wait may have run out meanwhile).
+  u8 none = 0;
+  if (!verdict_.compare_exchange_strong(none, admitted ? 1 : 2)) return false;
+  wakeEvent_.set();
+  return true;
+}
+
+bool zuNetObjectHandler::inHandshake() const {
+  return phase_ == kPhaseHandshake && state() != kStateEnded;
+}
+
+bool zuNetObjectHandler::awaitsAdmission() const {
+  return phase_ == kPhaseAdmission && verdict_ == 0 && state() != kStateEnded;
+}
+
+void zuNetObjectHandler::markActive() {
+  lastActivity_ = std::chrono::steady_clock::now().time_since_epoch().count();
+}
+
+u64 zuNetObjectHandler::idleMs() const {
+  if (phase_ != kPhaseServing || workers_ != 0 || state() == kStateEnded) return 0;
+  const std::chrono::steady_clock::duration since =
+      std::chrono::steady_clock::now().time_since_epoch() -
+      std::chrono::steady_clock::duration(lastActivity_.load());
+  return static_cast<u64>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
+}
+
+bool zuNetObjectHandler::awaitAdmission() {
+  phase_ = kPhaseAdmission;
+  admissionWanted_->set();
+  zuMultiEvent events(&wakeEvent_, stopEvent());
+  // A time-out only bounds a creator that never answers; a stop or the
+  // time-out settles the answer as a refusal, so no later admit counts.
+  (void)zuThread::waitForObjects(kAdmissionWaitMs, &events);
+  u8 none = 0;
+  (void)verdict_.compare_exchange_strong(none, 2);
+  if (verdict_ == 1) {
+    markActive();
+    phase_ = kPhaseServing;
+    return true;
+  }
+  phase_ = kPhaseEnded;
+  return false;
 }
 
 bool zuNetObjectHandler::runHandshake() {
@@ -130,12 +182,15 @@ bool zuNetObjectHandler::runHandshake() {
     status = endpoint->checkKeysAndHandshake();
   }
   if (status != 0) {
+    phase_ = kPhaseEnded;
     zuLog::logf(4, "%s: the secure handshake failed with %u.", connectionText().c_str(),
                 u32{status});
     return false;
   }
   if (const auto* secure = dynamic_cast<const zuSecureTCPEndpoint*>(endpoint))
     packetLayer_.setCompress(secure->compressionAgreed());
+  markActive();
+  if (admissionWanted_ == nullptr) phase_ = kPhaseServing;
   return true;
 }
 
@@ -269,6 +324,11 @@ void zuNetObjectHandler::handleException(const std::exception& e) {
 
 void zuNetObjectHandler::run() {
   if (handshakeOnStart_ && !runHandshake()) return;
+  if (admissionWanted_ != nullptr && !awaitAdmission()) {
+    if (!stopEvent()->isSet()) rejectConnection();
+    return;
+  }
+  markActive();
   if (rejectOnStart_) {
     rejectConnection();
     return;
@@ -520,6 +580,9 @@ void zuNetObjectHandler::handleIncoming(u32 length) {
     if (request) sendKeepAlive();
     return;
   }
+  // Keep-alives alone leave a connection idle: it may lose its slot to a
+  // newcomer when every slot is taken.
+  markActive();
   if (header.type == zuNOT_ConnectionError) {
     zuErrorMessage error;
     error.clear();

@@ -56,6 +56,8 @@ class zuNetObjectHandler : public zuThread, public zuNetObjectHandlerInterface {
   // Response workers at once, on one connection and in the whole process.
   static constexpr u32 kMaxWorkersPerConnection = 4;
   static constexpr u32 kMaxWorkers = 16;
+  // How long a connection past the limit waits for its admission.
+  static constexpr u32 kAdmissionWaitMs = 15000;
 
   // Takes ownership of the endpoint. compress: compress outgoing packets.
   zuNetObjectHandler(zuThread* parent, std::unique_ptr<zuNetEndpoint> endpoint, bool compress);
@@ -92,6 +94,23 @@ class zuNetObjectHandler : public zuThread, public zuNetObjectHandlerInterface {
   // ends the thread quietly. With reject, the thread then only rejects the
   // connection (rejectConnection) and ends.
   void setHandshakeOnStart(bool reject);
+  // Set before the start, with setHandshakeOnStart, for a connection that
+  // came when every slot was taken: after its handshake the thread sets
+  // wanted and waits (at most kAdmissionWaitMs) for admit. Refused, or not
+  // admitted in time, it rejects the connection like rejectConnection.
+  void setAdmissionAfterHandshake(zuSingleEvent* wanted);
+  // Any thread: the creator's answer to a connection waiting for admission.
+  // Only the first answer counts: false when the connection had settled
+  // already (its wait ran out or it was stopped, so it is refused).
+  bool admit(bool admitted);
+  // Any thread. Still in the secure handshake (not ended).
+  bool inHandshake() const;
+  // Any thread. Handshake done, waiting for admit (not answered yet).
+  bool awaitsAdmission() const;
+  // Any thread. Milliseconds since the last packet other than a keep-alive
+  // arrived (or since the handshake ended); 0 before the handshake has
+  // ended, while a response worker runs, and once the thread ends.
+  u64 idleMs() const;
   bool isConnected() const;
 
   // Any thread. Registers the request under a new id and queues it; 773
@@ -176,6 +195,16 @@ class zuNetObjectHandler : public zuThread, public zuNetObjectHandlerInterface {
   std::atomic<u32> workers_{0};
   bool handshakeOnStart_ = false;
   bool rejectOnStart_ = false;
+  // Where the connection is: read by the server's thread.
+  enum Phase : u8 { kPhaseHandshake, kPhaseAdmission, kPhaseServing, kPhaseEnded };
+  std::atomic<u8> phase_{kPhaseServing};
+  zuSingleEvent* admissionWanted_ = nullptr;
+  // 0 none yet, 1 admitted, 2 refused.
+  std::atomic<u8> verdict_{0};
+  // steady_clock nanoseconds of the last packet other than a keep-alive.
+  std::atomic<i64> lastActivity_{0};
+  void markActive();
+  bool awaitAdmission();
 
  public:
   // ---- the client's side: opening a connection ----

@@ -1,8 +1,5 @@
 #include "loam/netobjects/zuNetResReadFile.h"
 
-#include <filesystem>
-#include <system_error>
-
 #include "loam/netobjects/zuNetFilePath.h"
 #include "loam/netobjects/zuNetObjectErrors.h"
 #include "loam/netobjects/zuNetObjectTypes.h"
@@ -44,13 +41,13 @@ u16 zuNetResReadFile::processData(zuNetReader& reader, u32) {
 
   std::string path;
   if (zuResolveNetFileName(root_, fileName_, false, path) != 0) return openFailed();
-  // Checked before opening: opening a pipe or a device could block or never
-  // end.
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) return openFailed();
-  // Text mode and binary are the same bytes here.
-  file_ = zuPlatform::openInputFile(path);
-  if (file_->fail()) return openFailed();
+  // The opened file itself is checked (a regular file inside the root), so
+  // a path swapped since it was resolved leads nowhere else; a pipe or a
+  // device is refused without a wait. Text mode and binary are the same
+  // bytes here.
+  int error = 0;
+  file_ = zuPlatform::openInputFileInside(path, zuNetFileRoot(root_), error);
+  if (!file_ || file_->fail()) return openFailed();
 
   file_->seekg(0, std::ios::end);
   const std::streamoff size = file_->tellg();

@@ -54,32 +54,45 @@ u32 zuNetResWriteFile::handleData(const u8* data, u32 length, bool) {
     tempPath_.clear();
     refuse(error);
   }
-  errno = 0;
-  file_ = zuPlatform::openOutputFile(tempPath_);
-  if (!file_ || !file_->good()) refuse(errno != 0 ? errno : EIO);
+  // Opened again by its path: checked on the descriptor, so a temporary
+  // file swapped meanwhile for a link, a pipe or a file elsewhere is refused.
+  int error = 0;
+  file_ = zuPlatform::openOutputFileInside(tempPath_, zuNetFileRoot(root_), error);
+  if (!file_ || !file_->good()) refuse(error != 0 ? error : EIO);
   setTarget(file_.get());
   setTargetName(fileName_);
   return used;
 }
 
+int zuNetResWriteFile::restoreMode(std::ostream& file, unsigned mode) {
+  return zuPlatform::setStreamFileMode(file, mode);
+}
+
 u16 zuNetResWriteFile::finishData() {
   const u16 flushed = zuNetResNetToStream::finishData();
   if (flushed != 0) return flushed;
-  const bool good = file_ && file_->good();
-  // Closed before the rename, so the renamed file is whole.
-  setTarget(nullptr);
-  file_.reset();
   // The temporary file is private (0600): the stored file takes the mode of
-  // the file it replaced, or an ordinary file's. Set after the rename, so a
-  // temporary file that stays behind can still be removed.
+  // the file it replaces, or an ordinary file's. Set after the rename (so a
+  // temporary file that stays behind can still be removed) through the
+  // still open descriptor, which is the renamed file whatever its path
+  // names by then.
   namespace fs = std::filesystem;
   std::error_code ec;
   const fs::file_status old = fs::status(targetPath_, ec);
   const fs::perms mode = fs::exists(old) ? old.permissions()
                                          : fs::perms::owner_read | fs::perms::owner_write |
                                                fs::perms::group_read | fs::perms::others_read;
-  if (!good || !zuMoveFile(tempPath_, targetPath_)) return writeFailed();
-  fs::permissions(targetPath_, mode, ec);
+  const auto close = [this] {
+    setTarget(nullptr);
+    file_.reset();
+  };
+  // Flushed above: the file is whole before it is renamed.
+  if (!file_ || !file_->good() || !zuMoveFile(tempPath_, targetPath_)) {
+    close();
+    return writeFailed();
+  }
   tempPath_.clear();
-  return 0;
+  const int restored = restoreMode(*file_, static_cast<unsigned>(mode));
+  close();
+  return restored == 0 ? 0 : writeFailed();
 }

@@ -40,9 +40,12 @@ class zuNetResWriteFile : public zuNetResNetToStream {
   u32 announcedSize() const { return announcedSize_; }
 
  protected:
-  // Closes the temporary file and renames it over the target (1541 when
-  // either fails).
+  // Renames the temporary file over the target and gives it the mode of
+  // the file it replaced (1541 when either fails).
   u16 finishData() override;
+  // Gives the renamed file, still open, the stored file's mode: 0 or an
+  // errno value, which fails the transfer. A seam for tests.
+  virtual int restoreMode(std::ostream& file, unsigned mode);
 
  private:
   std::string root_;

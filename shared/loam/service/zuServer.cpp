@@ -186,6 +186,7 @@ void zuServer::main() {
 
   for (;;) {
     reapHandlers();
+    admitPending();
     std::unique_ptr<zuNetEndpoint> accepted;
     bool handlerEnded = false;
     {
@@ -193,8 +194,8 @@ void zuServer::main() {
       // gives back its thread and descriptors at once, not at the next
       // accept. A finished event stays set until its handler is reaped: one
       // that ended since the reap above cuts the wait short at once.
-      zuMultiEvent wake(stopEvent());
-      for (auto* list : {&handlers_, &rejecters_}) {
+      zuMultiEvent wake(stopEvent(), &admissionWanted_);
+      for (auto* list : {&handlers_, &pending_}) {
         for (const std::unique_ptr<zuNetObjectHandler>& handler : *list)
           wake.add(handler->finishedEvent());
       }
@@ -225,22 +226,26 @@ void zuServer::main() {
     const u32 open = connectionCount();
     zuLog::log(3, zuMessage("Connection request from [$d]. Currently $i connection(s) open.", 'd',
                             peer, 'i', zuUIntToString(open)));
-    if (open < maxConnections_) {
+    if (!handshakeSlotFree(accepted->peerAddress())) {
+      zuLog::log(3, zuMessage("Connection request from [$d] closed: too many unfinished "
+                              "handshakes.",
+                              'd', peer));
+      accepted.reset();
+    } else {
+      // Past the limit the newcomer still makes its handshake; only then is
+      // it given a slot or refused (admitPending).
+      const bool full = open >= maxConnections_;
       std::unique_ptr<zuNetObjectHandler> handler =
-          makeHandler(std::move(accepted), compressionOffer_ != 0, false, peer);
+          makeHandler(std::move(accepted), compressionOffer_ != 0, full, peer);
       if (handler) {
         zuLog::log(4, zuMessage("Starting net handler for [$d].", 'd', peer));
         handler->setFactories(factories_);
-        if (startHandler(*handler, peer)) addHandler(std::move(handler));
-      }
-    } else {
-      zuLog::log(0, zuMessage("Connection request from [$d] rejected.", 'd', peer));
-      // The refusal needs the handshake too, so it also runs on a thread of
-      // its own; past a bound the connection is only closed.
-      if (rejecters_.size() < kMaxRejecting) {
-        std::unique_ptr<zuNetObjectHandler> rejecter =
-            makeHandler(std::move(accepted), true, true, peer);
-        if (rejecter && startHandler(*rejecter, peer)) rejecters_.push_back(std::move(rejecter));
+        if (startHandler(*handler, peer)) {
+          if (full)
+            pending_.push_back(std::move(handler));
+          else
+            addHandler(std::move(handler));
+        }
       }
     }
     if (isStopRequested()) return;
@@ -248,14 +253,12 @@ void zuServer::main() {
 }
 
 std::unique_ptr<zuNetObjectHandler> zuServer::makeHandler(std::unique_ptr<zuNetEndpoint> endpoint,
-                                                          bool compress, bool reject,
+                                                          bool compress, bool admission,
                                                           const std::string& peer) {
   try {
-    std::unique_ptr<zuNetObjectHandler> handler =
-        reject ? std::make_unique<zuNetObjectHandler>(zuThread::currentThread(),
-                                                      std::move(endpoint), compress)
-               : createHandler(std::move(endpoint), compress);
-    handler->setHandshakeOnStart(reject);
+    std::unique_ptr<zuNetObjectHandler> handler = createHandler(std::move(endpoint), compress);
+    handler->setHandshakeOnStart(false);
+    if (admission) handler->setAdmissionAfterHandshake(&admissionWanted_);
     return handler;
   } catch (const std::exception&) {
     // Out of descriptors for its events, or of memory: only this connection
@@ -263,6 +266,65 @@ std::unique_ptr<zuNetObjectHandler> zuServer::makeHandler(std::unique_ptr<zuNetE
     zuLog::log(0,
                zuMessage("Unable to start a net handler for [$d]; connection dropped.", 'd', peer));
     return nullptr;
+  }
+}
+
+bool zuServer::handshakeSlotFree(const zuIPAddress& address) const {
+  u32 total = 0;
+  u32 fromAddress = 0;
+  for (const auto* list : {&handlers_, &pending_}) {
+    for (const std::unique_ptr<zuNetObjectHandler>& handler : *list) {
+      if (!handler->inHandshake()) continue;
+      ++total;
+      if (handler->peerAddress() == address) ++fromAddress;
+    }
+  }
+  return total < maxHandshakes_ && fromAddress < maxHandshakesPerAddress_;
+}
+
+void zuServer::admitPending() {
+  // Reset before the look, so a handshake that ends meanwhile wakes the
+  // loop again.
+  admissionWanted_.reset();
+  for (auto it = pending_.begin(); it != pending_.end();) {
+    zuNetObjectHandler& newcomer = **it;
+    if (!newcomer.awaitsAdmission()) {
+      ++it;
+      continue;
+    }
+    const std::string peer = newcomer.peerAddress().toString();
+    // Slots held by connections that are not already on their way out.
+    u32 held = 0;
+    zuNetObjectHandler* idlest = nullptr;
+    u64 idlestMs = 0;
+    for (const std::unique_ptr<zuNetObjectHandler>& handler : handlers_) {
+      if (handler->state() == zuThread::kStateEnded || handler->stopEvent()->isSet()) continue;
+      ++held;
+      const u64 idle = handler->idleMs();
+      if (idle >= idleLimitMs_ && idle > idlestMs) {
+        idlest = handler.get();
+        idlestMs = idle;
+      }
+    }
+    if (held >= maxConnections_ && idlest == nullptr) {
+      zuLog::log(0, zuMessage("Connection request from [$d] rejected.", 'd', peer));
+      (void)newcomer.admit(false);
+      ++it;
+      continue;
+    }
+    // A newcomer that settled for a refusal meanwhile ends by itself.
+    if (!newcomer.admit(true)) {
+      ++it;
+      continue;
+    }
+    if (held >= maxConnections_) {
+      zuLog::log(3, zuMessage("Connection from [$d] idle for $s s closed to make room for [$n].",
+                              'd', idlest->peerAddress().toString(), 's',
+                              zuUIntToString(static_cast<u32>(idlestMs / 1000)), 'n', peer));
+      idlest->stop(0);
+    }
+    addHandler(std::move(*it));
+    it = pending_.erase(it);
   }
 }
 
@@ -292,7 +354,7 @@ void zuServer::reapHandlers() {
     return handler->state() == zuThread::kStateEnded;
   };
   std::erase_if(handlers_, ended);
-  std::erase_if(rejecters_, ended);
+  std::erase_if(pending_, ended);
 }
 
 void zuServer::addHandler(std::unique_ptr<zuNetObjectHandler> handler) {
@@ -300,10 +362,10 @@ void zuServer::addHandler(std::unique_ptr<zuNetObjectHandler> handler) {
 }
 
 void zuServer::stopHandlers() {
-  for (auto* list : {&handlers_, &rejecters_}) {
+  for (auto* list : {&handlers_, &pending_}) {
     for (std::unique_ptr<zuNetObjectHandler>& handler : *list) handler->stop(0);
   }
-  for (auto* list : {&handlers_, &rejecters_}) {
+  for (auto* list : {&handlers_, &pending_}) {
     for (std::unique_ptr<zuNetObjectHandler>& handler : *list) {
       if (handler->state() != zuThread::kStateEnded &&
           zuThread::waitForObjects(stopWaitMs_, handler->finishedEvent())) {

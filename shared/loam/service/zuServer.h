@@ -21,6 +21,7 @@
 #include "loam/platform/zuTypes.h"
 #include "loam/service/zuNTService.h"
 #include "loam/threads/zuPreferences.h"
+#include "loam/threads/zuSingleEvent.h"
 
 class zuServer : public zuNTService {
  public:
@@ -35,9 +36,15 @@ class zuServer : public zuNTService {
   static constexpr const char* kProductFolder = "Update Agent";
   static constexpr const char* kArgumentsEntry = "Arguments";
   static constexpr const char* kUpgradableEntry = "Upgradable";
-  // Refusals (connection limit reached) being answered at once; past it a
-  // connection is closed unanswered.
-  static constexpr u32 kMaxRejecting = 16;
+  // Connections still in the secure handshake, from one address and in
+  // all; a connection past either is closed unanswered, so silent sockets
+  // cannot hold the connection slots.
+  static constexpr u32 kMaxHandshakesPerAddress = 10;
+  static constexpr u32 kMaxHandshakes = 32;
+  // With every slot taken, a newcomer whose handshake succeeded takes the
+  // slot of the connection idle longest, when that one has sent nothing but
+  // keep-alives for this long; otherwise the newcomer gets 1030.
+  static constexpr u32 kIdleLimitMs = 60000;
   // How long an accept that ran out of descriptors or memory waits before
   // it tries again.
   static constexpr u32 kAcceptRetryMs = 100;
@@ -94,6 +101,11 @@ class zuServer : public zuNTService {
   void setBindAddress(const zuIPAddress& address) { bindAddress_ = address; }
   void setMaxConnections(u32 limit) { maxConnections_ = limit; }
   void setStopWait(u32 ms) { stopWaitMs_ = ms; }
+  void setHandshakeLimits(u32 total, u32 perAddress) {
+    maxHandshakes_ = total;
+    maxHandshakesPerAddress_ = perAddress;
+  }
+  void setIdleLimit(u32 ms) { idleLimitMs_ = ms; }
 
  protected:
   // The handler for an accepted connection, not started yet. A seam for
@@ -101,10 +113,17 @@ class zuServer : public zuNTService {
   virtual std::unique_ptr<zuNetObjectHandler> createHandler(std::unique_ptr<zuNetEndpoint> endpoint,
                                                             bool compress);
   // The handler for an accepted connection, its handshake to run on its own
-  // thread (reject: only to refuse it); null (logged) when it cannot be made.
+  // thread (admission: the connection came when every slot was taken); null
+  // (logged) when it cannot be made.
   std::unique_ptr<zuNetObjectHandler> makeHandler(std::unique_ptr<zuNetEndpoint> endpoint,
-                                                  bool compress, bool reject,
+                                                  bool compress, bool admission,
                                                   const std::string& peer);
+  // True when one more handshake from address stays within both bounds.
+  bool handshakeSlotFree(const zuIPAddress& address) const;
+  // Answers the connections past the limit whose handshakes have ended:
+  // admitted into a free slot or that of the connection idle longest,
+  // otherwise refused with 1030.
+  void admitPending();
   // Starts a handler's thread; false (logged) when no thread could be had.
   bool startHandler(zuNetObjectHandler& handler, const std::string& peer);
 
@@ -119,7 +138,13 @@ class zuServer : public zuNTService {
   std::unique_ptr<zuNetEndpoint> listeningEndpoint_;
   zuNetResponseFactoryMap factories_;
   std::vector<std::unique_ptr<zuNetObjectHandler>> handlers_;
-  // Threads that answer connections past the limit with 1030.
-  std::vector<std::unique_ptr<zuNetObjectHandler>> rejecters_;
+  // Connections that came when every slot was taken: in their handshake,
+  // waiting for admission, or refusing with 1030.
+  std::vector<std::unique_ptr<zuNetObjectHandler>> pending_;
+  // Set by a pending connection whose handshake has ended.
+  zuSingleEvent admissionWanted_;
   u32 stopWaitMs_ = kStopWaitMs;
+  u32 maxHandshakes_ = kMaxHandshakes;
+  u32 maxHandshakesPerAddress_ = kMaxHandshakesPerAddress;
+  u32 idleLimitMs_ = kIdleLimitMs;
 };

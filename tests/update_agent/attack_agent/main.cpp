@@ -2,7 +2,9 @@
 // that the tests shorten through the environment so that a run takes
 // seconds, not minutes. TW_ATTACK_INACTIVITY_MS replaces each connection's
 // inactivity limit (which also bounds every send), TW_ATTACK_MAX_CONNECTIONS
-// the connection limit.
+// the connection limit, TW_ATTACK_IDLE_MS the idleness that gives up a slot
+// to a newcomer, TW_ATTACK_HANDSHAKES the bound on unfinished handshakes in
+// all.
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -22,6 +24,9 @@ class AttackAgent : public uaServer {
  public:
   AttackAgent() {
     setMaxConnections(fromEnvironment("TW_ATTACK_MAX_CONNECTIONS", kMaxConnections));
+    setIdleLimit(fromEnvironment("TW_ATTACK_IDLE_MS", kIdleLimitMs));
+    setHandshakeLimits(fromEnvironment("TW_ATTACK_HANDSHAKES", kMaxHandshakes),
+                       kMaxHandshakesPerAddress);
   }
 
  protected:

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -184,6 +185,22 @@ void expectFailed(const zuNetRequest& r, u16 code, const std::string& text) {
 
 enum class Link { kPlain, kSecure };
 
+// A WriteFile whose mode restore fails with the errno value that the test
+// sets (0: as it does).
+class ModeFailingWriteFile : public zuNetResWriteFile {
+ public:
+  ModeFailingWriteFile(const std::string& root, const std::atomic<int>& error)
+      : zuNetResWriteFile(root), error_(error) {}
+
+ protected:
+  int restoreMode(std::ostream& file, unsigned mode) override {
+    return error_ != 0 ? error_.load() : zuNetResWriteFile::restoreMode(file, mode);
+  }
+
+ private:
+  const std::atomic<int>& error_;
+};
+
 class RequestTest : public ::testing::TestWithParam<Link> {
  protected:
   void SetUp() override {
@@ -194,7 +211,9 @@ class RequestTest : public ::testing::TestWithParam<Link> {
     zuNetResponseFactoryMap factories;
     const std::string root = root_;
     factories[6] = [root](u8) { return std::make_unique<zuNetResReadFile>(root); };
-    factories[7] = [root](u8) { return std::make_unique<zuNetResWriteFile>(root); };
+    factories[7] = [root, this](u8) {
+      return std::make_unique<ModeFailingWriteFile>(root, modeError_);
+    };
     factories[kPropertiesOut] = [this](u8) { return std::make_unique<ListOut>(&serverList_); };
     factories[kPropertiesIn] = [this](u8) { return std::make_unique<ListIn>(&serverList_); };
     factories[kSimple] = [](u8) { return std::make_unique<Echo>(); };
@@ -241,6 +260,7 @@ class RequestTest : public ::testing::TestWithParam<Link> {
 
   tw::test::ScratchDir dir_;
   const std::string root_ = dir_.file("root");
+  std::atomic<int> modeError_{0};
   zuProperties serverList_;
   // Requests outlive the handlers, which touch them as they end.
   std::list<ReplyRequest> raw_;
@@ -289,6 +309,20 @@ TEST_P(RequestTest, StoredFileKeepsTheModeOfTheFileItReplaces) {
   EXPECT_EQ(tw::test::readFile(path("new")), "y");
   EXPECT_TRUE(tw::test::eventually(
       [&] { return tw::test::folderNames(root_) == std::vector<std::string>{"new"}; }));
+}
+
+TEST_P(RequestTest, FailingModeRestoreAfterTheRenameFailsTheWrite) {
+  ASSERT_EQ(writeFile("f", "old"), 0);
+  const auto mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  fs::permissions(path("f"), mode);
+  modeError_ = EPERM;
+  // Renamed already, so the bytes are stored, but the peer hears of the
+  // failure and the file keeps the temporary file's private mode.
+  EXPECT_EQ(writeFile("f", "new"), zuErrFileWrite);
+  EXPECT_EQ(tw::test::readFile(path("f")), "new");
+  EXPECT_EQ(fs::status(path("f")).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_TRUE(tw::test::eventually(
+      [&] { return tw::test::folderNames(root_) == std::vector<std::string>{"f"}; }));
 }
 
 TEST_P(RequestTest, EmptyFileIsItsSizeAlone) {
