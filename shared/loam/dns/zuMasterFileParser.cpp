@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "loam/base/zuException.h"
 #include "loam/base/zuString.h"
 #include "loam/dns/zuMasterFileErrors.h"
 #include "loam/dns/zuRRType.h"
@@ -91,11 +92,68 @@ class DisabledScope {
   u32& column_;
 };
 
-// A TAB inside quotes is data, never a boundary between the rdata's fields.
-void escapeTabs(std::string& field) {
-  for (std::size_t at = field.find('\t'); at != std::string::npos; at = field.find('\t', at))
-    field.replace(at, 1, "\\009");
+bool isControl(char c) { return static_cast<u8>(c) < 32 || static_cast<u8>(c) == 127; }
+
+// A raw control byte in a field (a TAB inside quotes, any other byte as read)
+// is kept as "\DDD": a TAB is the boundary between the rdata's fields, and the
+// written line holds no control byte. An escaped one (a backslash and the
+// byte) is that escape alone, so that the text means the same byte.
+void escapeControls(std::string& field) {
+  if (std::none_of(field.begin(), field.end(), isControl)) return;
+  std::string out;
+  out.reserve(field.size() + 8);
+  bool escaped = false;
+  for (char c : field) {
+    const auto b = static_cast<u8>(c);
+    if (isControl(c)) {
+      if (!escaped) out.push_back('\\');
+      out.push_back(static_cast<char>('0' + b / 100));
+      out.push_back(static_cast<char>('0' + (b / 10) % 10));
+      out.push_back(static_cast<char>('0' + b % 10));
+      escaped = false;
+      continue;
+    }
+    out.push_back(c);
+    escaped = !escaped && c == '\\';
+  }
+  field = std::move(out);
 }
+
+// A name holds no string: a quoted word where a name stands keeps its quotes
+// as characters of the name, escaped, and so does every delimiter between
+// them, so that the name is one word however it is written.
+void escapeQuotedName(std::string& name) {
+  if (name.find('"') == std::string::npos) return;
+  std::string out;
+  out.reserve(name.size() + 8);
+  bool escaped = false;
+  for (char c : name) {
+    if (!escaped && (c == '"' || c == ' ' || c == ';' || c == '(' || c == ')' || c == '>'))
+      out.push_back('\\');
+    out.push_back(c);
+    escaped = !escaped && c == '\\';
+  }
+  name = std::move(out);
+}
+
+// The bytes a character-string stands for ("\DDD" and "\x" count one each).
+std::size_t decodedLength(std::string_view text) {
+  std::size_t length = 0;
+  for (std::size_t i = 0; i < text.size(); ++length) {
+    if (text[i] != '\\' || i + 1 >= text.size()) {
+      ++i;
+      continue;
+    }
+    const bool digits = i + 3 < text.size() && zuIsDigit(static_cast<u8>(text[i + 1])) &&
+                        zuIsDigit(static_cast<u8>(text[i + 2])) &&
+                        zuIsDigit(static_cast<u8>(text[i + 3]));
+    i += digits ? 4 : 2;
+  }
+  return length;
+}
+
+// A character-string holds at most 255 bytes.
+constexpr std::size_t kMaxStringBytes = 255;
 
 // Whether text (escapes kept) ends in a digit escape short of three digits,
 // read as the lexer reads it ("\4" is the digit itself): joined to a piece
@@ -236,6 +294,10 @@ bool zuMasterFileParser::readNext(const Fields& out, bool& enabled) {
     if (!inDisabled_) {
       if (include_) {
         if (include_->readNext(out, enabled)) return true;
+        // Without "$TTL" on either side, the TTL last stated in the included
+        // file goes on (its owner and any "$TTL" or "$ORIGIN" do not).
+        if (!ttlDirectiveSeen_ && !include_->ttlDirectiveSeen_)
+          lastStatedTTL_ = include_->lastStatedTTL_;
         include_.reset();
       }
       if (genCounter_ <= genStop_) {
@@ -310,7 +372,12 @@ bool zuMasterFileParser::readDisabled(const Fields& out) {
   {
     DisabledScope scope(lexer_mf_, inDisabled_, disabledColumn_, start);
     bool enabled = true;
-    got = readNext(out, enabled);
+    try {
+      got = readNext(out, enabled);
+    } catch (const zuException&) {
+      // A marker whose text is no record is a note like any other comment.
+      got = false;
+    }
     lastWasSOA_ = false;
   }
   // Not a record: the whole comment stays an ordinary comment.
@@ -337,6 +404,7 @@ bool zuMasterFileParser::directive(const Fields& out) {
         throwErrorText(zuErrIncorrectTTL, zuTextIncorrectTTL, "");
       const std::string value = tokenText();
       if (!isTTL(value.c_str())) throwErrorText(zuErrIncorrectTTL, zuTextIncorrectTTL, "");
+      ttlDirectiveSeen_ = true;
       if (zoneTTL_.empty()) {
         zoneTTL_ = currentTTL_ = value;
       } else {
@@ -384,6 +452,9 @@ bool zuMasterFileParser::directive(const Fields& out) {
       finishLine(comment);
       if (keepDirectives_) {
         *out.type = zuRRType::kInclude;
+        // The TTL its records without one take; the writer states it when it
+        // is not the zone's.
+        *out.ttl = inheritedTTL();
         // Written back, the line stands where no "$ORIGIN" is: the origin it was
         // read under becomes explicit.
         const bool explicitOrigin = originKnown_ && !includeOrigin.empty() &&
@@ -433,6 +504,10 @@ void zuMasterFileParser::openInclude(const std::string& file, const std::string&
   nested->soaMinimum_ = soaMinimum_;
   nested->zoneTTL_ = zoneTTL_;
   nested->currentTTL_ = currentTTL_;
+  nested->ttlDirectiveSeen_ = ttlDirectiveSeen_;
+  nested->lastStatedTTL_ = lastStatedTTL_;
+  nested->previousOwner_ = previousOwner_;
+  nested->haveOwner_ = haveOwner_;
   nested->ignoreSOA_ = true;
   nested->maxGenerated_ = maxGenerated_;
   nested->lexer_mf_.setMaxLineLength(lexer_mf_.maxLineLength());
@@ -498,7 +573,9 @@ bool zuMasterFileParser::generate(const Fields& out) {
     throwErrorText(zuErrInvalidRange, zuTextInvalidRange, "");
   nextToken();
   expectWord();
-  const std::string ownerTemplate = lexer_->tokenText();
+  std::string ownerTemplate = lexer_->tokenText();
+  escapeQuotedName(ownerTemplate);
+  escapeControls(ownerTemplate);
   const bool ownerIsOrigin = ownerTemplate == "@";
   std::string ttl;
   u32 type = 0;
@@ -673,6 +750,8 @@ bool zuMasterFileParser::recordLine(const Fields& out, bool ownerless, bool rawR
     const u32 column = lexer_->tokenColumn();
     if (column == 0 || (inDisabled_ && column == disabledColumn_)) {
       owner = tokenText();
+      escapeQuotedName(owner);
+      escapeControls(owner);
       qualifyName(owner);
       ownerGiven = true;
       nextToken();
@@ -697,6 +776,7 @@ bool zuMasterFileParser::recordLine(const Fields& out, bool ownerless, bool rawR
       if (prefix == 0 || prefix > length - 1)
         throwErrorText(zuErrIncorrectRecord, zuTextIncorrectRecord, "");
       aging.assign(word + prefix, length - 1 - prefix);
+      escapeControls(aging);
       nextToken();
       continue;
     }
@@ -726,12 +806,22 @@ bool zuMasterFileParser::recordLine(const Fields& out, bool ownerless, bool rawR
   if (type != zuRRType::kNone && !ownerless) {
     if (ownerGiven) {
       // A disabled record reads the previous owner but never sets it.
-      if (!inDisabled_) previousOwner_ = owner;
+      if (!inDisabled_) {
+        previousOwner_ = owner;
+        haveOwner_ = true;
+      }
     } else {
+      // A line that starts with white space needs an owner to continue.
+      if (!haveOwner_) throwErrorText(zuErrIncorrectRecord, zuTextIncorrectRecord, "");
       owner = previousOwner_;
     }
   }
-  if (type != zuRRType::kNone && !haveTTL && ttlChanged_) ttl = currentTTL_;
+  if (type != zuRRType::kNone) {
+    if (!haveTTL)
+      ttl = inheritedTTL();
+    else if (!ownerless && !inDisabled_)
+      lastStatedTTL_ = ttl;
+  }
   std::string& rdata = *out.rdata;
   rdata.clear();
   readRdata(type, rdata, rawRdata);
@@ -760,6 +850,8 @@ void zuMasterFileParser::readText(std::string& field) {
     ++word;
     length -= 2;
   }
+  if (decodedLength(std::string_view(word, length)) > kMaxStringBytes)
+    throwErrorText(zuErrIncorrectFormat, zuTextIncorrectFormat, "");
   field.assign(word, length);
 }
 
@@ -778,8 +870,10 @@ void zuMasterFileParser::readRdata(u32 type, std::string& rdata, bool raw) {
   for (u32 index = 0; kind_ == zuTokenKind::Word; ++index) {
     if (raw) {
       field = lexer_->tokenText();
+      if (zuRRTypeIsNameField(type, index)) escapeQuotedName(field);
     } else if (zuRRTypeIsNameField(type, index)) {
       field = tokenText();
+      escapeQuotedName(field);
       qualifyName(field);
     } else if (format == zuRRFormat::kText || format == zuRRFormat::kTwoStrings ||
                (type == zuRRType::kNAPTR && index >= 2 && index <= 4)) {
@@ -787,7 +881,7 @@ void zuMasterFileParser::readRdata(u32 type, std::string& rdata, bool raw) {
     } else {
       field = tokenText();
     }
-    escapeTabs(field);
+    escapeControls(field);
     if (index > 0) {
       if ((type == zuRRType::kWKS && index >= 3) || (type == zuRRType::kNSEC && index >= 2))
         rdata.push_back(' ');
@@ -808,8 +902,9 @@ void zuMasterFileParser::readSOA(std::string& rdata) {
   for (int i = 0; i < 2; ++i) {
     expectWord();
     std::string name = tokenText();
+    escapeQuotedName(name);
     qualifyName(name);
-    escapeTabs(name);
+    escapeControls(name);
     rdata += name;
     rdata.push_back(separator_);
     nextToken();
@@ -842,7 +937,8 @@ void zuMasterFileParser::readLOC(std::string& rdata) {
   std::string rest;
   int part = 0;
   while (kind_ == zuTokenKind::Word) {
-    const std::string word = tokenText();
+    std::string word = tokenText();
+    escapeControls(word);
     if (part < 2) {
       std::string& into = part == 0 ? latitude : longitude;
       if (!into.empty()) into.push_back(' ');

@@ -354,10 +354,15 @@ TEST(zuMasterFileParser, ParenthesisedRdataAndLOC) {
   EXPECT_EQ(records[0].comment, " key");
   EXPECT_EQ(records[1].rdata, "52 22 23.000 N\t4 53 32.000 E\t-2.00m\t0.00m\t10000m\t10m");
   EXPECT_EQ(records[2].rdata, "host.example.\tA NS SOA");
-  // In an SOA's names too, so its seventh field is still the minimum.
+  // In an SOA's names too, so its seventh field is still the minimum; a name
+  // holds no string, so its quotes are escaped characters of the name.
   const auto soa = parseAll("@ SOA \"m\tn\" hm 1 2 3 4 5\n");
   ASSERT_EQ(soa.size(), 1u);
-  EXPECT_EQ(soa[0].rdata, "\"m\\009n\".example.\thm.example.\t1\t2\t3\t4\t5");
+  EXPECT_EQ(soa[0].rdata, "\\\"m\\009n\\\".example.\thm.example.\t1\t2\t3\t4\t5");
+  // And in LOC's words, whose fields are TAB-separated like any other's.
+  const auto loc = parseAll("a IN LOC \"1\t2\" 30 N 3 E 10m\n");
+  ASSERT_EQ(loc.size(), 1u);
+  EXPECT_EQ(loc[0].rdata, "\"1\\0092\" 30 N\t3 E\t10m");
 }
 
 // Key and signature pieces are joined with nothing between them, so a piece
