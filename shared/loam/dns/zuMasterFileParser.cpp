@@ -420,6 +420,8 @@ bool zuMasterFileParser::directive(const Fields& out) {
       nextToken();
       expectWord();
       std::string value = tokenText();
+      escapeQuotedName(value);
+      escapeControls(value);
       qualifyName(value);
       origin_ = value;
       originKnown_ = true;
@@ -533,12 +535,11 @@ void zuMasterFileParser::generated(const Fields& out) {
   for (std::size_t start = 0;; ++index) {
     const std::size_t end = rdata.find(separator_, start);
     std::string field = rdata.substr(start, end == std::string::npos ? end : end - start);
-    if (zuRRTypeIsNameField(genType_, index)) {
-      if (field == "@")
-        field = origin_;
-      else
-        qualifyName(field);
-    }
+    // "@" is the origin in every field, as on a record line.
+    if (field == "@")
+      field = origin_;
+    else if (zuRRTypeIsNameField(genType_, index))
+      qualifyName(field);
     if (index > 0) out.rdata->push_back(separator_);
     *out.rdata += field;
     if (end == std::string::npos) break;
@@ -751,8 +752,8 @@ bool zuMasterFileParser::recordLine(const Fields& out, bool ownerless, bool rawR
     if (column == 0 || (inDisabled_ && column == disabledColumn_)) {
       owner = tokenText();
       escapeQuotedName(owner);
-      escapeControls(owner);
       qualifyName(owner);
+      escapeControls(owner);
       ownerGiven = true;
       nextToken();
     }

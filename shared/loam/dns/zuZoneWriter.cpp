@@ -210,6 +210,10 @@ void writeFields(std::ostream& out, u32 type, std::string_view data, const char*
         out.put('@');
       else
         writeWord(out, field, name);
+    } else if (field.empty() && data.size() > 0) {
+      // Between two separators an empty field would vanish; it came from "@"
+      // under an empty origin, and reads back the same way.
+      out.put('@');
     } else {
       writeWord(out, field, other);
     }
