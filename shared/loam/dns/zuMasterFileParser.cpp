@@ -942,7 +942,8 @@ void zuMasterFileParser::readLOC(std::string& rdata) {
     escapeControls(word);
     if (part < 2) {
       std::string& into = part == 0 ? latitude : longitude;
-      if (!into.empty()) into.push_back(' ');
+      // "@" under an empty origin adds nothing, not a second space.
+      if (!into.empty() && !word.empty()) into.push_back(' ');
       into += word;
       const bool end = part == 0 ? zuStrCompare(word.c_str(), "N", false) == 0 ||
                                        zuStrCompare(word.c_str(), "S", false) == 0
