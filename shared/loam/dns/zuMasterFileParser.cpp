@@ -882,6 +882,10 @@ void zuMasterFileParser::readRdata(u32 type, std::string& rdata, bool raw) {
     } else {
       field = tokenText();
     }
+    // The pieces of a key or signature join into one word: a quoted piece
+    // keeps its quotes as characters.
+    if ((type == zuRRType::kDNSKEY && index >= 3) || (type == zuRRType::kRRSIG && index >= 8))
+      escapeQuotedName(field);
     escapeControls(field);
     if (index > 0) {
       if ((type == zuRRType::kWKS && index >= 3) || (type == zuRRType::kNSEC && index >= 2))
@@ -957,7 +961,8 @@ void zuMasterFileParser::readLOC(std::string& rdata) {
     nextToken();
   }
   rdata = latitude;
-  if (part >= 1) {
+  // A latitude with nothing after it is one field, not one and an empty one.
+  if (part >= 1 && !longitude.empty()) {
     rdata.push_back(separator_);
     rdata += longitude;
   }

@@ -26,8 +26,8 @@ void writeEscape(std::ostream& out, u8 c) {
 
 // How text outside the quoted strings of TXT, HINFO and NAPTR is written.
 struct Escapes {
-  // Rdata: a quoted string ("..." closed later in the field) stays one, as the
-  // parser keeps it; elsewhere (names, TTL, aging) every quote is escaped.
+  // Rdata: a quoted word stays one, as the parser keeps it; elsewhere (names,
+  // TTL, aging) and in the middle of a word every quote is escaped.
   bool keepStrings = false;
   // A disabled line ends at a '>' outside quotes: one there is escaped.
   bool disabled = false;
@@ -35,13 +35,19 @@ struct Escapes {
   bool keepTab = false;
 };
 
-// Whether an unescaped quote follows in the text from a position on.
-bool quoteFollows(std::string_view text, std::size_t from) {
-  for (std::size_t i = from; i < text.size(); ++i) {
+// Whether the quote at a position opens a quoted word of the text: it starts
+// the text or follows a blank, and an unescaped quote closes it at the end of
+// the text or before a blank (the words of WKS and NSEC lists are joined by
+// spaces, those of a directive by TABs). Any other quote would split the word where it stands.
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool opensQuotedWord(std::string_view text, std::size_t at) {
+  if (at > 0 && !(isBlank(text[at - 1]) && (at < 2 || text[at - 2] != '\\'))) return false;
+  for (std::size_t i = at + 1; i < text.size(); ++i) {
     if (text[i] == '\\')
       ++i;
     else if (text[i] == '"')
-      return true;
+      return i + 1 == text.size() || isBlank(text[i + 1]);
   }
   return false;
 }
@@ -75,7 +81,7 @@ void writeWord(std::ostream& out, std::string_view text, const Escapes& how) {
     if (isControl(c) && !(how.keepTab && c == '\t')) {
       writeEscape(out, c);
     } else if (c == '"') {
-      if (inString || (how.keepStrings && quoteFollows(text, i + 1))) {
+      if (inString || (how.keepStrings && opensQuotedWord(text, i))) {
         inString = !inString;
         out.put('"');
       } else {
