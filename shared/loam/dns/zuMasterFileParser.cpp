@@ -123,17 +123,36 @@ void escapeControls(std::string& field) {
 // as characters of the name, escaped, and so does every delimiter between
 // them, so that the name is one word however it is written.
 void escapeQuotedName(std::string& name) {
-  if (name.find('"') == std::string::npos) return;
   std::string out;
-  out.reserve(name.size() + 8);
   bool escaped = false;
+  bool quoted = false;
+  bool changed = false;
   for (char c : name) {
-    if (!escaped && (c == '"' || c == ' ' || c == ';' || c == '(' || c == ')' || c == '>'))
+    if (!escaped && (c == '"' || (quoted && (c == ' ' || c == ';' || c == '(' || c == ')' ||
+                                             c == '>')))) {
+      if (c == '"') quoted = !quoted;
       out.push_back('\\');
+      changed = true;
+    }
     out.push_back(c);
     escaped = !escaped && c == '\\';
   }
-  name = std::move(out);
+  if (changed) name = std::move(out);
+}
+
+// Inside a disabled record's text a '>' ends the record: one there is "\062".
+void escapeGreater(std::string& text) {
+  if (text.find('>') == std::string::npos) return;
+  std::string out;
+  bool escaped = false;
+  for (char c : text) {
+    if (c == '>' && !escaped)
+      out += "\\062";
+    else
+      out.push_back(c);
+    escaped = !escaped && c == '\\';
+  }
+  text = std::move(out);
 }
 
 // The bytes a character-string stands for ("\DDD" and "\x" count one each).
@@ -525,6 +544,8 @@ void zuMasterFileParser::generated(const Fields& out) {
   } else {
     *out.name = substitute(genOwner_, counter);
     qualifyName(*out.name);
+    // As a line must write it ("$$" gave the dollar sign): not a directive.
+    if (!out.name->empty() && out.name->front() == '$') out.name->insert(0, 1, '\\');
   }
   *out.ttl = genTTL_;
   *out.type = genType_;
@@ -815,6 +836,8 @@ bool zuMasterFileParser::recordLine(const Fields& out, bool ownerless, bool rawR
       // A line that starts with white space needs an owner to continue.
       if (!haveOwner_) throwErrorText(zuErrIncorrectRecord, zuTextIncorrectRecord, "");
       owner = previousOwner_;
+      // Taken into a disabled record, the owner is as its line writes it.
+      if (inDisabled_) escapeGreater(owner);
     }
   }
   if (type != zuRRType::kNone) {
