@@ -123,6 +123,7 @@ void escapeControls(std::string& field) {
 // as characters of the name, escaped, and so does every delimiter between
 // them, so that the name is one word however it is written.
 void escapeQuotedName(std::string& name) {
+  if (name.find('"') == std::string::npos) return;
   std::string out;
   bool escaped = false;
   bool quoted = false;
@@ -529,6 +530,8 @@ void zuMasterFileParser::openInclude(const std::string& file, const std::string&
   nested->lastStatedTTL_ = lastStatedTTL_;
   nested->previousOwner_ = previousOwner_;
   nested->haveOwner_ = haveOwner_;
+  nested->lastOwner_ = lastOwner_;
+  nested->haveLastOwner_ = haveLastOwner_;
   nested->ignoreSOA_ = true;
   nested->maxGenerated_ = maxGenerated_;
   nested->lexer_mf_.setMaxLineLength(lexer_mf_.maxLineLength());
@@ -547,6 +550,8 @@ void zuMasterFileParser::generated(const Fields& out) {
     // As a line must write it ("$$" gave the dollar sign): not a directive.
     if (!out.name->empty() && out.name->front() == '$') out.name->insert(0, 1, '\\');
   }
+  lastOwner_ = *out.name;
+  haveLastOwner_ = true;
   *out.ttl = genTTL_;
   *out.type = genType_;
   const std::string rdata = substitute(genRdata_, counter);
@@ -829,15 +834,21 @@ bool zuMasterFileParser::recordLine(const Fields& out, bool ownerless, bool rawR
     if (ownerGiven) {
       // A disabled record reads the previous owner but never sets it.
       if (!inDisabled_) {
-        previousOwner_ = owner;
-        haveOwner_ = true;
+        previousOwner_ = lastOwner_ = owner;
+        haveOwner_ = haveLastOwner_ = true;
       }
+    } else if (inDisabled_) {
+      // A disabled line takes the owner of the record before it, as the
+      // written zone, where every record names its owner, gives it; taken in,
+      // the owner is as the disabled line writes it.
+      if (!haveLastOwner_) throwErrorText(zuErrIncorrectRecord, zuTextIncorrectRecord, "");
+      owner = lastOwner_;
+      escapeGreater(owner);
     } else {
-      // A line that starts with white space needs an owner to continue.
+      // A line that starts with white space needs an owner to continue (as in
+      // BIND, a generated record sets none).
       if (!haveOwner_) throwErrorText(zuErrIncorrectRecord, zuTextIncorrectRecord, "");
       owner = previousOwner_;
-      // Taken into a disabled record, the owner is as its line writes it.
-      if (inDisabled_) escapeGreater(owner);
     }
   }
   if (type != zuRRType::kNone) {

@@ -120,6 +120,9 @@ class zuMasterFileParser : public zuCustomParser {
   bool ttlChanged_ = false;
   std::string previousOwner_;
   bool haveOwner_ = false;
+  // The owner of the last record read, generated ones included.
+  std::string lastOwner_;
+  bool haveLastOwner_ = false;
   // RFC 1035: without "$TTL", a record without TTL takes the last one stated.
   bool ttlDirectiveSeen_ = false;
   std::string lastStatedTTL_;

@@ -1,5 +1,6 @@
 #include "loam/dns/zuZoneWriter.h"
 
+#include <algorithm>
 #include <sstream>
 #include <string_view>
 
@@ -56,7 +57,14 @@ bool opensQuotedWord(std::string_view text, std::size_t at) {
 // escaped one as that escape alone, never a backslash and more), a quote or
 // '>' that would end the word or the line escaped, and a last backslash,
 // which would escape what follows the word, as "\092".
+bool needsCare(u8 c) { return c == '\\' || c == '"' || c == '>' || isControl(c); }
+
 void writeWord(std::ostream& out, std::string_view text, const Escapes& how) {
+  // Most words hold nothing to escape: they go out in one piece.
+  if (std::none_of(text.begin(), text.end(), [](char c) { return needsCare(static_cast<u8>(c)); })) {
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    return;
+  }
   bool escaped = false;
   bool inString = false;
   for (std::size_t i = 0; i < text.size(); ++i) {

@@ -670,6 +670,9 @@ TEST(zuMasterFileParser, WrittenTextReadsBackIntoTheSameRecords) {
       // NUL inside quotes and in a comment.
       "t TXT \"a\\000b\" ; c\\000d\n",
       "l LOC \"1\t2\" 30 N 3 E 10m\n",
+      // A disabled line after generated records takes the last one's owner,
+      // as the written zone (every record with its owner) gives it.
+      "$GENERATE 1-2 h$ A 10.0.0.$\n;<!dis:\tIN\tA\t10.0.0.9>\n",
   };
   for (const char* text : cases) {
     SCOPED_TRACE(text);
