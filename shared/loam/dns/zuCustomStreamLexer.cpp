@@ -141,13 +141,27 @@ bool zuCustomStreamLexer::readLine() {
     }
   }
   line_[length] = 0;
-  // A NUL byte ends the line as far as tokens go.
-  const void* nul = std::memchr(line_.data(), 0, length);
+  // Without strict NUL handling a NUL byte ends the line as far as tokens go.
+  const void* nul = strictNul_ ? nullptr : std::memchr(line_.data(), 0, length);
   if (nul != nullptr)
     length = static_cast<std::size_t>(static_cast<const char*>(nul) - line_.data());
   lineEnd_ = static_cast<u32>(length);
   ++lineNumber_;
   return true;
+}
+
+void zuCustomStreamLexer::expandNul(u32 at) {
+  // The terminating NUL moves along with the rest of the line.
+  if (std::size_t{lineEnd_} + 4 > line_.size()) line_.resize(std::size_t{lineEnd_} + 4);
+  std::memmove(line_.data() + at + 4, line_.data() + at + 1, lineEnd_ - at);
+  std::memcpy(line_.data() + at, "\\000", 4);
+  lineEnd_ += 3;
+}
+
+void zuCustomStreamLexer::expandNuls(u32 from) {
+  if (!strictNul_) return;
+  for (u32 i = from; i < lineEnd_; ++i)
+    if (line_[i] == 0) expandNul(i);
 }
 
 void zuCustomStreamLexer::restoreSaved() {
@@ -195,6 +209,7 @@ u32 zuCustomStreamLexer::nextToken() {
     const auto c = static_cast<u8>(line_[cursor_]);
     if (isCommentStart(c)) {
       tokenPrefix_.assign(1, static_cast<char>(c));
+      expandNuls(cursor_ + 1);
       tokenStart_ = cursor_ + 1;
       tokenLength_ = lineEnd_ - tokenStart_;
       cursor_ = lineEnd_;
@@ -208,6 +223,7 @@ u32 zuCustomStreamLexer::nextToken() {
         (line_[cursor_ + 1] == '/' || line_[cursor_ + 1] == '*')) {
       if (line_[cursor_ + 1] == '/') {
         tokenPrefix_ = "//";
+        expandNuls(cursor_ + 2);
         tokenStart_ = cursor_ + 2;
         tokenLength_ = lineEnd_ - tokenStart_;
         cursor_ = lineEnd_;
@@ -258,6 +274,22 @@ void zuCustomStreamLexer::scanWord() {
   bool quoted = false;
   while (cursor_ < lineEnd_) {
     const auto c = static_cast<u8>(line_[cursor_]);
+    if (c == 0 && strictNul_) {
+      if (!quoted) {
+        tokenLength_ = out - tokenStart_;
+        raise(zuErrIncorrectFormat, zuTextIncorrectFormat, std::string());
+      }
+      if (!decodeEscapes_) {
+        expandNul(cursor_);
+        std::memmove(line_.data() + out, line_.data() + cursor_, 4);
+        out += 4;
+        cursor_ += 4;
+        continue;
+      }
+      line_[out++] = 0;
+      ++cursor_;
+      continue;
+    }
     if (c == 0 || (!quoted && classes_[c] != 0)) break;
     if (c == '\\') {
       if (cursor_ + 1 >= lineEnd_) {
@@ -281,12 +313,28 @@ void zuCustomStreamLexer::scanWord() {
         cursor_ += 4;
         continue;
       }
+      if (strictNul_ && !decodeEscapes_ && line_[cursor_ + 1] == 0) {
+        // An escaped NUL is the escape "\000" alone.
+        expandNul(cursor_ + 1);
+        std::memmove(line_.data() + out, line_.data() + cursor_ + 1, 4);
+        out += 4;
+        cursor_ += 5;
+        continue;
+      }
       if (!decodeEscapes_) line_[out++] = '\\';
       line_[out++] = line_[cursor_ + 1];
       cursor_ += 2;
       continue;
     }
-    if (c == quote_) quoted = !quoted;
+    if (c == quote_) {
+      // Split mode: an opening quote starts a word of its own, a closing one ends it.
+      if (quotesSplit_ && !quoted && out > tokenStart_) break;
+      quoted = !quoted;
+      line_[out++] = static_cast<char>(c);
+      ++cursor_;
+      if (quotesSplit_ && !quoted) break;
+      continue;
+    }
     line_[out++] = static_cast<char>(c);
     ++cursor_;
   }

@@ -71,6 +71,13 @@ class zuCustomStreamLexer {
   void disableEscapes() { decodeEscapes_ = false; }
   void setStripQuotes(bool on) { stripQuotes_ = on; }
   void setQuote(u32 quote) { quote_ = quote; }
+  // A quote always opens or closes a string: a word never runs into a quoted
+  // string next to it ("a""b" is two words, so is "abc"def).
+  void setQuotesSplitWords(bool on) { quotesSplit_ = on; }
+  // A NUL byte outside quotes and comments is an error (zuErrIncorrectFormat);
+  // inside them it is kept as the escape "\000" (with escapes not decoded).
+  // Off, a NUL ends the line.
+  void setStrictNul(bool on) { strictNul_ = on; }
   void setMaxLineLength(u32 bytes) { maxLineLength_ = bytes < 1 ? 1 : bytes; }
   u32 maxLineLength() const { return maxLineLength_; }
   void setClass(u8 c, u8 mask) { classes_[c] = static_cast<u8>(classes_[c] | mask); }
@@ -126,6 +133,9 @@ class zuCustomStreamLexer {
   bool fill();
   bool peekByte(char& c);
   void appendByte(char c);
+  // Replaces the NUL at a position of the line by the four bytes "\000".
+  void expandNul(u32 at);
+  void expandNuls(u32 from);
 
   std::string fileName_;
   std::istream* stream_ = nullptr;
@@ -144,6 +154,8 @@ class zuCustomStreamLexer {
   bool decodeEscapes_ = true;
   bool stripQuotes_ = false;
   bool confined_ = false;
+  bool quotesSplit_ = false;
+  bool strictNul_ = false;
   std::array<u8, 256> classes_{};
   u32 quote_ = '"';
   static constexpr u32 kNoSaved = 0xFFFFFFFF;

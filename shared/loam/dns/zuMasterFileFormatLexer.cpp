@@ -9,6 +9,8 @@ zuMasterFileFormatLexer::zuMasterFileFormatLexer() {
   setClass(')', kSingleChar);
   setClass(';', kCommentStart);
   setReturnComments(true);
+  setQuotesSplitWords(true);
+  setStrictNul(true);
 }
 
 void zuMasterFileFormatLexer::reset() {

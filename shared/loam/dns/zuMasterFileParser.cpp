@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "loam/base/zuException.h"
 #include "loam/base/zuString.h"
 #include "loam/dns/zuMasterFileErrors.h"
 #include "loam/dns/zuRRType.h"
@@ -91,11 +92,88 @@ class DisabledScope {
   u32& column_;
 };
 
-// A TAB inside quotes is data, never a boundary between the rdata's fields.
-void escapeTabs(std::string& field) {
-  for (std::size_t at = field.find('\t'); at != std::string::npos; at = field.find('\t', at))
-    field.replace(at, 1, "\\009");
+bool isControl(char c) { return static_cast<u8>(c) < 32 || static_cast<u8>(c) == 127; }
+
+// A raw control byte in a field (a TAB inside quotes, any other byte as read)
+// is kept as "\DDD": a TAB is the boundary between the rdata's fields, and the
+// written line holds no control byte. An escaped one (a backslash and the
+// byte) is that escape alone, so that the text means the same byte.
+void escapeControls(std::string& field) {
+  if (std::none_of(field.begin(), field.end(), isControl)) return;
+  std::string out;
+  out.reserve(field.size() + 8);
+  bool escaped = false;
+  for (char c : field) {
+    const auto b = static_cast<u8>(c);
+    if (isControl(c)) {
+      if (!escaped) out.push_back('\\');
+      out.push_back(static_cast<char>('0' + b / 100));
+      out.push_back(static_cast<char>('0' + (b / 10) % 10));
+      out.push_back(static_cast<char>('0' + b % 10));
+      escaped = false;
+      continue;
+    }
+    out.push_back(c);
+    escaped = !escaped && c == '\\';
+  }
+  field = std::move(out);
 }
+
+// A name holds no string: a quoted word where a name stands keeps its quotes
+// as characters of the name, escaped, and so does every delimiter between
+// them, so that the name is one word however it is written.
+void escapeQuotedName(std::string& name) {
+  if (name.find('"') == std::string::npos) return;
+  std::string out;
+  bool escaped = false;
+  bool quoted = false;
+  bool changed = false;
+  for (char c : name) {
+    if (!escaped && (c == '"' || (quoted && (c == ' ' || c == ';' || c == '(' || c == ')' ||
+                                             c == '>')))) {
+      if (c == '"') quoted = !quoted;
+      out.push_back('\\');
+      changed = true;
+    }
+    out.push_back(c);
+    escaped = !escaped && c == '\\';
+  }
+  if (changed) name = std::move(out);
+}
+
+// Inside a disabled record's text a '>' ends the record: one there is "\062".
+void escapeGreater(std::string& text) {
+  if (text.find('>') == std::string::npos) return;
+  std::string out;
+  bool escaped = false;
+  for (char c : text) {
+    if (c == '>' && !escaped)
+      out += "\\062";
+    else
+      out.push_back(c);
+    escaped = !escaped && c == '\\';
+  }
+  text = std::move(out);
+}
+
+// The bytes a character-string stands for ("\DDD" and "\x" count one each).
+std::size_t decodedLength(std::string_view text) {
+  std::size_t length = 0;
+  for (std::size_t i = 0; i < text.size(); ++length) {
+    if (text[i] != '\\' || i + 1 >= text.size()) {
+      ++i;
+      continue;
+    }
+    const bool digits = i + 3 < text.size() && zuIsDigit(static_cast<u8>(text[i + 1])) &&
+                        zuIsDigit(static_cast<u8>(text[i + 2])) &&
+                        zuIsDigit(static_cast<u8>(text[i + 3]));
+    i += digits ? 4 : 2;
+  }
+  return length;
+}
+
+// A character-string holds at most 255 bytes.
+constexpr std::size_t kMaxStringBytes = 255;
 
 // Whether text (escapes kept) ends in a digit escape short of three digits,
 // read as the lexer reads it ("\4" is the digit itself): joined to a piece
@@ -241,6 +319,10 @@ bool zuMasterFileParser::readNext(const Fields& out, bool& enabled) {
     if (!inDisabled_) {
       if (include_) {
         if (include_->readNext(out, enabled)) return true;
+        // Without "$TTL" on either side, the TTL last stated in the included
+        // file goes on (its owner and any "$TTL" or "$ORIGIN" do not).
+        if (!ttlDirectiveSeen_ && !include_->ttlDirectiveSeen_)
+          lastStatedTTL_ = include_->lastStatedTTL_;
         include_.reset();
       }
       if (genCounter_ <= genStop_) {
@@ -315,7 +397,12 @@ bool zuMasterFileParser::readDisabled(const Fields& out) {
   {
     DisabledScope scope(lexer_mf_, inDisabled_, disabledColumn_, start);
     bool enabled = true;
-    got = readNext(out, enabled);
+    try {
+      got = readNext(out, enabled);
+    } catch (const zuException&) {
+      // A marker whose text is no record is a note like any other comment.
+      got = false;
+    }
     lastWasSOA_ = false;
   }
   // Not a record: the whole comment stays an ordinary comment.
@@ -342,6 +429,7 @@ bool zuMasterFileParser::directive(const Fields& out) {
         throwErrorText(zuErrIncorrectTTL, zuTextIncorrectTTL, "");
       const std::string value = tokenText();
       if (!isTTL(value.c_str())) throwErrorText(zuErrIncorrectTTL, zuTextIncorrectTTL, "");
+      ttlDirectiveSeen_ = true;
       if (zoneTTL_.empty()) {
         zoneTTL_ = currentTTL_ = value;
       } else {
@@ -357,6 +445,8 @@ bool zuMasterFileParser::directive(const Fields& out) {
       nextToken();
       expectWord();
       std::string value = tokenText();
+      escapeQuotedName(value);
+      escapeControls(value);
       qualifyName(value);
       origin_ = value;
       originKnown_ = true;
@@ -389,6 +479,9 @@ bool zuMasterFileParser::directive(const Fields& out) {
       finishLine(comment);
       if (keepDirectives_) {
         *out.type = zuRRType::kInclude;
+        // The TTL its records without one take; the writer states it when it
+        // is not the zone's.
+        *out.ttl = inheritedTTL();
         // Written back, the line stands where no "$ORIGIN" is: the origin it was
         // read under becomes explicit.
         const bool explicitOrigin = originKnown_ && !includeOrigin.empty() &&
@@ -438,6 +531,12 @@ void zuMasterFileParser::openInclude(const std::string& file, const std::string&
   nested->soaMinimum_ = soaMinimum_;
   nested->zoneTTL_ = zoneTTL_;
   nested->currentTTL_ = currentTTL_;
+  nested->ttlDirectiveSeen_ = ttlDirectiveSeen_;
+  nested->lastStatedTTL_ = lastStatedTTL_;
+  nested->previousOwner_ = previousOwner_;
+  nested->haveOwner_ = haveOwner_;
+  nested->lastOwner_ = lastOwner_;
+  nested->haveLastOwner_ = haveLastOwner_;
   nested->ignoreSOA_ = true;
   nested->maxGenerated_ = maxGenerated_;
   nested->maxGeneratedTotal_ = maxGeneratedTotal_;
@@ -455,7 +554,11 @@ void zuMasterFileParser::generated(const Fields& out) {
   } else {
     *out.name = substitute(genOwner_, counter);
     qualifyName(*out.name);
+    // As a line must write it ("$$" gave the dollar sign): not a directive.
+    if (!out.name->empty() && out.name->front() == '$') out.name->insert(0, 1, '\\');
   }
+  lastOwner_ = *out.name;
+  haveLastOwner_ = true;
   *out.ttl = genTTL_;
   *out.type = genType_;
   const std::string rdata = substitute(genRdata_, counter);
@@ -465,12 +568,11 @@ void zuMasterFileParser::generated(const Fields& out) {
   for (std::size_t start = 0;; ++index) {
     const std::size_t end = rdata.find(separator_, start);
     std::string field = rdata.substr(start, end == std::string::npos ? end : end - start);
-    if (zuRRTypeIsNameField(genType_, index)) {
-      if (field == "@")
-        field = origin_;
-      else
-        qualifyName(field);
-    }
+    // "@" is the origin in every field, as on a record line.
+    if (field == "@")
+      field = origin_;
+    else if (zuRRTypeIsNameField(genType_, index))
+      qualifyName(field);
     if (index > 0) out.rdata->push_back(separator_);
     *out.rdata += field;
     if (end == std::string::npos) break;
@@ -505,7 +607,9 @@ bool zuMasterFileParser::generate(const Fields& out) {
     throwErrorText(zuErrInvalidRange, zuTextInvalidRange, "");
   nextToken();
   expectWord();
-  const std::string ownerTemplate = lexer_->tokenText();
+  std::string ownerTemplate = lexer_->tokenText();
+  escapeQuotedName(ownerTemplate);
+  escapeControls(ownerTemplate);
   const bool ownerIsOrigin = ownerTemplate == "@";
   std::string ttl;
   u32 type = 0;
@@ -686,7 +790,9 @@ bool zuMasterFileParser::recordLine(const Fields& out, bool ownerless, bool rawR
     const u32 column = lexer_->tokenColumn();
     if (column == 0 || (inDisabled_ && column == disabledColumn_)) {
       owner = tokenText();
+      escapeQuotedName(owner);
       qualifyName(owner);
+      escapeControls(owner);
       ownerGiven = true;
       nextToken();
     }
@@ -710,6 +816,7 @@ bool zuMasterFileParser::recordLine(const Fields& out, bool ownerless, bool rawR
       if (prefix == 0 || prefix > length - 1)
         throwErrorText(zuErrIncorrectRecord, zuTextIncorrectRecord, "");
       aging.assign(word + prefix, length - 1 - prefix);
+      escapeControls(aging);
       nextToken();
       continue;
     }
@@ -739,12 +846,30 @@ bool zuMasterFileParser::recordLine(const Fields& out, bool ownerless, bool rawR
   if (type != zuRRType::kNone && !ownerless) {
     if (ownerGiven) {
       // A disabled record reads the previous owner but never sets it.
-      if (!inDisabled_) previousOwner_ = owner;
+      if (!inDisabled_) {
+        previousOwner_ = lastOwner_ = owner;
+        haveOwner_ = haveLastOwner_ = true;
+      }
+    } else if (inDisabled_) {
+      // A disabled line takes the owner of the record before it, as the
+      // written zone, where every record names its owner, gives it; taken in,
+      // the owner is as the disabled line writes it.
+      if (!haveLastOwner_) throwErrorText(zuErrIncorrectRecord, zuTextIncorrectRecord, "");
+      owner = lastOwner_;
+      escapeGreater(owner);
     } else {
+      // A line that starts with white space needs an owner to continue (as in
+      // BIND, a generated record sets none).
+      if (!haveOwner_) throwErrorText(zuErrIncorrectRecord, zuTextIncorrectRecord, "");
       owner = previousOwner_;
     }
   }
-  if (type != zuRRType::kNone && !haveTTL && ttlChanged_) ttl = currentTTL_;
+  if (type != zuRRType::kNone) {
+    if (!haveTTL)
+      ttl = inheritedTTL();
+    else if (!ownerless && !inDisabled_)
+      lastStatedTTL_ = ttl;
+  }
   std::string& rdata = *out.rdata;
   rdata.clear();
   readRdata(type, rdata, rawRdata);
@@ -773,6 +898,8 @@ void zuMasterFileParser::readText(std::string& field) {
     ++word;
     length -= 2;
   }
+  if (decodedLength(std::string_view(word, length)) > kMaxStringBytes)
+    throwErrorText(zuErrIncorrectFormat, zuTextIncorrectFormat, "");
   field.assign(word, length);
 }
 
@@ -791,8 +918,10 @@ void zuMasterFileParser::readRdata(u32 type, std::string& rdata, bool raw) {
   for (u32 index = 0; kind_ == zuTokenKind::Word; ++index) {
     if (raw) {
       field = lexer_->tokenText();
+      if (zuRRTypeIsNameField(type, index)) escapeQuotedName(field);
     } else if (zuRRTypeIsNameField(type, index)) {
       field = tokenText();
+      escapeQuotedName(field);
       qualifyName(field);
     } else if (format == zuRRFormat::kText || format == zuRRFormat::kTwoStrings ||
                (type == zuRRType::kNAPTR && index >= 2 && index <= 4)) {
@@ -800,7 +929,11 @@ void zuMasterFileParser::readRdata(u32 type, std::string& rdata, bool raw) {
     } else {
       field = tokenText();
     }
-    escapeTabs(field);
+    // The pieces of a key or signature join into one word: a quoted piece
+    // keeps its quotes as characters.
+    if ((type == zuRRType::kDNSKEY && index >= 3) || (type == zuRRType::kRRSIG && index >= 8))
+      escapeQuotedName(field);
+    escapeControls(field);
     if (index > 0) {
       if ((type == zuRRType::kWKS && index >= 3) || (type == zuRRType::kNSEC && index >= 2))
         rdata.push_back(' ');
@@ -821,8 +954,9 @@ void zuMasterFileParser::readSOA(std::string& rdata) {
   for (int i = 0; i < 2; ++i) {
     expectWord();
     std::string name = tokenText();
+    escapeQuotedName(name);
     qualifyName(name);
-    escapeTabs(name);
+    escapeControls(name);
     rdata += name;
     rdata.push_back(separator_);
     nextToken();
@@ -855,10 +989,12 @@ void zuMasterFileParser::readLOC(std::string& rdata) {
   std::string rest;
   int part = 0;
   while (kind_ == zuTokenKind::Word) {
-    const std::string word = tokenText();
+    std::string word = tokenText();
+    escapeControls(word);
     if (part < 2) {
       std::string& into = part == 0 ? latitude : longitude;
-      if (!into.empty()) into.push_back(' ');
+      // "@" under an empty origin adds nothing, not a second space.
+      if (!into.empty() && !word.empty()) into.push_back(' ');
       into += word;
       const bool end = part == 0 ? zuStrCompare(word.c_str(), "N", false) == 0 ||
                                        zuStrCompare(word.c_str(), "S", false) == 0
@@ -872,7 +1008,8 @@ void zuMasterFileParser::readLOC(std::string& rdata) {
     nextToken();
   }
   rdata = latitude;
-  if (part >= 1) {
+  // A latitude with nothing after it is one field, not one and an empty one.
+  if (part >= 1 && !longitude.empty()) {
     rdata.push_back(separator_);
     rdata += longitude;
   }

@@ -108,6 +108,12 @@ class zuMasterFileParser : public zuCustomParser {
   void openInclude(const std::string& file, const std::string& origin);
   void expectWord();
   static bool isTTL(const char* text);
+  // The TTL text a record line without one takes here (empty: the zone's).
+  const std::string& inheritedTTL() const {
+    static const std::string kNone;
+    if (ttlChanged_) return currentTTL_;
+    return ttlDirectiveSeen_ ? kNone : lastStatedTTL_;
+  }
 
   zuMasterFileFormatLexer lexer_mf_;
   std::unique_ptr<zuMasterFileParser> include_;
@@ -120,6 +126,13 @@ class zuMasterFileParser : public zuCustomParser {
   std::string currentTTL_;
   bool ttlChanged_ = false;
   std::string previousOwner_;
+  bool haveOwner_ = false;
+  // The owner of the last record read, generated ones included.
+  std::string lastOwner_;
+  bool haveLastOwner_ = false;
+  // RFC 1035: without "$TTL", a record without TTL takes the last one stated.
+  bool ttlDirectiveSeen_ = false;
+  std::string lastStatedTTL_;
   bool ignoreSOA_ = false;
   bool soaSeen_ = false;
   bool keepDirectives_ = true;

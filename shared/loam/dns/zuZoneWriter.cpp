@@ -1,5 +1,6 @@
 #include "loam/dns/zuZoneWriter.h"
 
+#include <algorithm>
 #include <sstream>
 #include <string_view>
 
@@ -13,19 +14,103 @@ namespace {
 
 bool isControl(u8 c) { return c < 32 || c == 127; }
 
-void writeEscape(std::ostream& out, u8 c) {
-  const char text[4] = {'\\', static_cast<char>('0' + c / 100),
-                        static_cast<char>('0' + (c / 10) % 10), static_cast<char>('0' + c % 10)};
-  out.write(text, 4);
+void writeDigits(std::ostream& out, u8 c) {
+  const char text[3] = {static_cast<char>('0' + c / 100), static_cast<char>('0' + (c / 10) % 10),
+                        static_cast<char>('0' + c % 10)};
+  out.write(text, 3);
 }
 
-// Writes the text with control bytes escaped; with keepTab the TAB separators
-// of an rdata stay as they are.
-void writeSafe(std::ostream& out, std::string_view text, bool keepTab) {
+void writeEscape(std::ostream& out, u8 c) {
+  out.put('\\');
+  writeDigits(out, c);
+}
+
+// How text outside the quoted strings of TXT, HINFO and NAPTR is written.
+struct Escapes {
+  // Rdata: a quoted word stays one, as the parser keeps it; elsewhere (names,
+  // TTL, aging) and in the middle of a word every quote is escaped.
+  bool keepStrings = false;
+  // A disabled line ends at a '>' outside quotes: one there is escaped.
+  bool disabled = false;
+  // The TAB separators of a directive's text stay as they are.
+  bool keepTab = false;
+};
+
+// Whether the quote at a position opens a quoted word of the text: it starts
+// the text or follows a blank, and an unescaped quote closes it at the end of
+// the text or before a blank (the words of WKS and NSEC lists are joined by
+// spaces, those of a directive by TABs). Any other quote would split the word where it stands.
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool opensQuotedWord(std::string_view text, std::size_t at) {
+  if (at > 0 && !(isBlank(text[at - 1]) && (at < 2 || text[at - 2] != '\\'))) return false;
+  for (std::size_t i = at + 1; i < text.size(); ++i) {
+    if (text[i] == '\\')
+      ++i;
+    else if (text[i] == '"')
+      return i + 1 == text.size() || isBlank(text[i + 1]);
+  }
+  return false;
+}
+
+// Writes a word as the parser reads it back: control bytes as "\DDD" (an
+// escaped one as that escape alone, never a backslash and more), a quote or
+// '>' that would end the word or the line escaped, and a last backslash,
+// which would escape what follows the word, as "\092".
+bool needsCare(u8 c) { return c == '\\' || c == '"' || c == '>' || isControl(c); }
+
+void writeWord(std::ostream& out, std::string_view text, const Escapes& how) {
+  // Most words hold nothing to escape: they go out in one piece.
+  if (std::none_of(text.begin(), text.end(), [](char c) { return needsCare(static_cast<u8>(c)); })) {
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    return;
+  }
+  bool escaped = false;
+  bool inString = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<u8>(text[i]);
+    if (escaped) {
+      escaped = false;
+      if (isControl(c) && !(how.keepTab && c == '\t'))
+        writeDigits(out, c);
+      else
+        out.put(static_cast<char>(c));
+      continue;
+    }
+    if (c == '\\') {
+      if (i + 1 == text.size()) {
+        out.write("\\092", 4);
+      } else {
+        out.put('\\');
+        escaped = true;
+      }
+      continue;
+    }
+    if (isControl(c) && !(how.keepTab && c == '\t')) {
+      writeEscape(out, c);
+    } else if (c == '"') {
+      if (inString || (how.keepStrings && opensQuotedWord(text, i))) {
+        inString = !inString;
+        out.put('"');
+      } else {
+        out.write("\\\"", 2);
+      }
+    } else if (c == '>' && how.disabled && !inString) {
+      out.write("\\062", 4);
+    } else {
+      out.put(static_cast<char>(c));
+    }
+  }
+}
+
+// A comment is read back as the rest of its line, escapes and all: only what
+// would end the line (and NUL, which the parser refuses outside comments and
+// quotes) is written as "\DDD".
+void writeNote(std::ostream& out, std::string_view text) {
   std::size_t run = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto c = static_cast<u8>(text[i]);
-    if (!isControl(c) || (keepTab && c == '\t')) continue;
+    if (c != '\n' && c != '\r' && c != 0) continue;
     out.write(text.data() + run, static_cast<std::streamsize>(i - run));
     writeEscape(out, c);
     run = i + 1;
@@ -35,7 +120,8 @@ void writeSafe(std::ostream& out, std::string_view text, bool keepTab) {
 
 // TXT and HINFO: each TAB-separated string in double quotes. A quote is
 // escaped unless an odd run of backslashes already escapes it; a backslash
-// that would escape the closing quote is written as "\092".
+// that would escape the closing quote is written as "\092"; an escaped
+// control byte is that byte's "\DDD" alone.
 void writeQuotedStrings(std::ostream& out, std::string_view text) {
   out.put('"');
   std::size_t backslashes = 0;
@@ -53,14 +139,19 @@ void writeQuotedStrings(std::ostream& out, std::string_view text) {
       continue;
     }
     if (c == '\t') {
-      out.write("\"\t\"", 3);
+      // A TAB after a lone backslash is an escaped TAB inside the string.
+      if (backslashes % 2 == 1)
+        writeDigits(out, c);
+      else
+        out.write("\"\t\"", 3);
     } else if (c == '"') {
       if (backslashes % 2 == 0) out.put('\\');
       out.put('"');
     } else if (isControl(c)) {
-      // An escaped control byte would swallow the backslash before it.
-      if (backslashes % 2 == 1) out.write("092", 3);
-      writeEscape(out, c);
+      if (backslashes % 2 == 1)
+        writeDigits(out, c);
+      else
+        writeEscape(out, c);
     } else {
       out.put(static_cast<char>(c));
     }
@@ -69,8 +160,8 @@ void writeQuotedStrings(std::ostream& out, std::string_view text) {
   out.put('"');
 }
 
-void writeOwner(std::ostream& out, const char* name, const char* origin) {
-  std::string_view owner(name);
+void writeOwner(std::ostream& out, std::string_view owner, const char* origin,
+                const Escapes& how) {
   // An owner at the start of a line that begins with "$" would read as a directive.
   if (!owner.empty() && owner.front() == '$') {
     out.write("\\$", 2);
@@ -81,18 +172,18 @@ void writeOwner(std::ostream& out, const char* name, const char* origin) {
     if (owner.empty())
       out.put('@');
     else
-      writeSafe(out, owner, false);
+      writeWord(out, owner, how);
     return;
   }
   const std::string_view base(origin);
   if (owner.empty()) {
-    writeSafe(out, base, false);
+    writeWord(out, base, how);
     return;
   }
-  writeSafe(out, owner, false);
+  writeWord(out, owner, how);
   if (owner.back() == '.') return;
   if (base.empty() || base.front() != '.') out.put('.');
-  writeSafe(out, base, false);
+  writeWord(out, base, how);
 }
 
 // A disabled line closes its marker before the comment; a live one gives the
@@ -100,76 +191,85 @@ void writeOwner(std::ostream& out, const char* name, const char* origin) {
 void writeEnding(std::ostream& out, std::string_view note, bool enabled, char separator) {
   if (!enabled) {
     out.put('>');
-    writeSafe(out, note, true);
+    writeNote(out, note);
   } else if (!note.empty()) {
     out.put(separator);
     out.put(';');
-    writeSafe(out, note, true);
+    writeNote(out, note);
   }
 }
 
-// NAPTR: flags, services and regular expression are quoted strings (escaped
-// like TXT), the replacement a name.
-void writeNAPTR(std::ostream& out, std::string_view data, const char* origin) {
+// The rdata field by field: name fields as names, NAPTR's flags, services
+// and regular expression as quoted strings (escaped like TXT), the others as
+// words that keep their quoted strings.
+void writeFields(std::ostream& out, u32 type, std::string_view data, const char* origin,
+                 bool disabled) {
+  const Escapes name{false, disabled, false};
+  const Escapes other{true, disabled, false};
   u32 index = 0;
   for (std::size_t start = 0;; ++index) {
     const std::size_t end = data.find('\t', start);
     std::string_view field =
         data.substr(start, end == std::string_view::npos ? data.npos : end - start);
     if (index > 0) out.put('\t');
-    if (index >= 2 && index <= 4) {
+    if (type == zuRRType::kNAPTR && index >= 2 && index <= 4) {
       if (field.size() >= 2 && field.front() == '"' && field.back() == '"')
         field = field.substr(1, field.size() - 2);
       writeQuotedStrings(out, field);
-    } else if (zuRRTypeIsNameField(zuRRType::kNAPTR, index)) {
-      const std::string name(field);
-      writeSafe(out, origin == nullptr ? (name.empty() ? "@" : name) : zuQualifyName(name, origin),
-                false);
+    } else if (zuRRTypeIsNameField(type, index)) {
+      // Without an origin names stay as stored; an empty one is the origin, "@".
+      if (origin != nullptr)
+        writeWord(out, zuQualifyName(std::string(field), origin), name);
+      else if (field.empty())
+        out.put('@');
+      else
+        writeWord(out, field, name);
+    } else if (field.empty() && data.size() > 0) {
+      // Between two separators an empty field would vanish; it came from "@"
+      // under an empty origin, and reads back the same way.
+      out.put('@');
     } else {
-      writeSafe(out, field, false);
+      writeWord(out, field, other);
     }
     if (end == std::string_view::npos) break;
     start = end + 1;
   }
 }
 
-}  // namespace
-
-void writeZoneLine(std::ostream& out, const char* name, const char* ttl, u32 type,
-                   const char* rdata, const char* comment, const char* aging, bool enabled,
-                   const char* origin, bool writeIN, char separator) {
-  const std::string_view data(rdata);
-  const std::string_view note(comment);
+void writeLine(std::ostream& out, std::string_view name, std::string_view ttl, u32 type,
+               std::string_view data, std::string_view note, std::string_view aging, bool enabled,
+               const char* origin, bool writeIN, char separator) {
+  const Escapes word{false, !enabled, false};
   if (type == zuRRType::kTTL) {
     out << "$TTL ";
-    if (*ttl == 0)
+    if (ttl.empty())
       out << "86400";
     else
-      writeSafe(out, ttl, false);
+      writeWord(out, ttl, word);
     return;
   }
   if (type == zuRRType::kInclude || type == zuRRType::kGenerate) {
     // A disabled directive stays a comment, so that it can never come alive.
     if (!enabled) out << ";<!dis:";
-    writeSafe(out, data, true);
+    writeWord(out, data, Escapes{true, false, true});
     writeEnding(out, note, enabled, separator);
     return;
   }
-  if (type == zuRRType::kNone && *name == 0 && *ttl == 0 && data.empty()) {
+  if (type == zuRRType::kNone && name.empty() && ttl.empty() && data.empty()) {
     out << (enabled ? ";" : ";<!dis:>");
-    writeSafe(out, note, true);
+    writeNote(out, note);
     return;
   }
   if (!enabled) out << ";<!dis:";
-  writeOwner(out, name, origin);
-  if (*aging != 0) {
+  writeOwner(out, name, origin, word);
+  if (!aging.empty()) {
     out.put(separator);
     out << "[AGE:";
-    writeSafe(out, aging, false);
+    writeWord(out, aging, word);
     out.put(']');
   }
   out.put(separator);
-  writeSafe(out, ttl, false);
+  writeWord(out, ttl, word);
   if (writeIN) {
     out.put(separator);
     out << "IN";
@@ -178,19 +278,21 @@ void writeZoneLine(std::ostream& out, const char* name, const char* ttl, u32 typ
   out << (type == zuRRType::kNone ? "N/A" : zuRRTypeName(type));
   out.put(separator);
   const u32 format = zuRRTypeFormat(type);
-  if (type == zuRRType::kNAPTR) {
-    writeNAPTR(out, data, origin);
-  } else if (zuRRTypeHasNames(type)) {
-    std::string qualified(data);
-    zuQualifyDataNames(origin == nullptr ? "@" : origin, type, qualified);
-    writeSafe(out, qualified, true);
-  } else if (format == zuRRFormat::kText || format == zuRRFormat::kTwoStrings) {
+  if (format == zuRRFormat::kText || format == zuRRFormat::kTwoStrings) {
     // An empty text is one empty string: written as nothing it would be no TXT at all.
     writeQuotedStrings(out, data);
   } else {
-    writeSafe(out, data, true);
+    writeFields(out, type, data, origin, !enabled);
   }
   writeEnding(out, note, enabled, separator);
+}
+
+}  // namespace
+
+void writeZoneLine(std::ostream& out, const char* name, const char* ttl, u32 type,
+                   const char* rdata, const char* comment, const char* aging, bool enabled,
+                   const char* origin, bool writeIN, char separator) {
+  writeLine(out, name, ttl, type, rdata, comment, aging, enabled, origin, writeIN, separator);
 }
 
 std::string toString(const char* name, const char* ttl, u32 type, const char* rdata,
@@ -202,9 +304,9 @@ std::string toString(const char* name, const char* ttl, u32 type, const char* rd
 }
 
 std::ostream& operator<<(std::ostream& stream, const zuResourceRecord& record) {
-  writeZoneLine(stream, record.name().c_str(), record.TTL().c_str(), record.type(),
-                record.data().c_str(), record.comment().c_str(), record.aging().c_str(),
-                record.enabled());
+  // The fields as stored, NUL bytes included.
+  writeLine(stream, record.name(), record.TTL(), record.type(), record.data(), record.comment(),
+            record.aging(), record.enabled(), nullptr, true, '\t');
   return stream;
 }
 
@@ -212,9 +314,29 @@ namespace {
 bool isZoneSOA(const zuResourceRecord& record) {
   return record.type() == zuRRType::kSOA && record.enabled();
 }
+
+// A kept "$INCLUDE" whose records took another TTL than the zone's (its TTL
+// text, as the parser gives it) is written between two "$TTL" lines, that
+// TTL's and then the zone's again.
+void writeRecord(std::ostream& stream, const zuResourceRecord& record, const std::string* zoneTTL) {
+  const bool ownTTL = zoneTTL != nullptr && record.type() == zuRRType::kInclude &&
+                      record.enabled() && !record.TTL().empty() && record.TTL() != *zoneTTL;
+  if (ownTTL) {
+    writeLine(stream, "", record.TTL(), zuRRType::kTTL, "", "", "", true, nullptr, true, '\t');
+    stream.put('\n');
+  }
+  stream << record << '\n';
+  if (ownTTL) {
+    writeLine(stream, "", *zoneTTL, zuRRType::kTTL, "", "", "", true, nullptr, true, '\t');
+    stream.put('\n');
+  }
+}
 }  // namespace
 
 void zuRecordCollection::writeZone(std::ostream& stream, bool withTTL) const {
+  // Without the "$TTL" line the reader's zone TTL is not known here.
+  const std::string writtenTTL = zoneTTL().empty() ? std::string("86400") : zoneTTL();
+  const std::string* ttl = withTTL ? &writtenTTL : nullptr;
   if (withTTL) {
     writeZoneLine(stream, "", zoneTTL().c_str(), zuRRType::kTTL, "", "", "", true);
     stream.put('\n');
@@ -224,7 +346,7 @@ void zuRecordCollection::writeZone(std::ostream& stream, bool withTTL) const {
   for (; i < total; ++i) {
     const zuResourceRecord& record = *recordAt(i, kAnyType, kAnyTag);
     if (record.type() >= 1 && record.type() <= 104) break;
-    stream << record << '\n';
+    writeRecord(stream, record, ttl);
   }
   if (i < total) {
     // Exactly one live SOA, first: the next record when it is one, else the
@@ -235,7 +357,7 @@ void zuRecordCollection::writeZone(std::ostream& stream, bool withTTL) const {
     for (; i < total; ++i) {
       const zuResourceRecord& record = *recordAt(i, kAnyType, kAnyTag);
       if (isZoneSOA(record)) continue;
-      stream << record << '\n';
+      writeRecord(stream, record, ttl);
     }
   }
   stream.flush();

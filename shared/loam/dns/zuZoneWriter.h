@@ -4,9 +4,10 @@
 // value "[AGE:...]" after the owner, and disabled records kept inside
 // ";<!dis:...>" comments. The master-file parser reads all of it back.
 //
-// No line can carry a line end or another control byte: those are written as
-// "\DDD" escapes wherever they occur (a TAB only outside the rdata, where it is
-// the field separator and the boundary between strings).
+// Every field is written as the parser reads it back: no line can carry a
+// line end, control bytes are "\DDD" escapes (a comment, read back raw, keeps
+// them but for CR, LF and NUL), a quote that would open a string and, in a
+// disabled line, a '>' that would end it are escaped.
 #include <ostream>
 #include <string>
 

@@ -371,3 +371,52 @@ TEST(zuStreamLexer, ANulByteEndsTheLine) {
   EXPECT_EQ(tokens(plain), (Tokens{"<eol>", "a", "b", "<eol>", "e", "<eol>", "<eof>"}));
 }
 }  // namespace
+
+namespace {
+TEST(zuMasterFileFormatLexer, AQuoteAlwaysOpensOrClosesAString) {
+  struct Case {
+    const char* input;
+    Tokens expected;
+  };
+  const Case cases[] = {
+      {"\"a\"\"b\"", {"\"a\"", "\"b\""}},
+      {"\"abc\"def", {"\"abc\"", "def"}},
+      {"a\"b c\"d", {"a", "\"b c\"", "d"}},
+      {"\"\"x", {"\"\"", "x"}},
+      // An escaped quote neither opens nor closes one.
+      {"a\\\"b \"c\\\"d\"", {"a\\\"b", "\"c\\\"d\""}},
+  };
+  for (const Case& c : cases) {
+    zuMasterFileFormatLexer lexer;
+    lexer.disableEscapes();
+    lexer.setStream(std::make_unique<std::istringstream>(c.input), "m");
+    Tokens expected = c.expected;
+    expected.push_back("<eof>");
+    EXPECT_EQ(tokens(lexer), expected) << c.input;
+  }
+  // The plain lexer keeps a quote inside its word.
+  zuStreamLexer plain("\"abc\"def");
+  EXPECT_EQ(tokens(plain), (Tokens{"\"abc\"def", "<eof>"}));
+}
+
+TEST(zuMasterFileFormatLexer, ANulIsRefusedOutsideQuotesAndCommentsAndKeptInside) {
+  const auto lex = [](const std::string& text) {
+    zuMasterFileFormatLexer lexer;
+    lexer.disableEscapes();
+    lexer.setStream(std::make_unique<std::istringstream>(text), "m");
+    return tokens(lexer);
+  };
+  EXPECT_EQ(lex(std::string("\"a\0b\" x\\\0y ;c\0d\n", 16)),
+            (Tokens{"\"a\\000b\"", "x\\000y", ";c\\000d", "<eof>"}));
+  for (const std::string& text :
+       {std::string("ok\na A 192.0.2.2\0 garbage\n", 26), std::string("ok\n\0\n", 5)}) {
+    try {
+      lex(text);
+      ADD_FAILURE() << "accepted";
+    } catch (const zuException& e) {
+      EXPECT_EQ(e.code(), zuErrIncorrectFormat);
+      EXPECT_EQ(e.message().paramRef('l'), "2");
+    }
+  }
+}
+}  // namespace

@@ -78,6 +78,45 @@ TEST(zuZoneWriter, NoFieldCanBreakTheLine) {
   EXPECT_EQ(toString("", "", zuRRType::kNone, "", "x\ny", "", true), ";x\\010y");
 }
 
+// Text that would read back otherwise: a '>' ending a disabled line early, a
+// quote opening a string, an escaped control byte, a last backslash.
+TEST(zuZoneWriter, WritesWhatReadsBackTheSame) {
+  const Line lines[] = {
+      {"q>r", "", zuRRType::kA, "1>2", "", "a>b", true, nullptr, "q>r\t[AGE:a>b]\t\tIN\tA\t1>2"},
+      {"q>r", "", zuRRType::kA, "1>2", "n>", "a>b", false, nullptr,
+       ";<!dis:q\\062r\t[AGE:a\\062b]\t\tIN\tA\t1\\0622>n>"},
+      // Inside quotes a '>' ends nothing; an escaped one is left alone.
+      {"t", "", zuRRType::kTXT, "a>b", "", "", false, nullptr, ";<!dis:t\t\tIN\tTXT\t\"a>b\">"},
+      {"x\\>", "", zuRRType::kA, "\"1>2\"", "", "", false, nullptr,
+       ";<!dis:x\\>\t\tIN\tA\t\"1>2\">"},
+      {"t", "", zuRRType::kTXT, "x\\\x03y", "", "", true, nullptr, "t\t\tIN\tTXT\t\"x\\003y\""},
+      {"a\\\x03" "b", "", zuRRType::kCNAME, "c\\\x7f", "", "", true, nullptr,
+       "a\\003b\t\tIN\tCNAME\tc\\127"},
+      {"a\"b", "", zuRRType::kCNAME, "\"c\"", "", "", true, nullptr,
+       "a\\\"b\t\tIN\tCNAME\t\\\"c\\\""},
+      {"a", "", zuRRType::kA, "\"1.2.3.4\"", "", "", true, nullptr, "a\t\tIN\tA\t\"1.2.3.4\""},
+      {"a", "", zuRRType::kA, "1\"2", "", "", true, nullptr, "a\t\tIN\tA\t1\\\"2"},
+      {"w", "", zuRRType::kWKS, "1.2.3.4\ttcp\tsmtp \"x y\"", "", "", true, nullptr,
+       "w\t\tIN\tWKS\t1.2.3.4\ttcp\tsmtp \"x y\""},
+      {"a\\", "", zuRRType::kA, "1\\", "", "", true, nullptr, "a\\092\t\tIN\tA\t1\\092"},
+      // A comment is read back raw: only line ends (and NUL) are escaped.
+      {"a", "", zuRRType::kA, "1", "x\x03\"\\\n", "", true, nullptr,
+       "a\t\tIN\tA\t1\t;x\x03\"\\\\010"},
+  };
+  for (const Line& l : lines) {
+    EXPECT_EQ(toString(l.name, l.ttl, l.type, l.rdata, l.comment, l.aging, l.enabled, l.origin),
+              l.expected)
+        << l.expected;
+  }
+  // A stored NUL is written, not cut off.
+  zuRecordCollection zone("");
+  const zuResourceRecord* r = zone.addRecord(std::string("a\0b", 3), "", zuRRType::kTXT,
+                                             std::string("x\0y", 3), "", "", true);
+  std::ostringstream out;
+  out << *r;
+  EXPECT_EQ(out.str(), "a\\000b\t\tIN\tTXT\t\"x\\000y\"");
+}
+
 TEST(zuZoneWriter, RecordOperatorWritesStoredForm) {
   zuRecordCollection zone("example.com.");
   const zuResourceRecord* r =
