@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "loam/base/zuErrorMessage.h"
+#include "loam/base/zuByteBlock.h"
 #include "loam/netobjects/zuDynamicNetWriter.h"
 #include "loam/netobjects/zuNetReader.h"
 #include "loam/platform/zuTypes.h"
@@ -103,7 +104,18 @@ class zuNetObject {
   void incrementSendCount() { ++sendCount_; }
   u32 getOutgoingRemaining() const { return outgoingRemaining_; }
   zuDynamicNetWriter& outgoing() { return outgoing_; }
-  const std::vector<u8>& receivedData() const { return received_; }
+  // Gathered chunks: pages of their own once large, so that they go back to
+  // the system with the exchange.
+  const zuByteBlock& receivedData() const { return received_; }
+
+  // What the handler has charged to its gathering budget for this exchange;
+  // it gives it back when the exchange ends.
+  void addGatherCharge(std::size_t bytes) { gatherCharge_ += bytes; }
+  std::size_t takeGatherCharge() {
+    const std::size_t bytes = gatherCharge_;
+    gatherCharge_ = 0;
+    return bytes;
+  }
 
   // The error code is the error message's code.
   u16 getErrorCode() const { return error_.code(); }
@@ -133,7 +145,7 @@ class zuNetObject {
   void appendReceived(const u8* data, u32 length);
 
   zuNetObjectHandlerInterface* handler_ = nullptr;
-  std::vector<u8> received_;
+  zuByteBlock received_;
   zuDynamicNetWriter outgoing_;
   u16 id_ = 0;
   std::atomic<u32> state_{kStateIdle};
@@ -150,4 +162,5 @@ class zuNetObject {
  private:
   bool lastDelivered_ = false;
   std::size_t deliveredBytes_ = 0;
+  std::size_t gatherCharge_ = 0;
 };

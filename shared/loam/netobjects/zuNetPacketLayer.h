@@ -23,6 +23,10 @@ class zuNetPacketLayer {
   // library's own peers send at most 30006 bytes.
   static constexpr u32 kMaxPayload = 1u << 20;
   static constexpr u32 kReceiveBufferSize = 11264;
+  // Buffer room beyond this is charged to the process's gathering budget
+  // (zuGatherBudget) while a large packet holds it; the library's own
+  // packets fit within it.
+  static constexpr u32 kUnchargedSize = 32768;
 
   static constexpr u32 kStateStart = 0;
   static constexpr u32 kStateHead = 1;
@@ -50,7 +54,10 @@ class zuNetPacketLayer {
   // Receives one packet's payload into buffer.payload(), growing the buffer
   // as needed, and sets length. wait is in milliseconds, 0xFFFFFFFF without
   // limit. 257, 258 and 513 keep the progress; other failures break the
-  // layer and every later call gives 516.
+  // layer and every later call gives 516. A compressed packet on a layer
+  // that does not compress (the handshake agreed on none) is such a
+  // failure (516); so is a packet whose room the gathering budget refuses
+  // (259).
   u16 receive(zuNetBuffer& buffer, u32& length, u32 wait);
   // Clears the endpoint's stop event, then closes it.
   u16 close();
@@ -67,10 +74,10 @@ class zuNetPacketLayer {
 
  private:
   u16 broken(u16 status);
-  // Inflates the received zlib stream into buffer; false when the stream is
+  // Inflates the received zlib stream into buffer: 516 when the stream is
   // bad, does not end exactly at the payload's end, or inflates past
-  // kMaxPayload.
-  bool inflate(zuNetBuffer& buffer, u32& length);
+  // kMaxPayload; 259 when the budget refuses the room.
+  u16 inflate(zuNetBuffer& buffer, u32& length);
 
   u32 receiveState_ = kStateStart;
   u32 frameLength_ = 0;
@@ -86,6 +93,6 @@ class zuNetPacketLayer {
   bool compress_;
   u32 sendTimeout_ = 0xFFFFFFFFu;
   bool sendBroken_ = false;
-  // Scratch for compression and decompression, kept between calls.
+  // Scratch for compression, kept between calls up to kUnchargedSize.
   std::vector<u8> scratch_;
 };

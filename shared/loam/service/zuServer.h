@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "loam/base/zuTimer.h"
 #include "loam/net/zuIPAddress.h"
 #include "loam/net/zuNetEndpoint.h"
 #include "loam/netobjects/zuNetObjectHandler.h"
@@ -121,5 +122,8 @@ class zuServer : public zuNTService {
   std::vector<std::unique_ptr<zuNetObjectHandler>> handlers_;
   // Threads that answer connections past the limit with 1030.
   std::vector<std::unique_ptr<zuNetObjectHandler>> rejecters_;
+  // Since the C heap last gave its free memory back (reapHandlers).
+  static constexpr u32 kHeapTrimIntervalMs = 1000;
+  zuTimer heapTrimTimer_;
   u32 stopWaitMs_ = kStopWaitMs;
 };
