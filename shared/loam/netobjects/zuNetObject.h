@@ -71,6 +71,10 @@ class zuNetObject {
   // receive instead of gathering it may raise it.
   static constexpr std::size_t kDefaultMaxGatheredBytes = 65536;
   virtual std::size_t maxGatheredBytes() const;
+  // Whether the object keeps the chunks it is handed until its exchange
+  // ends: what it keeps counts against its handler's gathering budget.
+  // Objects that write each chunk out as it comes return false.
+  virtual bool keepsChunks() const { return true; }
   // Sets the error the exchange ends with when a chunk would take it past
   // maxGatheredBytes: 772 with the unexpected-data text.
   virtual void setGatheringLimitError();
