@@ -542,6 +542,8 @@ void zuNetObjectHandler::handleIncoming(u32 length) {
   const bool abort = header.isCancel();
   const bool last = header.isLastChunk();
   const bool first = header.isFirstChunk();
+  // Its room was past the gathering budget: only the start of it is here.
+  const bool cut = packetLayer_.lastPacketCut();
 
   if (header.type == zuNOT_KeepAlive) {
     if (request) sendKeepAlive();
@@ -619,8 +621,8 @@ void zuNetObjectHandler::handleIncoming(u32 length) {
       zuLog::logf(4, "%s: message %u (type %u) went past its limit of %zu bytes.",
                   connectionText().c_str(), u32{header.id}, u32{header.type},
                   object->maxGatheredBytes());
-    } else if (!object->lastChunkDelivered() && object->keepsChunks() &&
-               !chargeChunk(object, bodyLength)) {
+    } else if (!object->lastChunkDelivered() &&
+               (cut || (object->keepsChunks() && !chargeChunk(object, bodyLength)))) {
       // Past what this connection or the whole process may gather: the
       // exchange ends below and gives back what it holds.
       object->setError(kzuCodeMemoryExhausted, kzuMemoryExhaustedText);

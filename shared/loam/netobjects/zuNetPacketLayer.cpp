@@ -92,36 +92,42 @@ class ExactZlibInflator : public CryptoPP::Inflator {
   bool ended_ = false;
 };
 
-class BudgetRefused : public CryptoPP::Exception {
- public:
-  BudgetRefused() : Exception(OTHER_ERROR, "the gathering budget is spent") {}
-};
-
 // Inflates into a packet buffer's payload, growing it (at least doubling,
-// within the limit) as the output comes; gives up at the limit or when the
-// budget refuses the growth.
+// within the limit) as the output comes; gives up at the limit. When the
+// budget refuses the growth, what came so far is kept (at least the message
+// header, which the buffer always has room for) and the rest is only
+// counted, so the stream is still checked whole.
 class PayloadSink : public CryptoPP::Bufferless<CryptoPP::Sink> {
  public:
   PayloadSink(zuNetBuffer& out, u32 limit) : out_(out), limit_(limit) {}
 
   std::size_t Put2(const CryptoPP::byte* in, std::size_t length, int, bool) override {
-    if (length > limit_ - size_) throw LimitExceeded();
+    if (length > limit_ - total_) throw LimitExceeded();
+    total_ += static_cast<u32>(length);
+    if (cut_) return 0;
     const u32 need = size_ + static_cast<u32>(length);
     if (need > out_.capacity()) {
       const u32 doubled = out_.capacity() > limit_ / 2 ? limit_ : out_.capacity() * 2;
-      if (!out_.ensureCapacity(need > doubled ? need : doubled)) throw BudgetRefused();
+      if (!out_.ensureCapacity(need > doubled ? need : doubled)) {
+        cut_ = true;
+        length = out_.capacity() - size_;
+      }
     }
     if (length != 0) std::memcpy(out_.payload() + size_, in, length);
-    size_ = need;
+    size_ += static_cast<u32>(length);
     return 0;
   }
 
+  // Bytes kept in the buffer; whether the budget cut the payload short.
   u32 size() const { return size_; }
+  bool cut() const { return cut_; }
 
  private:
   zuNetBuffer& out_;
   u32 limit_;
   u32 size_ = 0;
+  u32 total_ = 0;
+  bool cut_ = false;
 };
 
 void putU32(u8* at, u32 value) {
@@ -251,6 +257,7 @@ u16 zuNetPacketLayer::receive(zuNetBuffer& buffer, u32& length, u32 wait) {
   const u8* payload = receiveBuffer_.payload();
   if (payload[frameLength_] != kTrailer) return broken(zuErrNetwork);
   u16 status = 0;
+  cutPacket_ = false;
   if (compressedFrame_) {
     status = inflate(buffer, length);
   } else if (!buffer.ensureCapacity(frameLength_)) {
@@ -279,8 +286,7 @@ u16 zuNetPacketLayer::inflate(zuNetBuffer& buffer, u32& length) {
     inflator.MessageEnd();
     if (!inflator.ended()) return zuErrNetwork;
     length = sink->size();
-  } catch (const BudgetRefused&) {
-    return kzuCodeMemoryExhausted;
+    cutPacket_ = sink->cut();
   } catch (const CryptoPP::Exception&) {
     return zuErrNetwork;
   }

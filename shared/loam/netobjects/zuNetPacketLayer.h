@@ -56,9 +56,13 @@ class zuNetPacketLayer {
   // limit. 257, 258 and 513 keep the progress; other failures break the
   // layer and every later call gives 516. A compressed packet on a layer
   // that does not compress (the handshake agreed on none) is such a
-  // failure (516); so is a packet whose room the gathering budget refuses
-  // (259).
+  // failure (516); so is a plain packet whose room the gathering budget
+  // refuses (259). A compressed packet whose inflated room the budget
+  // refuses is delivered cut short (lastPacketCut): only its first length
+  // bytes, at least as many as the buffer had room for.
   u16 receive(zuNetBuffer& buffer, u32& length, u32 wait);
+  // The last packet delivered was cut short for want of budget.
+  bool lastPacketCut() const { return cutPacket_; }
   // Clears the endpoint's stop event, then closes it.
   u16 close();
 
@@ -76,7 +80,7 @@ class zuNetPacketLayer {
   u16 broken(u16 status);
   // Inflates the received zlib stream into buffer: 516 when the stream is
   // bad, does not end exactly at the payload's end, or inflates past
-  // kMaxPayload; 259 when the budget refuses the room.
+  // kMaxPayload. Cut short (cutPacket_) when the budget refuses the room.
   u16 inflate(zuNetBuffer& buffer, u32& length);
 
   u32 receiveState_ = kStateStart;
@@ -88,6 +92,7 @@ class zuNetPacketLayer {
   std::size_t readOffset_ = 0;
   zuNetBuffer receiveBuffer_;
   bool compressedFrame_ = false;
+  bool cutPacket_ = false;
   zuTimer receiveTimer_;
   zuTimer sendTimer_;
   bool compress_;
