@@ -267,8 +267,7 @@ void uaNResUpgrade::runInstaller(const std::string& argument, zuEvent* stop) {
     zuExec exec;
     if (!exec.runAndWait("msiexec", runs[i], stop) || exec.status() != 0)
       zuLog::logf(0, "Execution of msiexec \"%s\" failed with exit code %lu.",
-                  zuLogText(runs[i]).c_str(),
-                  static_cast<unsigned long>(exec.status()));
+                  zuLogText(runs[i]).c_str(), static_cast<unsigned long>(exec.status()));
   }
 }
 
@@ -295,10 +294,12 @@ u16 uaNResUpgrade::replaceServiceExecutable(const std::string& serviceName, zuEv
   const std::string backup = executable + ".bak";
   if (!zuCopyFile(executable, backup))
     zuLog::logf(0, "UpgradeThread: Unable to create a backup file \"%s\" for file \"%s\".",
-                zuLogText(backup, kPathLogLimit).c_str(), zuLogText(executable, kPathLogLimit).c_str());
+                zuLogText(backup, kPathLogLimit).c_str(),
+                zuLogText(executable, kPathLogLimit).c_str());
   else if (!zuCopyFile(receivedPath_, executable))
     zuLog::logf(0, "UpgradeThread: Unable to copy \"%s\" to \"%s\".",
-                zuLogText(receivedPath_, kPathLogLimit).c_str(), zuLogText(executable, kPathLogLimit).c_str());
+                zuLogText(receivedPath_, kPathLogLimit).c_str(),
+                zuLogText(executable, kPathLogLimit).c_str());
 
   zuLog::logf(4, "doUpdate: Starting service \"%s\".", zuLogText(serviceName).c_str());
   if (!manager.start(serviceName))

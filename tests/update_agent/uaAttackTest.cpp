@@ -134,8 +134,7 @@ TEST_F(AttackTest, OversizedUpgradeIsRefusedAsSoonAsItSaysSo) {
   EXPECT_EQ(errorText(reply), kzuUnexpectedDataText);
   EXPECT_EQ(peer.connectExchange(6), 0);
   figure("upgrade_size_10_then_25MiB_ms", msSince(start));
-  figure("upgrade_size_10_then_25MiB_peak_growth_KiB",
-         agent.memoryKiB("VmHWM") - peakBeforeSmall);
+  figure("upgrade_size_10_then_25MiB_peak_growth_KiB", agent.memoryKiB("VmHWM") - peakBeforeSmall);
   EXPECT_EQ(agent.stop(), 0);
 }
 
@@ -414,8 +413,7 @@ constexpr bool kResidentBounds = kMemoryBounds;
 
 long long countOf(const std::string& text, const std::string& what) {
   long long n = 0;
-  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-    ++n;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
   return n;
 }
 
@@ -558,8 +556,7 @@ TEST(LogInjectionTest, PeerTextsAreOneEscapedLine) {
     EXPECT_EQ(reply.header.error, k.status);
     // A failing program is logged once its run has ended.
     if (k.status == 0) {
-      EXPECT_TRUE(eventually(
-          [&] { return agent.logText().find(k.escaped) != std::string::npos; }));
+      EXPECT_TRUE(eventually([&] { return agent.logText().find(k.escaped) != std::string::npos; }));
     }
     ++id;
   }

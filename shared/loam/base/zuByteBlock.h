@@ -17,6 +17,7 @@ class zuByteBlock {
   // size bytes, all zero.
   explicit zuByteBlock(std::size_t size);
   ~zuByteBlock();
+  // The moved-from block is empty.
   zuByteBlock(zuByteBlock&& other) noexcept;
   zuByteBlock& operator=(zuByteBlock&& other) noexcept;
   zuByteBlock(const zuByteBlock&) = delete;

@@ -141,8 +141,7 @@ std::string zuLogText(std::string_view text, std::size_t limit) {
   std::size_t width = 0;
   for (char c : text) width += isControl(c) ? 4u : 1u;
   // A cut text keeps room for the mark; an escape is never cut in two.
-  const std::size_t room =
-      width <= limit ? limit : (limit > kCut.size() ? limit - kCut.size() : 0);
+  const std::size_t room = width <= limit ? limit : (limit > kCut.size() ? limit - kCut.size() : 0);
   std::string out;
   for (char c : text) {
     const std::size_t need = isControl(c) ? 4u : 1u;

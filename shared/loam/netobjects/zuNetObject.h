@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "loam/base/zuErrorMessage.h"
 #include "loam/base/zuByteBlock.h"
+#include "loam/base/zuErrorMessage.h"
 #include "loam/netobjects/zuDynamicNetWriter.h"
 #include "loam/netobjects/zuNetReader.h"
 #include "loam/platform/zuTypes.h"

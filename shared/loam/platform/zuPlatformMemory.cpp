@@ -1,10 +1,10 @@
 #include "loam/platform/zuPlatformMemory.h"
 
-#include <atomic>
-#include <cstdlib>
-
 #include <malloc.h>
 #include <sys/mman.h>
+
+#include <atomic>
+#include <cstdlib>
 
 namespace zuPlatform {
 namespace {

@@ -1,9 +1,9 @@
-#include "loam/netobjects/zuGatherBudget.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <vector>
+
+#include "loam/netobjects/zuGatherBudget.h"
 
 namespace {
 
