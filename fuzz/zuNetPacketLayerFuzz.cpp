@@ -65,7 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     at += n;
   }
 
-  zuNetPacketLayer layer(std::move(owned), false);
+  // Compression agreed: compressed frames are inflated, not refused.
+  zuNetPacketLayer layer(std::move(owned), true);
   zuNetBuffer buffer(64);
   for (;;) {
     u32 length = 0xDEADBEEF;

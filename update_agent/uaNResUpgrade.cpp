@@ -44,6 +44,9 @@ bool verifyFile(const std::string& path, const std::string& signature) {
   return verifier ? verifier(path, signature) : uaVerifyUpgradeFile(path, signature);
 }
 
+// Paths hold a name from the peer but are longer than a name: cut later.
+constexpr std::size_t kPathLogLimit = 4096;
+
 bool isHexDigitOrHyphen(char c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f') || c == '-';
 }
@@ -116,34 +119,60 @@ std::optional<uaNResUpgrade::Head> uaNResUpgrade::gatheredHead(std::size_t* head
   }
 }
 
-std::size_t uaNResUpgrade::maxGatheredBytes() const { return kMaxFileSize + kHeaderRoom; }
+std::size_t uaNResUpgrade::maxGatheredBytes() const {
+  return statedBytes_ != 0 ? statedBytes_ : kMaxFileSize + kHeaderRoom;
+}
 
 u16 uaNResUpgrade::failTooLarge(const std::string& fileName) {
   return fail(zuErrUnexpectedData, "Error updating file \"$f\". File is to large.", 'f', fileName);
 }
 
 void uaNResUpgrade::setGatheringLimitError() {
-  const std::optional<Head> head = gatheredHead();
-  if (head)
-    failTooLarge(head->fileName);
-  else
-    zuThreadedNetResponse::setGatheringLimitError();
+  // The head is known whenever the bound is the stated size; without a
+  // head the bound is the largest file, which no head in its room allows.
+  setUnexpectedDataError();
+  logError(errorMessage());
+}
+
+u16 uaNResUpgrade::checkHead(const Head& head) {
+  // The name becomes part of a path, and of log lines: nothing from the
+  // network may lead outside the temporary folder or forge a line.
+  if (!zuIsPlainFileName(head.fileName)) {
+    logMessage(3, zuMessage("refused the file name \"$f\", not a plain name.", 'f', head.fileName));
+    setUnexpectedDataError();
+    logError(errorMessage());
+    return zuErrUnexpectedData;
+  }
+  if (head.size > kMaxFileSize) return failTooLarge(head.fileName);
+  return 0;
 }
 
 u16 uaNResUpgrade::receiveData(const u8* data, u32 length, bool last) {
-  if (last || received_.size() >= kHeaderRoom)
-    return zuThreadedNetResponse::receiveData(data, length, last);
+  if (last || statedBytes_ != 0) return zuThreadedNetResponse::receiveData(data, length, last);
   const u16 gathered = zuThreadedNetResponse::receiveData(data, length, last);
   if (gathered != 0) return gathered;
-  // Only while the head may still be arriving; past it the limit decides.
+  // Only while the head is still arriving; past it the stated size bounds
+  // the exchange.
   std::size_t headBytes = 0;
   const std::optional<Head> head = gatheredHead(&headBytes);
-  if (!head) return 0;
-  if (head->size > kMaxFileSize) return failTooLarge(head->fileName);
+  if (!head) {
+    if (received_.size() < kHeaderRoom) return 0;
+    setUnexpectedDataError();
+    logError(errorMessage());
+    return zuErrUnexpectedData;
+  }
+  if (const u16 refused = checkHead(*head)) return refused;
+  statedBytes_ = headBytes + head->size;
+  if (headBytes > kHeaderRoom || received_.size() > statedBytes_) {
+    setUnexpectedDataError();
+    logError(errorMessage());
+    return zuErrUnexpectedData;
+  }
   // Room for the whole request at once, so the buffer does not double its
-  // way up to it (twice the file at the last copy). Never more than the
-  // limit lets gather; pages the peer does not fill are never touched.
-  received_.reserve(std::min(headBytes + head->size, maxGatheredBytes()));
+  // way up to it (twice the file at the last copy). Pages the peer does not
+  // fill are never touched, and the budget is charged only for what
+  // arrives.
+  received_.reserve(statedBytes_);
   return 0;
 }
 
@@ -155,15 +184,7 @@ u16 uaNResUpgrade::run(zuNetReader& reader) {
   const std::string& signature = head.signature;
   const u32 size = head.size;
   zuLog::log(3, zuMessage("Upgrade request from [$d].", 'd', peerAddressText()));
-
-  if (size > kMaxFileSize) return failTooLarge(fileName);
-  // The name becomes part of a path: nothing from the network may lead
-  // outside the temporary folder.
-  if (!zuIsPlainFileName(fileName)) {
-    setUnexpectedDataError();
-    logError(errorMessage());
-    return zuErrUnexpectedData;
-  }
+  if (const u16 refused = checkHead(head)) return refused;
 
   // The signature covers the file alone: an argument that reaches the
   // installer's command line may only name a product.
@@ -175,8 +196,8 @@ u16 uaNResUpgrade::run(zuNetReader& reader) {
 
   const u16 stored = storeFile(reader, kind, fileName, size);
   if (stored != 0) return stored;
-  zuLog::logf(5, "uaUpgradeThread: Upgrading <%s:%lu> to <%s>", fileName.c_str(),
-              static_cast<unsigned long>(size), receivedPath_.c_str());
+  zuLog::logf(5, "uaUpgradeThread: Upgrading <%s:%lu> to <%s>", zuLogText(fileName).c_str(),
+              static_cast<unsigned long>(size), zuLogText(receivedPath_, kPathLogLimit).c_str());
 
   if (!verifyFile(receivedPath_, signature))
     return fail(zuErrFileWrite, "Error updating file \"$f\". Verification failed.", 'f',
@@ -245,8 +266,8 @@ void uaNResUpgrade::runInstaller(const std::string& argument, zuEvent* stop) {
   for (u32 i = 0; i < count; ++i) {
     zuExec exec;
     if (!exec.runAndWait("msiexec", runs[i], stop) || exec.status() != 0)
-      zuLog::logf(0, "Execution of msiexec \"%s\" failed with exit code %lu.", runs[i].c_str(),
-                  static_cast<unsigned long>(exec.status()));
+      zuLog::logf(0, "Execution of msiexec \"%s\" failed with exit code %lu.",
+                  zuLogText(runs[i]).c_str(), static_cast<unsigned long>(exec.status()));
   }
 }
 
@@ -257,12 +278,13 @@ u16 uaNResUpgrade::replaceServiceExecutable(const std::string& serviceName, zuEv
     return fail(kzuCodeServiceFailed, "Unable to locate service \"$s\".", 's', serviceName);
   const std::string executable =
       zuUnquote(config->binaryPathName ? config->binaryPathName : std::string());
-  zuLog::logf(4, "Service \"%s\" found at \"%s\".", serviceName.c_str(), executable.c_str());
+  zuLog::logf(4, "Service \"%s\" found at \"%s\".", zuLogText(serviceName).c_str(),
+              zuLogText(executable, kPathLogLimit).c_str());
 
   if (zuStrCompare(serviceName.c_str(), kAgentServiceName, false) == 0)
     return startSelfUpgrade(executable);
 
-  zuLog::logf(1, "doUpdate: Stopping service <%s>", serviceName.c_str());
+  zuLog::logf(1, "doUpdate: Stopping service <%s>", zuLogText(serviceName).c_str());
   if (manager.currentState(serviceName) != zuPlatform::kServiceStopped &&
       !manager.stop(serviceName))
     return fail(kzuCodeServiceFailed, "Unable to stop service \"$s\".", 's', serviceName);
@@ -272,12 +294,14 @@ u16 uaNResUpgrade::replaceServiceExecutable(const std::string& serviceName, zuEv
   const std::string backup = executable + ".bak";
   if (!zuCopyFile(executable, backup))
     zuLog::logf(0, "UpgradeThread: Unable to create a backup file \"%s\" for file \"%s\".",
-                backup.c_str(), executable.c_str());
+                zuLogText(backup, kPathLogLimit).c_str(),
+                zuLogText(executable, kPathLogLimit).c_str());
   else if (!zuCopyFile(receivedPath_, executable))
-    zuLog::logf(0, "UpgradeThread: Unable to copy \"%s\" to \"%s\".", receivedPath_.c_str(),
-                executable.c_str());
+    zuLog::logf(0, "UpgradeThread: Unable to copy \"%s\" to \"%s\".",
+                zuLogText(receivedPath_, kPathLogLimit).c_str(),
+                zuLogText(executable, kPathLogLimit).c_str());
 
-  zuLog::logf(4, "doUpdate: Starting service \"%s\".", serviceName.c_str());
+  zuLog::logf(4, "doUpdate: Starting service \"%s\".", zuLogText(serviceName).c_str());
   if (!manager.start(serviceName))
     return fail(kzuCodeServiceFailed, "Unable to start service \"$s\".", 's', serviceName);
   return 0;
@@ -291,14 +315,16 @@ u16 uaNResUpgrade::startSelfUpgrade(const std::string& executable) {
   const std::string command = std::string("cmd /K ") + kUpgradeScript;
   const std::string arguments = zuQuote(executable) + " " + zuQuote(receivedPath_);
   zuLog::write(1, "Upgrade: starting an upgrade on our selfs");
-  zuLog::logf(1, "Upgrade: starting an upgrade script <%s %s>", command.c_str(), arguments.c_str());
+  zuLog::logf(1, "Upgrade: starting an upgrade script <%s %s>", command.c_str(),
+              zuLogText(arguments, kPathLogLimit).c_str());
   // The script outlives this response: it replaces the agent and restarts it.
   zuExec exec;
   const bool started = exec.start(command, arguments);
   if (!started)
     zuLog::logf(0, "Execution of external script \"%s\" failed with exit code %lu.",
                 command.c_str(), static_cast<unsigned long>(exec.status()));
-  zuLog::logf(1, "doUpdate: script <%s %s> is DONE", command.c_str(), arguments.c_str());
+  zuLog::logf(1, "doUpdate: script <%s %s> is DONE", command.c_str(),
+              zuLogText(arguments, kPathLogLimit).c_str());
   // Left for the script; without one nothing would ever remove it.
   if (started) {
     receivedPath_.clear();
@@ -310,6 +336,7 @@ u16 uaNResUpgrade::startSelfUpgrade(const std::string& executable) {
 void uaNResUpgrade::runProgram(const std::string& argument, zuEvent* stop) {
   zuExec exec;
   if (!exec.runAndWait(zuQuote(receivedPath_), argument, stop) || exec.status() != 0)
-    zuLog::logf(0, "Execution of \"%s\" \"%s\" failed with exit code %lu.", receivedPath_.c_str(),
-                argument.c_str(), static_cast<unsigned long>(exec.status()));
+    zuLog::logf(0, "Execution of \"%s\" \"%s\" failed with exit code %lu.",
+                zuLogText(receivedPath_, kPathLogLimit).c_str(), zuLogText(argument).c_str(),
+                static_cast<unsigned long>(exec.status()));
 }

@@ -57,12 +57,15 @@ class uaNResUpgrade : public zuThreadedNetResponse {
 
   // Room for the request's strings in front of the file's bytes.
   static constexpr std::size_t kHeaderRoom = 65536;
-  // The largest file plus its header strings.
+  // The largest file plus its header strings; once the head has arrived,
+  // the head and the size it states.
   std::size_t maxGatheredBytes() const override;
-  // "File is to large." once the request's file name is known.
+  // Past the stated size: 772 with the unexpected-data text.
   void setGatheringLimitError() override;
-  // Refuses a too large size field as soon as it has arrived, rather than
-  // after the whole file.
+  // Checks the head as soon as it has arrived, rather than after the whole
+  // file: a file name that is not plain, a too large size field, more bytes
+  // than the size states or a head that does not fit its room end the
+  // exchange with 772.
   u16 receiveData(const u8* data, u32 length, bool last) override;
 
   u16 run(zuNetReader& reader) override;
@@ -82,6 +85,9 @@ class uaNResUpgrade : public zuThreadedNetResponse {
   // The head, once all of it has arrived; headBytes, when given, its length.
   std::optional<Head> gatheredHead(std::size_t* headBytes = nullptr) const;
   u16 failTooLarge(const std::string& fileName);
+  // The checks of the head that come before anything is logged about it: 0
+  // or 772 (logged, the name escaped).
+  u16 checkHead(const Head& head);
   // Sets the error, logs it and returns the code.
   u16 fail(u16 code, const char* text);
   u16 fail(u16 code, const char* text, char key, const std::string& value);
@@ -93,4 +99,6 @@ class uaNResUpgrade : public zuThreadedNetResponse {
 
   std::string receivedPath_;
   std::string workFolder_;
+  // Head and stated size, once the head has arrived; 0 before.
+  std::size_t statedBytes_ = 0;
 };

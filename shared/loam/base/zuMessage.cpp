@@ -90,6 +90,12 @@ std::string zuMessage::toString() const {
   return out;
 }
 
+std::string zuMessage::logText() const {
+  zuMessage safe(*this);
+  for (auto& [key, value] : safe.params_) value = zuLogText(value);
+  return safe.toString();
+}
+
 std::string zuMessage::paramsText(char separator) const {
   std::string out;
   bool first = true;

@@ -62,6 +62,9 @@ class zuMessage {
 
   std::string& format(std::string& out) const;
   std::string toString() const;
+  // The formatted text as a log line carries it: every parameter value
+  // (they hold what came from outside) through zuLogText.
+  std::string logText() const;
   std::string paramsText(char separator) const;
 
   bool operator==(const zuMessage& other) const;

@@ -131,6 +131,34 @@ std::string zuPrintable(const char* s) {
   return r;
 }
 
+std::string zuLogText(std::string_view text, std::size_t limit) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  static constexpr std::string_view kCut = "...";
+  const auto isControl = [](char c) {
+    const auto b = static_cast<u8>(c);
+    return b < 32 || b == 127;
+  };
+  std::size_t width = 0;
+  for (char c : text) width += isControl(c) ? 4u : 1u;
+  // A cut text keeps room for the mark; an escape is never cut in two.
+  const std::size_t room = width <= limit ? limit : (limit > kCut.size() ? limit - kCut.size() : 0);
+  std::string out;
+  for (char c : text) {
+    const std::size_t need = isControl(c) ? 4u : 1u;
+    if (out.size() + need > room) break;
+    if (need == 1) {
+      out += c;
+    } else {
+      const auto b = static_cast<u8>(c);
+      out += "\\x";
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+    }
+  }
+  if (width > limit) out += kCut.substr(0, limit - out.size());
+  return out;
+}
+
 // ---- Comparison and search -------------------------------------------------
 
 int zuStrCompare(const char* a, const char* b, bool caseSensitive) {

@@ -8,6 +8,7 @@
 // C-string arguments stop at the first NUL; a null pointer counts as the
 // empty text unless stated otherwise.
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "loam/platform/zuTypes.h"
@@ -40,6 +41,13 @@ bool zuIsPrintableText(const char* s);
 bool zuHasNoControlChars(const char* s);
 // Copy with every byte outside 32..126 replaced by '.'.
 std::string zuPrintable(const char* s);
+// A text from outside as a log line or an event record may carry it: each
+// control byte (0..31, 127) written as \x and two lower-case hex digits, so
+// no text can end a line or forge one, and cut to at most limit bytes with
+// "..." marking the cut. Backslashes stay: the system's own paths and texts
+// hold them.
+inline constexpr std::size_t kZuLogTextLimit = 256;
+std::string zuLogText(std::string_view text, std::size_t limit = kZuLogTextLimit);
 
 // ---- Comparison and search -------------------------------------------------
 

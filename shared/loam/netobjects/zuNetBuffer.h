@@ -2,8 +2,12 @@
 // A packet buffer: room for capacity payload bytes with the 5-byte frame head
 // in front of them and the 1-byte trailer behind, so a frame goes to the
 // endpoint in one write without copying.
-#include <vector>
-
+//
+// A buffer that a peer can make large (up to a packet's largest size) may be
+// charged to the process's gathering budget for what it holds beyond the
+// size that every connection has anyway; it is given back when the buffer
+// shrinks or goes.
+#include "loam/base/zuByteBlock.h"
 #include "loam/platform/zuTypes.h"
 
 class zuNetBuffer {
@@ -12,6 +16,9 @@ class zuNetBuffer {
   static constexpr u32 kFrameOverhead = 6;
 
   explicit zuNetBuffer(u32 capacity);
+  ~zuNetBuffer();
+  zuNetBuffer(const zuNetBuffer&) = delete;
+  zuNetBuffer& operator=(const zuNetBuffer&) = delete;
 
   // Where the payload starts, kHeadSize bytes into the storage.
   u8* payload() { return storage_.data() + kHeadSize; }
@@ -21,9 +28,18 @@ class zuNetBuffer {
   const u8* data() const { return storage_.data(); }
   u32 capacity() const { return static_cast<u32>(storage_.size() - kFrameOverhead); }
   // Grows the storage to n + 6 bytes, keeping its content, when n exceeds the
-  // capacity.
-  void ensureCapacity(u32 n);
+  // capacity. False, and nothing changed, when the budget refuses the growth.
+  bool ensureCapacity(u32 n);
+  // Back to a capacity of n, dropping the content, when it is larger.
+  void shrinkTo(u32 n);
+  // Charges the capacity beyond freeCapacity to the process's gathering
+  // budget (as large bytes) from now on.
+  void chargeAbove(u32 freeCapacity);
 
  private:
-  std::vector<u8> storage_;
+  u32 chargeFor(u32 capacity) const;
+
+  zuByteBlock storage_;
+  bool charged_ = false;
+  u32 freeCapacity_ = 0;
 };

@@ -54,7 +54,7 @@ void zuNetObject::appendReceived(const u8* data, u32 length) {
   if (length == 0) return;
   // A reader's length is 32 bits; a message that outgrows it cannot be read.
   if (received_.size() + length > 0xFFFFFFFFu) throw std::out_of_range("zuNetReader::getData");
-  received_.insert(received_.end(), data, data + length);
+  received_.append(data, length);
 }
 
 u16 zuNetObject::receiveData(const u8* data, u32 length, bool last) {

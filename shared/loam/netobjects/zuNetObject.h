@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "loam/base/zuByteBlock.h"
 #include "loam/base/zuErrorMessage.h"
 #include "loam/netobjects/zuDynamicNetWriter.h"
 #include "loam/netobjects/zuNetReader.h"
@@ -70,6 +71,10 @@ class zuNetObject {
   // receive instead of gathering it may raise it.
   static constexpr std::size_t kDefaultMaxGatheredBytes = 65536;
   virtual std::size_t maxGatheredBytes() const;
+  // Whether the object keeps the chunks it is handed until its exchange
+  // ends: what it keeps counts against its handler's gathering budget.
+  // Objects that write each chunk out as it comes return false.
+  virtual bool keepsChunks() const { return true; }
   // Sets the error the exchange ends with when a chunk would take it past
   // maxGatheredBytes: 772 with the unexpected-data text.
   virtual void setGatheringLimitError();
@@ -103,7 +108,18 @@ class zuNetObject {
   void incrementSendCount() { ++sendCount_; }
   u32 getOutgoingRemaining() const { return outgoingRemaining_; }
   zuDynamicNetWriter& outgoing() { return outgoing_; }
-  const std::vector<u8>& receivedData() const { return received_; }
+  // Gathered chunks: pages of their own once large, so that they go back to
+  // the system with the exchange.
+  const zuByteBlock& receivedData() const { return received_; }
+
+  // What the handler has charged to its gathering budget for this exchange;
+  // it gives it back when the exchange ends.
+  void addGatherCharge(std::size_t bytes) { gatherCharge_ += bytes; }
+  std::size_t takeGatherCharge() {
+    const std::size_t bytes = gatherCharge_;
+    gatherCharge_ = 0;
+    return bytes;
+  }
 
   // The error code is the error message's code.
   u16 getErrorCode() const { return error_.code(); }
@@ -133,7 +149,7 @@ class zuNetObject {
   void appendReceived(const u8* data, u32 length);
 
   zuNetObjectHandlerInterface* handler_ = nullptr;
-  std::vector<u8> received_;
+  zuByteBlock received_;
   zuDynamicNetWriter outgoing_;
   u16 id_ = 0;
   std::atomic<u32> state_{kStateIdle};
@@ -150,4 +166,5 @@ class zuNetObject {
  private:
   bool lastDelivered_ = false;
   std::size_t deliveredBytes_ = 0;
+  std::size_t gatherCharge_ = 0;
 };

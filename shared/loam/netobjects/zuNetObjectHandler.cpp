@@ -60,6 +60,7 @@ zuNetObjectHandler::zuNetObjectHandler(zuThread* parent, std::unique_ptr<zuNetEn
                                        bool compress)
     : zuThread(parent), packetLayer_(std::move(endpoint), compress) {
   packetLayer_.setSendTimeout(inactivityLimit_);
+  packet_.chargeAbove(zuNetPacketLayer::kUnchargedSize);
   if (zuNetEndpoint* e = packetLayer_.endpoint()) {
     peerAddress_ = e->peerAddress();
     peerPort_ = e->peerPort();
@@ -394,6 +395,7 @@ void zuNetObjectHandler::cleanup() {
       // worker that writes its own, and nobody reads it any more.
       if (object->isRequest() && last.code() != 0 && object->getErrorCode() == 0)
         object->errorMessage() = last;
+      releaseCharge(object);
       object->setState(zuNetObject::kStateCancelled);
     }
   }
@@ -453,6 +455,7 @@ void zuNetObjectHandler::requeueObject(zuNetObject* object) {
 void zuNetObjectHandler::setObjectState(zuNetObject* object, u32 state) {
   if (state == zuNetObject::kStateCancelling || zuNetObject::isEndState(state)) unlist(object);
   if (zuNetObject::isEndState(state)) {
+    releaseCharge(object);
     zuStMutex hold(lock_);
     eraseAll(cancelQueue_, object);
     eraseAll(readyQueue_, object);
@@ -555,11 +558,35 @@ void zuNetObjectHandler::receive(u32 wait) {
     zuErrorMessage error(status, kNetworkErrorText, 'e', std::to_string(u32{status}));
     if (status == zuErrConnectionBroken)
       error.setText(kConnectionBrokenText);
-    else
-      zuLog::log(0, error);
+    else if (status == kzuCodeMemoryExhausted)
+      error.setText(kzuMemoryExhaustedText);
+    if (status != zuErrConnectionBroken) zuLog::log(0, error);
     throw zuException(error);
   }
+  // A large packet's room goes back at once, also when handling it throws:
+  // an idle connection holds only the small buffer.
+  struct Shrink {
+    zuNetBuffer& buffer;
+    ~Shrink() {
+      if (buffer.capacity() > zuNetPacketLayer::kUnchargedSize) buffer.shrinkTo(kPacketSize);
+    }
+  } shrink{packet_};
   handleIncoming(length);
+}
+
+bool zuNetObjectHandler::chargeChunk(zuNetObject* object, u32 length) {
+  // The first bytes of each exchange are small records; the rest is large.
+  const std::size_t delivered = object->deliveredBytes();
+  const std::size_t room =
+      delivered < zuGatherBudget::kSmallShare ? zuGatherBudget::kSmallShare - delivered : 0;
+  const std::size_t small = std::min<std::size_t>(length, room);
+  if (!budget_.take(small, length - small)) return false;
+  object->addGatherCharge(length);
+  return true;
+}
+
+void zuNetObjectHandler::releaseCharge(zuNetObject* object) {
+  budget_.give(object->takeGatherCharge());
 }
 
 void zuNetObjectHandler::handleIncoming(u32 length) {
@@ -575,6 +602,8 @@ void zuNetObjectHandler::handleIncoming(u32 length) {
   const bool abort = header.isCancel();
   const bool last = header.isLastChunk();
   const bool first = header.isFirstChunk();
+  // Its room was past the gathering budget: only the start of it is here.
+  const bool cut = packetLayer_.lastPacketCut();
 
   if (header.type == zuNOT_KeepAlive) {
     if (request) sendKeepAlive();
@@ -655,6 +684,14 @@ void zuNetObjectHandler::handleIncoming(u32 length) {
       zuLog::logf(4, "%s: message %u (type %u) went past its limit of %zu bytes.",
                   connectionText().c_str(), u32{header.id}, u32{header.type},
                   object->maxGatheredBytes());
+    } else if (!object->lastChunkDelivered() &&
+               (cut || (object->keepsChunks() && !chargeChunk(object, bodyLength)))) {
+      // Past what this connection or the whole process may gather: the
+      // exchange ends below and gives back what it holds.
+      object->setError(kzuCodeMemoryExhausted, kzuMemoryExhaustedText);
+      zuLog::logf(4, "%s: message %u (type %u) refused, %zu bytes gathered here, %zu in all.",
+                  connectionText().c_str(), u32{header.id}, u32{header.type}, budget_.taken(),
+                  zuGatherBudget::processTaken());
     } else {
       try {
         bool dropped = false;

@@ -23,6 +23,7 @@
 #include "loam/base/zuErrorMessage.h"
 #include "loam/net/zuIPAddress.h"
 #include "loam/net/zuNetEndpoint.h"
+#include "loam/netobjects/zuGatherBudget.h"
 #include "loam/netobjects/zuNetBuffer.h"
 #include "loam/netobjects/zuNetObject.h"
 #include "loam/netobjects/zuNetObjectHandlerInterface.h"
@@ -129,6 +130,8 @@ class zuNetObjectHandler : public zuThread, public zuNetObjectHandlerInterface {
   void releaseWorker() override;
   // Workers running now, on all connections.
   static u32 workerCount();
+  // Bytes this connection holds for its unfinished exchanges.
+  std::size_t gatheredBytes() const { return budget_.taken(); }
 
   // The message of a caught exception, put into error unless error already
   // has a zuException's code.
@@ -176,6 +179,11 @@ class zuNetObjectHandler : public zuThread, public zuNetObjectHandlerInterface {
   void unlist(zuNetObject* object);
   void rebuildConnectionText();
   void handleIncoming(u32 length);
+  // Charges a data chunk for the object to the budget; false when it would
+  // pass this connection's bound or the process's.
+  bool chargeChunk(zuNetObject* object, u32 length);
+  // Gives back what the object's exchange was charged.
+  void releaseCharge(zuNetObject* object);
   // The server handshake of a connection accepted without it; false when
   // it failed.
   bool runHandshake();
@@ -193,6 +201,8 @@ class zuNetObjectHandler : public zuThread, public zuNetObjectHandlerInterface {
   // cuts a frame short.
   zuEvent* receiveStop_ = nullptr;
   std::atomic<u32> workers_{0};
+  // The bytes gathered for this connection's exchanges.
+  zuGatherBudget budget_;
   bool handshakeOnStart_ = false;
   bool rejectOnStart_ = false;
   // Where the connection is: read by the server's thread.

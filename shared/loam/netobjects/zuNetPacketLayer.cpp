@@ -8,6 +8,7 @@
 #include <cstring>
 #include <utility>
 
+#include "loam/base/zuMessageTexts.h"
 #include "loam/net/zuNetStatus.h"
 
 namespace {
@@ -91,6 +92,44 @@ class ExactZlibInflator : public CryptoPP::Inflator {
   bool ended_ = false;
 };
 
+// Inflates into a packet buffer's payload, growing it (at least doubling,
+// within the limit) as the output comes; gives up at the limit. When the
+// budget refuses the growth, what came so far is kept (at least the message
+// header, which the buffer always has room for) and the rest is only
+// counted, so the stream is still checked whole.
+class PayloadSink : public CryptoPP::Bufferless<CryptoPP::Sink> {
+ public:
+  PayloadSink(zuNetBuffer& out, u32 limit) : out_(out), limit_(limit) {}
+
+  std::size_t Put2(const CryptoPP::byte* in, std::size_t length, int, bool) override {
+    if (length > limit_ - total_) throw LimitExceeded();
+    total_ += static_cast<u32>(length);
+    if (cut_) return 0;
+    const u32 need = size_ + static_cast<u32>(length);
+    if (need > out_.capacity()) {
+      const u32 doubled = out_.capacity() > limit_ / 2 ? limit_ : out_.capacity() * 2;
+      if (!out_.ensureCapacity(need > doubled ? need : doubled)) {
+        cut_ = true;
+        length = out_.capacity() - size_;
+      }
+    }
+    if (length != 0) std::memcpy(out_.payload() + size_, in, length);
+    size_ += static_cast<u32>(length);
+    return 0;
+  }
+
+  // Bytes kept in the buffer; whether the budget cut the payload short.
+  u32 size() const { return size_; }
+  bool cut() const { return cut_; }
+
+ private:
+  zuNetBuffer& out_;
+  u32 limit_;
+  u32 size_ = 0;
+  u32 total_ = 0;
+  bool cut_ = false;
+};
+
 void putU32(u8* at, u32 value) {
   at[0] = static_cast<u8>(value >> 24);
   at[1] = static_cast<u8>(value >> 16);
@@ -106,7 +145,9 @@ u32 getU32(const u8* at) {
 }  // namespace
 
 zuNetPacketLayer::zuNetPacketLayer(std::unique_ptr<zuNetEndpoint> endpoint, bool compress)
-    : endpoint_(std::move(endpoint)), receiveBuffer_(kReceiveBufferSize), compress_(compress) {}
+    : endpoint_(std::move(endpoint)), receiveBuffer_(kReceiveBufferSize), compress_(compress) {
+  receiveBuffer_.chargeAbove(kUnchargedSize);
+}
 
 zuNetPacketLayer::~zuNetPacketLayer() = default;
 
@@ -145,6 +186,8 @@ u16 zuNetPacketLayer::send(zuNetBuffer& buffer, u32 length) {
       std::memcpy(payload, scratch_.data(), size);
       lead = kLeadCompressed;
     }
+    // A large payload's scratch goes back at once.
+    if (scratch_.capacity() > kUnchargedSize) std::vector<u8>().swap(scratch_);
   }
   payload[-5] = lead;
   putU32(payload - 4, size);
@@ -193,16 +236,16 @@ u16 zuNetPacketLayer::receive(zuNetBuffer& buffer, u32& length, u32 wait) {
       const u8* head = receiveBuffer_.payload();
       if (head[0] == kLeadPlain)
         compressedFrame_ = false;
-      else if (head[0] == kLeadCompressed)
+      else if (head[0] == kLeadCompressed && compress_)
         compressedFrame_ = true;
-      else
+      else  // a compressed frame also when the handshake agreed on none
         return broken(zuErrNetwork);
       frameLength_ = getU32(head + 1);
       // Checked before anything is allocated for it.
       if (frameLength_ > kMaxPayload) return broken(zuErrNetwork);
       receiveState_ = kStateLength;
     } else if (receiveState_ == kStateLength) {
-      receiveBuffer_.ensureCapacity(frameLength_);
+      if (!receiveBuffer_.ensureCapacity(frameLength_)) return broken(kzuCodeMemoryExhausted);
       readOffset_ = zuNetBuffer::kHeadSize;
       bytesToRead_ = frameLength_ + 1;
       receiveState_ = kStatePayload;
@@ -213,31 +256,41 @@ u16 zuNetPacketLayer::receive(zuNetBuffer& buffer, u32& length, u32 wait) {
 
   const u8* payload = receiveBuffer_.payload();
   if (payload[frameLength_] != kTrailer) return broken(zuErrNetwork);
+  u16 status = 0;
+  cutPacket_ = false;
   if (compressedFrame_) {
-    if (!inflate(buffer, length)) return broken(zuErrNetwork);
+    status = inflate(buffer, length);
+  } else if (!buffer.ensureCapacity(frameLength_)) {
+    status = kzuCodeMemoryExhausted;
   } else {
-    buffer.ensureCapacity(frameLength_);
     if (frameLength_ != 0) std::memcpy(buffer.payload(), payload, frameLength_);
     length = frameLength_;
+  }
+  // A large frame's room goes back at once: an idle connection holds only
+  // the small buffer.
+  if (receiveBuffer_.capacity() > kUnchargedSize) receiveBuffer_.shrinkTo(kReceiveBufferSize);
+  if (status != 0) {
+    length = 0;
+    return broken(status);
   }
   receiveState_ = kStateStart;
   return 0;
 }
 
-bool zuNetPacketLayer::inflate(zuNetBuffer& buffer, u32& length) {
-  scratch_.clear();
+u16 zuNetPacketLayer::inflate(zuNetBuffer& buffer, u32& length) {
+  // Straight into the caller's buffer: no second copy of a large payload.
+  auto* sink = new PayloadSink(buffer, kMaxPayload);
   try {
-    ExactZlibInflator inflator(new LimitedSink(scratch_, kMaxPayload));
+    ExactZlibInflator inflator(sink);
     inflator.Put(receiveBuffer_.payload(), frameLength_);
     inflator.MessageEnd();
-    if (!inflator.ended()) return false;
+    if (!inflator.ended()) return zuErrNetwork;
+    length = sink->size();
+    cutPacket_ = sink->cut();
   } catch (const CryptoPP::Exception&) {
-    return false;
+    return zuErrNetwork;
   }
-  length = static_cast<u32>(scratch_.size());
-  buffer.ensureCapacity(length);
-  if (length != 0) std::memcpy(buffer.payload(), scratch_.data(), length);
-  return true;
+  return 0;
 }
 
 u16 zuNetPacketLayer::close() {

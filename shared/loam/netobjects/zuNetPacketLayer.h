@@ -23,6 +23,10 @@ class zuNetPacketLayer {
   // library's own peers send at most 30006 bytes.
   static constexpr u32 kMaxPayload = 1u << 20;
   static constexpr u32 kReceiveBufferSize = 11264;
+  // Buffer room beyond this is charged to the process's gathering budget
+  // (zuGatherBudget) while a large packet holds it; the library's own
+  // packets fit within it.
+  static constexpr u32 kUnchargedSize = 32768;
 
   static constexpr u32 kStateStart = 0;
   static constexpr u32 kStateHead = 1;
@@ -50,8 +54,15 @@ class zuNetPacketLayer {
   // Receives one packet's payload into buffer.payload(), growing the buffer
   // as needed, and sets length. wait is in milliseconds, 0xFFFFFFFF without
   // limit. 257, 258 and 513 keep the progress; other failures break the
-  // layer and every later call gives 516.
+  // layer and every later call gives 516. A compressed packet on a layer
+  // that does not compress (the handshake agreed on none) is such a
+  // failure (516); so is a plain packet whose room the gathering budget
+  // refuses (259). A compressed packet whose inflated room the budget
+  // refuses is delivered cut short (lastPacketCut): only its first length
+  // bytes, at least as many as the buffer had room for.
   u16 receive(zuNetBuffer& buffer, u32& length, u32 wait);
+  // The last packet delivered was cut short for want of budget.
+  bool lastPacketCut() const { return cutPacket_; }
   // Clears the endpoint's stop event, then closes it.
   u16 close();
 
@@ -67,10 +78,10 @@ class zuNetPacketLayer {
 
  private:
   u16 broken(u16 status);
-  // Inflates the received zlib stream into buffer; false when the stream is
+  // Inflates the received zlib stream into buffer: 516 when the stream is
   // bad, does not end exactly at the payload's end, or inflates past
-  // kMaxPayload.
-  bool inflate(zuNetBuffer& buffer, u32& length);
+  // kMaxPayload. Cut short (cutPacket_) when the budget refuses the room.
+  u16 inflate(zuNetBuffer& buffer, u32& length);
 
   u32 receiveState_ = kStateStart;
   u32 frameLength_ = 0;
@@ -81,11 +92,12 @@ class zuNetPacketLayer {
   std::size_t readOffset_ = 0;
   zuNetBuffer receiveBuffer_;
   bool compressedFrame_ = false;
+  bool cutPacket_ = false;
   zuTimer receiveTimer_;
   zuTimer sendTimer_;
   bool compress_;
   u32 sendTimeout_ = 0xFFFFFFFFu;
   bool sendBroken_ = false;
-  // Scratch for compression and decompression, kept between calls.
+  // Scratch for compression, kept between calls up to kUnchargedSize.
   std::vector<u8> scratch_;
 };

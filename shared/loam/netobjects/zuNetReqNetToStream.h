@@ -17,6 +17,8 @@ class zuNetReqNetToStream : public zuNetRequest {
   // file "$f"." (the target name).
   u16 receiveData(const u8* data, u32 length, bool last) override;
   std::size_t maxGatheredBytes() const override;
+  // Each chunk goes to the stream as it comes.
+  bool keepsChunks() const override { return false; }
 
   // The reply head on the first chunk; returns the bytes it consumed. The
   // base takes none.

@@ -19,6 +19,8 @@ class zuNetResNetToStream : public zuNetResponse {
   u16 receiveData(const u8* data, u32 length, bool last) override;
   // Nothing is gathered.
   std::size_t maxGatheredBytes() const override;
+  // Each chunk goes to the stream as it comes.
+  bool keepsChunks() const override { return false; }
 
   // The first chunk's head; returns the bytes it consumed. The base takes
   // none.

@@ -37,11 +37,12 @@ u32 zuNetResponse::sendData(u8* buffer, u32 maximum, u16& error, bool& last) {
 }
 
 void zuNetResponse::logError(const zuMessage& message) const {
-  const std::string text = message.toString();
+  // Parameters carry what the peer sent (file names, arguments).
+  const std::string text = message.logText();
   if (text.empty()) return;
   zuLog::write(0, (std::string(getName()) + ": " + text).c_str());
 }
 
 void zuNetResponse::logMessage(i32 level, const zuMessage& message) const {
-  zuLog::write(level, (std::string(getName()) + ": " + message.toString()).c_str());
+  zuLog::write(level, (std::string(getName()) + ": " + message.logText()).c_str());
 }

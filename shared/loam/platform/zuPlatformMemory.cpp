@@ -1,5 +1,8 @@
 #include "loam/platform/zuPlatformMemory.h"
 
+#include <malloc.h>
+#include <sys/mman.h>
+
 #include <atomic>
 #include <cstdlib>
 
@@ -24,6 +27,18 @@ void* allocateBlock(std::size_t size) {
 }
 
 void releaseBlock(void* block) { std::free(block); }
+
+void* mapPages(std::size_t size) {
+  if (size == 0) return nullptr;
+  void* block = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return block == MAP_FAILED ? nullptr : block;
+}
+
+void unmapPages(void* block, std::size_t size) {
+  if (block != nullptr && size != 0) ::munmap(block, size);
+}
+
+void returnFreeHeap() { ::malloc_trim(0); }
 
 void failAllocationsForTest(u32 count) { g_failCount.store(count, std::memory_order_relaxed); }
 

@@ -12,6 +12,7 @@
 #include "loam/net/zuSecureTCPEndpoint.h"
 #include "loam/net/zuStopEventSwap.h"
 #include "loam/netobjects/zuNetObjectErrors.h"
+#include "loam/platform/zuPlatformMemory.h"
 #include "loam/platform/zuPlatformResourceError.h"
 #include "loam/platform/zuPlatformRoot.h"
 #include "loam/threads/zuLog.h"
@@ -353,8 +354,17 @@ void zuServer::reapHandlers() {
   const auto ended = [](const std::unique_ptr<zuNetObjectHandler>& handler) {
     return handler->state() == zuThread::kStateEnded;
   };
+  const std::size_t before = handlers_.size() + pending_.size();
   std::erase_if(handlers_, ended);
   std::erase_if(pending_, ended);
+  const std::size_t left = handlers_.size() + pending_.size();
+  // What the ended connections' threads freed stays in their heap arenas
+  // (after an attack, many megabytes): given back when the last connection
+  // has gone, and at most once a second while others come and go.
+  if (left < before && (left == 0 || heapTrimTimer_.elapsed() >= kHeapTrimIntervalMs)) {
+    zuPlatform::returnFreeHeap();
+    heapTrimTimer_.start();
+  }
 }
 
 void zuServer::addHandler(std::unique_ptr<zuNetObjectHandler> handler) {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "loam/base/zuTimer.h"
 #include "loam/net/zuIPAddress.h"
 #include "loam/net/zuNetEndpoint.h"
 #include "loam/netobjects/zuNetObjectHandler.h"
@@ -143,6 +144,9 @@ class zuServer : public zuNTService {
   std::vector<std::unique_ptr<zuNetObjectHandler>> pending_;
   // Set by a pending connection whose handshake has ended.
   zuSingleEvent admissionWanted_;
+  // Since the C heap last gave its free memory back (reapHandlers).
+  static constexpr u32 kHeapTrimIntervalMs = 1000;
+  zuTimer heapTrimTimer_;
   u32 stopWaitMs_ = kStopWaitMs;
   u32 maxHandshakes_ = kMaxHandshakes;
   u32 maxHandshakesPerAddress_ = kMaxHandshakesPerAddress;

@@ -120,7 +120,7 @@ void zuLog::write(i32 level, const char* text) {
 
 void zuLog::log(i32 level, const zuMessage& message) {
   if (!wanted(level)) return;
-  write(level, message.toString().c_str());
+  write(level, message.logText().c_str());
 }
 
 void zuLog::logf(i32 level, const char* format, ...) {

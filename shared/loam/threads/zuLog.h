@@ -30,6 +30,8 @@ void init(const char* name, u32 mode);
 void initFile(const std::string& path);
 
 void write(i32 level, const char* text);
+// The message's parameters are written through zuLogText: they are where
+// texts from outside go.
 void log(i32 level, const zuMessage& message);
 // printf-style; nothing is formatted for a line that nobody would see.
 void logf(i32 level, const char* format, ...) __attribute__((format(printf, 2, 3)));

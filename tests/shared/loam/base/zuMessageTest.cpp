@@ -188,3 +188,17 @@ TEST(Exception, WhatIsTheUnformattedText) {
 }
 
 }  // namespace
+
+namespace {
+
+// Parameters carry texts from outside; the message's own text is the
+// system's and stays as it is.
+TEST(Message, LogTextEscapesAndCutsTheParametersOnly) {
+  const zuMessage m("Error opening file \"$f\"\terror: $e.", 'f', "a\nb", 'e',
+                    std::string(300, 'x'));
+  EXPECT_EQ(m.logText(),
+            "Error opening file \"a\\x0ab\"\terror: " + std::string(253, 'x') + "....");
+  EXPECT_EQ(m.toString(), "Error opening file \"a\nb\"\terror: " + std::string(300, 'x') + ".");
+}
+
+}  // namespace

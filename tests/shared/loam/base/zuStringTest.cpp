@@ -369,6 +369,30 @@ TEST(zuCharClasses, Table) {
   EXPECT_EQ(zuPrintable(nullptr), "");
 }
 
+TEST(zuLogText, ControlBytesEscapedAndLongTextsCut) {
+  const std::string full(256, 'a');
+  struct Case {
+    const char* what;
+    std::string text;
+    std::size_t limit;
+    std::string expected;
+  } cases[] = {
+      {"plain", "setup.msi", kZuLogTextLimit, "setup.msi"},
+      {"line ends", "a\nb\r", kZuLogTextLimit, "a\\x0ab\\x0d"},
+      {"NUL, tab, DEL", std::string("\0\t\x7F", 3), kZuLogTextLimit, "\\x00\\x09\\x7f"},
+      {"backslashes and high bytes stay", "C:\\x\xE9", kZuLogTextLimit, "C:\\x\xE9"},
+      {"exactly the limit", full, kZuLogTextLimit, full},
+      {"one past it", full + "b", kZuLogTextLimit, std::string(253, 'a') + "..."},
+      {"an escape is never cut in two", "abcd\n", 7, "abcd..."},
+      {"escapes count at their width", "\n\n", 8, "\\x0a\\x0a"},
+      {"limit below the mark", "abcdef", 2, ".."},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(zuLogText(c.text, c.limit), c.expected) << c.what;
+    EXPECT_LE(zuLogText(c.text, c.limit).size(), c.limit) << c.what;
+  }
+}
+
 // ---- Editing and extraction ------------------------------------------------
 
 TEST(zuTrim, BlanksOnly) {

@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "loam/base/zuMessageTexts.h"
 #include "loam/net/zuScriptedEndpoint.h"
 #include "loam/net/zuTCPEndpoint.h"
+#include "loam/netobjects/zuGatherBudget.h"
 #include "loam/netobjects/zuNetPacketLayer.h"
 #include "loam/platform/zuPlatformTime.h"
 #include "loam/threads/zuSingleEvent.h"
@@ -244,6 +246,78 @@ TEST_F(zuNetPacketLayerTest, LargePacketsGrowTheCallersBuffer) {
     EXPECT_EQ(got, payload) << size;
     EXPECT_GE(receiver.buffer.capacity(), size);
   }
+}
+
+// A peer that follows the protocol compresses only when the handshake
+// agreed on it.
+TEST_F(zuNetPacketLayerTest, CompressedFrameWithoutAgreedCompressionBreaksTheLayer) {
+  const std::string text(3000, 'z');
+  for (bool agreed : {true, false}) {
+    Layer receiver(agreed);
+    receiver.endpoint->addBytes(frame('<', "plain") + frame('(', zlibOf(text)) +
+                                frame('<', "next"));
+    std::string got;
+    ASSERT_EQ(receiver.receive(got), 0) << agreed;
+    EXPECT_EQ(got, "plain");
+    EXPECT_EQ(receiver.receive(got), agreed ? 0 : zuErrNetwork) << agreed;
+    EXPECT_EQ(receiver.receive(got), agreed ? 0 : zuErrNetwork) << agreed;
+  }
+}
+
+// The room of a large packet is charged to the process's budget while it is
+// held and given back after it. With the budget spent a large plain packet
+// breaks the layer (259) and a compressed one arrives cut short, while
+// packets of the library's own size still pass.
+TEST_F(zuNetPacketLayerTest, LargePacketsAreChargedAndTheirRoomGoesBack) {
+  const std::size_t base = zuGatherBudget::processTaken();
+  const std::string usual = randomBytes(30006, 8);
+  struct Case {
+    char lead;
+    std::string payload;
+  } const cases[] = {
+      {'<', randomBytes(zuNetPacketLayer::kMaxPayload, 7)},
+      {'(', std::string(zuNetPacketLayer::kMaxPayload, 'q')},
+  };
+  for (bool spent : {false, true}) {
+    const std::size_t filler = zuGatherBudget::kLargeLimit - base - 1000;
+    if (spent) {
+      ASSERT_TRUE(zuGatherBudget::takeProcess(filler, true));
+    }
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(1, c.lead) + (spent ? " spent" : ""));
+      Layer receiver;
+      receiver.buffer.chargeAbove(zuNetPacketLayer::kUnchargedSize);
+      const std::string wire = c.lead == '<' ? c.payload : zlibOf(c.payload);
+      receiver.endpoint->addBytes(frame('<', usual) + frame(c.lead, wire) + frame('<', "next"));
+      std::string got;
+      ASSERT_EQ(receiver.receive(got), 0);
+      EXPECT_EQ(got, usual);
+      EXPECT_FALSE(receiver.layer->lastPacketCut());
+      if (spent && c.lead == '<') {
+        EXPECT_EQ(receiver.receive(got), kzuCodeMemoryExhausted);
+        continue;
+      }
+      ASSERT_EQ(receiver.receive(got), 0);
+      EXPECT_EQ(receiver.layer->lastPacketCut(), spent);
+      if (spent) {
+        // What the buffer had room for, and the layer goes on.
+        EXPECT_EQ(got, c.payload.substr(0, receiver.buffer.capacity()));
+        EXPECT_GE(got.size(), usual.size());
+        ASSERT_EQ(receiver.receive(got), 0);
+        EXPECT_EQ(got, "next");
+        continue;
+      }
+      EXPECT_EQ(got, c.payload);
+      // The layer's own room is back; the caller's buffer holds the packet
+      // until it shrinks.
+      EXPECT_EQ(zuGatherBudget::processTaken(),
+                base + receiver.buffer.capacity() - zuNetPacketLayer::kUnchargedSize);
+      receiver.buffer.shrinkTo(100);
+      EXPECT_EQ(zuGatherBudget::processTaken(), base);
+    }
+    if (spent) zuGatherBudget::giveProcess(filler);
+  }
+  EXPECT_EQ(zuGatherBudget::processTaken(), base);
 }
 
 TEST_F(zuNetPacketLayerTest, BackToBackFramesInOnePiece) {

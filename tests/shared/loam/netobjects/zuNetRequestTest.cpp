@@ -273,8 +273,12 @@ INSTANTIATE_TEST_SUITE_P(Links, RequestTest, ::testing::Values(Link::kPlain, Lin
                          });
 
 TEST_P(RequestTest, FilesMakeTheRoundTripWhole) {
+  // 27 MiB passes what one connection may gather: streamed chunks are not
+  // gathered.
   for (const std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{29996},
-                                 std::size_t{30000}, std::size_t{5} << 20}) {
+                                 std::size_t{30000}, std::size_t{5} << 20, std::size_t{27} << 20}) {
+    // The cipher adds nothing to what the bound is about.
+    if (size > (std::size_t{5} << 20) && GetParam() == Link::kSecure) continue;
     SCOPED_TRACE(size);
     const std::string bytes = bytesOfSize(size);
     ASSERT_EQ(writeFile("sub/../f.bin", bytes), 1538) << "\"..\" is refused";
