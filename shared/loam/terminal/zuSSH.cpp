@@ -420,7 +420,12 @@ u16 zuSSH::readChannel(SessionChannel* channel, std::ostream* out, u32 stopByte,
           if (byte == stopByte) return 0;
         }
       }
-      if (channel->eofReceived() || channel->closeReceived()) return zuErrConnectionBroken;
+      if (channel->eofReceived() || channel->closeReceived()) {
+        // The CLOSE that follows an EOF may have arrived already: take it in,
+        // so that what the caller does next sees the channel ended.
+        if (!channel->closeReceived() && usable()) pumpOnce(0);
+        return zuErrConnectionBroken;
+      }
       if (!usable()) return fail(zuErrFailed, disconnectedText());
       const u32 left = noWait ? 0 : timeLeft(timer);
       pumpOnce(left);

@@ -232,6 +232,19 @@ TEST_F(HostileParamiko, ShellClosedByTheServerTakesNoMoreInput) {
     status = ssh_.receive(nullptr, 0, false);
   figure("hostile_shell_closed_receive_ms", msSince(start));
   ASSERT_EQ(status, zuErrConnectionBroken);
+  // The receive ends at the server's EOF; its CLOSE may come a little later.
+  zuSSHSession& session = *ssh_.session();
+  const auto closed = [&] {
+    const SessionChannel* channel = session.interactiveChannel < 0
+        ? nullptr
+        : session.manager().sessionChannel(static_cast<u32>(session.interactiveChannel));
+    return channel == nullptr || channel->closeReceived();
+  };
+  for (int i = 0; i < 50 && !closed(); ++i) {
+    session.manager().pumpChannels();
+    session.source().pumpAll(100);
+  }
+  ASSERT_TRUE(closed());
 
   EXPECT_EQ(ssh_.send("lost 1"), zuErrConnectionBroken);
   EXPECT_EQ(text(ssh_.lastError()), "the server closed the shell channel.");
