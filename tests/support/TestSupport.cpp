@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -146,6 +147,11 @@ bool eventually(const std::function<bool()>& pred, std::chrono::milliseconds bou
     std::this_thread::yield();
   }
   return true;
+}
+
+void figure(const std::string& name, long long value) {
+  ::testing::Test::RecordProperty(name, std::to_string(value));
+  std::printf("[ figure   ] %s = %lld\n", name.c_str(), value);
 }
 
 }  // namespace tw::test

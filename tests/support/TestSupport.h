@@ -114,4 +114,7 @@ class ScopedFileSizeLimit {
 // For state that has no event of its own to wait on.
 bool eventually(const std::function<bool()>& pred, std::chrono::milliseconds bound = kFailBound);
 
+// A measured figure: a "[ figure ]" line on stdout and a property of the test.
+void figure(const std::string& name, long long value);
+
 }  // namespace tw::test

@@ -43,6 +43,7 @@ namespace ua_test {
 namespace fs = std::filesystem;
 
 using tw::test::eventually;
+using tw::test::figure;
 using tw::test::readFileBytes;
 using tw::test::runTool;
 using tw::test::shellQuote;
@@ -75,10 +76,6 @@ inline long long msSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-inline void figure(const char* name, long long value) {
-  ::testing::Test::RecordProperty(name, std::to_string(value));
-  std::printf("[ figure   ] %s = %lld\n", name, value);
-}
 
 // A port nobody listens on just now.
 inline u16 freePort() {

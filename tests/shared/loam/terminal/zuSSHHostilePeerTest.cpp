@@ -12,10 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "LevelZeroLog.h"
 #include "PeerProcess.h"
 #include "loam/threads/zuLog.h"
 #include "loam/terminal/zuSSH.h"
 #include "support/ExternalTool.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -28,35 +30,7 @@ long long msSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-void figure(const std::string& name, long long value) {
-  ::testing::Test::RecordProperty(name, std::to_string(value));
-  std::printf("[ figure   ] %s = %lld\n", name.c_str(), value);
-}
-
-std::vector<std::string>& levelZeroLines() {
-  static std::vector<std::string> lines;
-  return lines;
-}
-
-bool keepLevelZero(u32 level, const char* text) {
-  if (level == 0) levelZeroLines().push_back(text);
-  return false;
-}
-
-// Level-0 log lines for the test's lifetime.
-class LevelZeroLog {
- public:
-  LevelZeroLog() {
-    levelZeroLines().clear();
-    zuLog::addListener(&keepLevelZero);
-  }
-  ~LevelZeroLog() { zuLog::removeListener(&keepLevelZero); }
-  bool holds(const std::string& text) const {
-    for (const std::string& line : levelZeroLines())
-      if (line.find(text) != std::string::npos) return true;
-    return false;
-  }
-};
+using tw::test::figure;
 
 u16 portOf(PeerProcess& peer) {
   const auto line = peer.waitForLine("PORT ");

@@ -11,6 +11,7 @@
 #include <tuple>
 #include <vector>
 
+#include "LevelZeroLog.h"
 #include "SshdPeer.h"
 #include "loam/net/zuTCPEndpoint.h"
 #include "loam/terminal/zuSSH.h"
@@ -95,17 +96,6 @@ void expectScpBothWaysAtTheEdgeSizes(zuSSH& ssh, const std::string& pathPrefix) 
   }
 }
 
-// Level-0 lines of the log, taken from its listener.
-std::vector<std::string>& levelZeroLines() {
-  static std::vector<std::string> lines;
-  return lines;
-}
-
-bool keepLevelZero(u32 level, const char* text) {
-  if (level == 0) levelZeroLines().push_back(text);
-  return false;
-}
-
 class SshdTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -119,15 +109,18 @@ class SshdTest : public ::testing::Test {
 
 TEST_F(SshdTest, LoginCommandAndShell) {
   zuSSH ssh(nullptr);
-  levelZeroLines().clear();
-  zuLog::addListener(&keepLevelZero);
-  const bool connected = connect(ssh, sshd_);
-  zuLog::removeListener(&keepLevelZero);
+  bool connected = false;
+  std::vector<std::string> levelZero;
+  {
+    LevelZeroLog log;
+    connected = connect(ssh, sshd_);
+    levelZero = LevelZeroLog::lines();
+  }
   ASSERT_TRUE(connected) << ssh.status() << "\n" << sshd_.log();
   // Nothing to check the key against: it is taken, and said so at level 0.
-  ASSERT_EQ(levelZeroLines().size(), 1u);
-  EXPECT_NE(levelZeroLines()[0].find(ssh.hostKeySha256()), std::string::npos)
-      << levelZeroLines()[0];
+  ASSERT_EQ(levelZero.size(), 1u);
+  EXPECT_NE(levelZero[0].find(ssh.hostKeySha256()), std::string::npos)
+      << levelZero[0];
   EXPECT_TRUE(ssh.isConnected());
   EXPECT_EQ(ssh.status(), 0);
   auto* tcp = dynamic_cast<zuTCPEndpoint*>(ssh.endpoint());
