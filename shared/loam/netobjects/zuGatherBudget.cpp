@@ -3,6 +3,7 @@
 namespace {
 
 constinit std::atomic<std::size_t> g_processTaken{0};
+constinit std::atomic<bool> g_largeTaken{false};
 
 // Adds bytes to counter unless the sum would pass limit.
 bool addWithin(std::atomic<std::size_t>& counter, std::size_t bytes, std::size_t limit) {
@@ -32,6 +33,7 @@ bool zuGatherBudget::take(std::size_t small, std::size_t large) {
     taken_.fetch_sub(bytes, std::memory_order_relaxed);
     return false;
   }
+  if (large != 0) g_largeTaken.store(true, std::memory_order_relaxed);
   return true;
 }
 
@@ -42,7 +44,10 @@ void zuGatherBudget::give(std::size_t bytes) {
 }
 
 bool zuGatherBudget::takeProcess(std::size_t bytes, bool large) {
-  return bytes == 0 || addWithin(g_processTaken, bytes, large ? kLargeLimit : kProcessLimit);
+  if (bytes == 0) return true;
+  if (!addWithin(g_processTaken, bytes, large ? kLargeLimit : kProcessLimit)) return false;
+  if (large) g_largeTaken.store(true, std::memory_order_relaxed);
+  return true;
 }
 
 void zuGatherBudget::giveProcess(std::size_t bytes) {
@@ -51,4 +56,8 @@ void zuGatherBudget::giveProcess(std::size_t bytes) {
 
 std::size_t zuGatherBudget::processTaken() {
   return g_processTaken.load(std::memory_order_relaxed);
+}
+
+bool zuGatherBudget::largeTakenSinceLastAsked() {
+  return g_largeTaken.exchange(false, std::memory_order_relaxed);
 }

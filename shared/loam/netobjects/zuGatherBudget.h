@@ -39,6 +39,9 @@ class zuGatherBudget {
   static void giveProcess(std::size_t bytes);
   // Taken in the whole process now.
   static std::size_t processTaken();
+  // Whether large bytes were taken since the last call: only large gathering
+  // leaves megabytes behind in the threads' heaps once it is given back.
+  static bool largeTakenSinceLastAsked();
 
  private:
   std::atomic<std::size_t> taken_{0};

@@ -11,6 +11,7 @@
 #include "loam/net/zuRSACryptor.h"
 #include "loam/net/zuSecureTCPEndpoint.h"
 #include "loam/net/zuStopEventSwap.h"
+#include "loam/netobjects/zuGatherBudget.h"
 #include "loam/netobjects/zuNetObjectErrors.h"
 #include "loam/platform/zuPlatformMemory.h"
 #include "loam/platform/zuPlatformResourceError.h"
@@ -360,8 +361,10 @@ void zuServer::reapHandlers() {
   const std::size_t left = handlers_.size() + pending_.size();
   // What the ended connections' threads freed stays in their heap arenas
   // (after an attack, many megabytes): given back when the last connection
-  // has gone, and at most once a second while others come and go.
-  if (left < before && (left == 0 || heapTrimTimer_.elapsed() >= kHeapTrimIntervalMs)) {
+  // has gone, and at most once a second while others come and go. Only after
+  // large gathering: a trim costs more than a whole short connection.
+  if (left < before && (left == 0 || heapTrimTimer_.elapsed() >= kHeapTrimIntervalMs) &&
+      zuGatherBudget::largeTakenSinceLastAsked()) {
     zuPlatform::returnFreeHeap();
     heapTrimTimer_.start();
   }
