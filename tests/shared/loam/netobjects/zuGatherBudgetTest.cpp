@@ -46,4 +46,21 @@ TEST(zuGatherBudget, EachBoundRefusesTheBytesThatWouldPassIt) {
   EXPECT_EQ(zuGatherBudget::processTaken(), base);
 }
 
+// The server trims the C heap only after large gathering: small records and
+// refused takes leave no mark, and asking clears it.
+TEST(zuGatherBudget, OnlyTakenLargeBytesLeaveAMark) {
+  (void)zuGatherBudget::largeTakenSinceLastAsked();
+  zuGatherBudget one;
+  EXPECT_TRUE(one.take(64 * 1024, 0));
+  EXPECT_TRUE(zuGatherBudget::takeProcess(1024, false));
+  EXPECT_FALSE(one.take(0, zuGatherBudget::kConnectionLimit));
+  EXPECT_FALSE(zuGatherBudget::largeTakenSinceLastAsked());
+  EXPECT_TRUE(one.take(0, kMiB));
+  EXPECT_TRUE(zuGatherBudget::largeTakenSinceLastAsked());
+  EXPECT_FALSE(zuGatherBudget::largeTakenSinceLastAsked());
+  EXPECT_TRUE(zuGatherBudget::takeProcess(kMiB, true));
+  EXPECT_TRUE(zuGatherBudget::largeTakenSinceLastAsked());
+  zuGatherBudget::giveProcess(kMiB + 1024);
+}
+
 }  // namespace
