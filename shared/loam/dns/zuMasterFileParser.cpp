@@ -915,6 +915,7 @@ void zuMasterFileParser::readRdata(u32 type, std::string& rdata, bool raw) {
   }
   const u32 format = zuRRTypeFormat(type);
   std::string field;
+  bool listStarted = false;
   for (u32 index = 0; kind_ == zuTokenKind::Word; ++index) {
     if (raw) {
       field = lexer_->tokenText();
@@ -934,8 +935,17 @@ void zuMasterFileParser::readRdata(u32 type, std::string& rdata, bool raw) {
     if ((type == zuRRType::kDNSKEY && index >= 3) || (type == zuRRType::kRRSIG && index >= 8))
       escapeQuotedName(field);
     escapeControls(field);
+    const bool listWord =
+        (type == zuRRType::kWKS && index >= 2) || (type == zuRRType::kNSEC && index >= 1);
+    // An empty word ("@" under an empty origin) in a list would leave blanks
+    // that a second read folds away: it names nothing, so it goes.
+    if (listWord && field.empty()) {
+      nextToken();
+      continue;
+    }
     if (index > 0) {
-      if ((type == zuRRType::kWKS && index >= 3) || (type == zuRRType::kNSEC && index >= 2))
+      // The list's first word is a field of its own, the rest join it.
+      if (listWord && listStarted)
         rdata.push_back(' ');
       else if (!((type == zuRRType::kDNSKEY && index >= 4) ||
                  (type == zuRRType::kRRSIG && index >= 9)))
@@ -946,6 +956,7 @@ void zuMasterFileParser::readRdata(u32 type, std::string& rdata, bool raw) {
         throwErrorText(zuErrIncorrectFormat, zuTextIncorrectFormat, "");
     }
     rdata += field;
+    listStarted = listStarted || listWord;
     nextToken();
   }
 }
